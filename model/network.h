@@ -1,0 +1,66 @@
+// The network map, the orbit classifiers and the period palette.
+//
+// The kernel functions (namespace model::kernel) are pure: they take the
+// parameters and settings by value and report a floating-point error through
+// their result instead of throwing, so that many orbits can be evaluated at
+// once on any thread. The named procedures below them read and write the
+// window's state and throw the run-time error.
+#pragma once
+
+#include "model/state.h"
+
+#include <cstdint>
+
+namespace model {
+
+namespace kernel {
+
+// One classification: the class, and for a located fixed point its colour.
+struct Orbit {
+    int16_t cls = 0;      // 0..16, or 17 for a located fixed point
+    Color fpColor = 0;    // valid when cls == 17
+    bool failed = false;  // a floating-point error happened; cls is meaningless
+
+    friend bool operator==(const Orbit&, const Orbit&) = default;
+};
+
+// tanh(s) as (e - 1) / (e + 1) with e = exp(s + s). ok becomes false on
+// overflow of s + s or of the exponential (or a NaN input); it is never set
+// back to true.
+double Transfer(double s, bool& ok);
+
+// Tolerance 10^-accuracy, computed as exp(-accuracy * ln 10).
+double Tolerance(int accuracy);
+
+// Classifies the orbit from (x0, y0): iterations transient steps, 16 recorded
+// steps, then the smallest period 1..16 whose squared distance is below the
+// tolerance (strictly), else 0. With locateFp a period-1 result becomes 17
+// with the colour that encodes where the fixed point lies.
+Orbit Classify(const Weights& w, int iterations, int accuracy, double x0, double y0,
+               bool locateFp);
+
+// Classifies n orbits from (x0[k], y0[k]) into out[k]; the same results as n
+// calls of Classify, computed together.
+void ClassifyMany(const Weights& w, int iterations, int accuracy, const double* x0,
+                  const double* y0, int n, bool locateFp, Orbit* out);
+
+// Colour of a fixed point (x, y) as the fixed-point classifier stores it.
+Color FixpointColorOf(double x, double y);
+
+// Whether one step moves (x, y) by a squared distance below the tolerance.
+// ok becomes false on a floating-point error.
+bool IsNearFixpoint(const Weights& w, int accuracy, double x, double y, bool& ok);
+
+} // namespace kernel
+
+// The floating-point error of an orbit that could not be iterated.
+[[noreturn]] void ThrowOrbitFailed();
+
+// The window's procedures. Each throws RuntimeError on a floating-point error.
+double Transfer(double s);
+int16_t ClassifyOrbit(const State& st, double x, double y);
+int16_t ClassifyOrbitFp(State& st, double x, double y); // writes fixpointColor on 17
+bool IsNearFixpoint(const State& st, double x, double y);
+Color PeriodColor(const State& st, int16_t index);
+
+} // namespace model

@@ -1,0 +1,32 @@
+// The little state the window keeps between events.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace model {
+
+// A 24-bit colour held in 32 bits: red + 256 * green + 65536 * blue.
+using Color = int32_t;
+
+constexpr Color Rgb(int red, int green, int blue)
+{
+    return red + 256 * green + 65536 * blue;
+}
+constexpr int RedOf(Color c) { return c & 0xFF; }
+constexpr int GreenOf(Color c) { return (c >> 8) & 0xFF; }
+constexpr int BlueOf(Color c) { return (c >> 16) & 0xFF; }
+
+// Parameter vector: w11, w12, w21, w22, b1, b2.
+using Weights = std::array<double, 6>;
+
+struct State {
+    Weights w{};            // all zero until the first ReadWeights
+    int16_t stepSize = 0;   // 1..100 after start-up
+    int16_t iterations = 0; // 1..32767 after start-up
+    int16_t accuracy = 0;   // 1..14 after start-up
+    Color fixpointColor = 0;
+    Color penColor = 0;
+};
+
+} // namespace model

@@ -1,0 +1,103 @@
+// The window port: everything a command may do to the window, and nothing
+// more. The Qt window and the headless window both implement it, so every
+// command runs the same in the application and in tests.
+#pragma once
+
+#include "model/errors.h"
+#include "model/state.h"
+
+#include <cstdint>
+#include <string>
+
+namespace model {
+
+// The controls a command reads or writes, named as in the control table.
+enum class Control : uint8_t {
+    txtW0, txtW1, txtW2, txtW3, txtW4, txtW5,
+    txtP0, txtP1, txtP2, txtP3,
+    txtIdx0, txtIdx1,
+    txtX00, txtX01,
+    txtNumStartValues,
+    txtFileName,
+    txtStepSize, txtIterations, txtAccuracy,
+    chkReshuffle, chkFp,
+    lblx, lbly, lblpx, lblpy,
+    Count
+};
+
+// Members of the control groups. Selecting a member that does not exist is
+// the index-out-of-range error.
+Control txtW(int index);
+Control txtP(int index);
+Control txtIdx(int index);
+Control txtX0(int index);
+
+// The name of a control as it appears in the control table, e.g. "txtW(4)".
+const char* ControlName(Control c);
+
+// The design-time text of a field or caption of a label ("" for check boxes).
+const char* DefaultText(Control c);
+
+// A picture box: the canvas picBasins keeps what is drawn in a persistent
+// image of 800 x 800 pixels.
+class Surface {
+public:
+    virtual ~Surface() = default;
+
+    // Fill with the background colour; the print position becomes (0, 0).
+    virtual void clear() = 0;
+    virtual void setDotWidth(int width) = 0;
+    virtual int dotWidth() const = 0;
+    // A dot of the current width centred on pixel (column, row), clipped.
+    virtual void setDot(int column, int row, Color color) = 0;
+    virtual Color pixel(int column, int row) const = 0;
+
+    // Text output: fore colour, print position and one line of text, after
+    // which the print position moves to x = 0 one line lower.
+    virtual void setForeColor(Color color) = 0;
+    virtual void setPrintX(int x) = 0;
+    virtual void setPrintY(int y) = 0;
+    virtual int printX() const = 0;
+    virtual int printY() const = 0;
+    virtual void print(const std::string& line) = 0;
+};
+
+class Window {
+public:
+    virtual ~Window() = default;
+
+    virtual State& state() = 0;
+
+    virtual std::string text(Control c) const = 0;
+    // Sets a field's text or a label's caption. When the text really changes,
+    // the field's change handling runs at once, nested inside this call, as a
+    // real text field raises its change event; writing the same text raises
+    // nothing.
+    virtual void setText(Control c, const std::string& text) = 0;
+    virtual bool isChecked(Control c) const = 0;
+
+    virtual Surface& canvas() = 0;
+
+    // The pause between two columns of a plot: shows what was drawn and lets
+    // every pending window event run. Throws Cancelled when the window is
+    // closing, so the running plots unwind.
+    virtual void processPendingEvents() = 0;
+
+    // Tells the user about a run-time error that stopped a handler.
+    virtual void reportError(const RuntimeError& error) = 0;
+};
+
+// Runs one bound event handler: a run-time error is reported and swallowed,
+// a Cancelled unwind ends the handler silently. Nothing crosses the event loop.
+template <class Handler>
+void Guarded(Window& window, Handler&& handler)
+{
+    try {
+        handler();
+    } catch (const RuntimeError& e) {
+        window.reportError(e);
+    } catch (const Cancelled&) {
+    }
+}
+
+} // namespace model

@@ -1,0 +1,167 @@
+#include "ui/main_window.h"
+
+#include "model/settings.h"
+#include "plots/basins.h"
+#include "ui/canvas_widget.h"
+#include "ui/controls.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <climits>
+
+namespace ui {
+
+MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
+{
+    setObjectName("frmVeltrane");
+    setWindowTitle(QStringLiteral("ABC of 2-Neuron-Network with Bias.   {veltrane@example.org}"));
+    setFixedSize(kClientWidth, kClientHeight);
+    createControls();
+    model::Form_Load(*this);
+    bindHandlers(); // after the design-time texts, so start-up raises no change
+}
+
+void MainWindow::createControls()
+{
+    for (const ControlSpec& spec : ControlTable()) {
+        QWidget* container = this;
+        if (*spec.container)
+            container = byName_.at(QString::fromLatin1(spec.container));
+        QWidget* w = nullptr;
+        const QString text = QString::fromUtf8(spec.text);
+        switch (spec.kind) {
+        case Kind::PictureBox:
+            if (QLatin1String(spec.name) == QLatin1String("picBasins")) {
+                canvasWidget_ = new CanvasWidget(canvas_, container);
+                w = canvasWidget_;
+            } else {
+                w = new QWidget(container);
+            }
+            break;
+        case Kind::Label:
+            w = new QLabel(text, container);
+            break;
+        case Kind::TextField: {
+            auto* edit = new QLineEdit(text, container);
+            edit->setMaxLength(INT_MAX); // any text of any length
+            w = edit;
+            break;
+        }
+        case Kind::Button:
+            w = new QPushButton(text, container);
+            break;
+        case Kind::Frame:
+            w = new QGroupBox(text, container);
+            break;
+        case Kind::CheckBox:
+            w = new QCheckBox(container);
+            break;
+        }
+        w->setObjectName(QString::fromLatin1(spec.name));
+        if (*spec.toolTip)
+            w->setToolTip(QString::fromUtf8(spec.toolTip));
+        w->setGeometry(spec.left, spec.top, spec.width, spec.height);
+        byName_[w->objectName()] = w;
+    }
+    for (int i = 0; i < static_cast<int>(model::Control::Count); ++i) {
+        const auto c = static_cast<model::Control>(i);
+        byControl_[i] = byName_.at(QString::fromLatin1(model::ControlName(c)));
+    }
+    const auto order = TabOrder();
+    for (size_t i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(byName_.at(order[i]), byName_.at(order[i + 1]));
+    canvasWidget_->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::runGuarded(const std::function<void(model::Window&)>& handler)
+{
+    model::Guarded(*this, [&] { handler(*this); });
+    canvasWidget_->showChanges(); // what a handler drew shows when it returns
+}
+
+void MainWindow::bindClick(const char* button, void (*handler)(model::Window&))
+{
+    auto* b = qobject_cast<QPushButton*>(byName_.at(QString::fromLatin1(button)));
+    connect(b, &QPushButton::clicked, this, [this, handler] { runGuarded(handler); });
+}
+
+void MainWindow::bindHandlers()
+{
+    for (model::Control c :
+         {model::Control::txtStepSize, model::Control::txtIterations, model::Control::txtAccuracy}) {
+        auto* edit = qobject_cast<QLineEdit*>(byControl_[static_cast<size_t>(c)]);
+        model::ChangeHandler handler = model::ChangeHandlerOf(c);
+        connect(edit, &QLineEdit::textChanged, this, [this, handler] { runGuarded(handler); });
+    }
+    bindClick("cmdVeltrane", &plots::cmdVeltrane_Click);
+    bindClick("cmdFixpointBasins", &plots::cmdFixpointBasins_Click);
+}
+
+QWidget* MainWindow::control(const QString& name) const
+{
+    auto it = byName_.find(name);
+    return it == byName_.end() ? nullptr : it->second;
+}
+
+std::string MainWindow::text(model::Control c) const
+{
+    QWidget* w = byControl_[static_cast<size_t>(c)];
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+        return edit->text().toStdString();
+    if (auto* label = qobject_cast<QLabel*>(w))
+        return label->text().toStdString();
+    return {};
+}
+
+void MainWindow::setText(model::Control c, const std::string& text)
+{
+    QWidget* w = byControl_[static_cast<size_t>(c)];
+    const QString q = QString::fromStdString(text);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        if (edit->text() != q)
+            edit->setText(q); // raises the change handling, nested
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setText(q);
+    }
+}
+
+bool MainWindow::isChecked(model::Control c) const
+{
+    auto* box = qobject_cast<QCheckBox*>(byControl_[static_cast<size_t>(c)]);
+    return box && box->isChecked();
+}
+
+void MainWindow::processPendingEvents()
+{
+    canvasWidget_->showChanges();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (closing_)
+        throw model::Cancelled{};
+}
+
+void MainWindow::reportError(const model::RuntimeError& error)
+{
+    if (errorSink) {
+        errorSink(error);
+        return;
+    }
+    QMessageBox::critical(this, QStringLiteral("Veltrane"), QString::fromStdString(error.what()));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // A plot that is drawing notices at its next pause and unwinds; the event
+    // loop then ends the program.
+    closing_ = true;
+    event->accept();
+    QCoreApplication::quit();
+}
+
+} // namespace ui

@@ -1,0 +1,63 @@
+// frmVeltrane: the program's only window. It owns the controls, the canvas
+// with its persistent image and the model state, and binds every control's
+// event to its handler through one guard.
+#pragma once
+
+#include "model/window.h"
+#include "plots/canvas.h"
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <map>
+#include <string>
+
+namespace ui {
+
+class CanvasWidget;
+
+class MainWindow : public QWidget, public model::Window {
+    Q_OBJECT
+public:
+    // Creates every control with its design-time content, then runs the load
+    // handler; the caller shows the window.
+    explicit MainWindow(QWidget* parent = nullptr);
+
+    model::State& state() override { return state_; }
+    std::string text(model::Control c) const override;
+    void setText(model::Control c, const std::string& text) override;
+    bool isChecked(model::Control c) const override;
+    plots::Canvas& canvas() override { return canvas_; }
+    void processPendingEvents() override;
+    void reportError(const model::RuntimeError& error) override;
+
+    // The control of the given table name, e.g. "txtW(4)" or "cmdVeltrane".
+    QWidget* control(const QString& name) const;
+    CanvasWidget* canvasWidget() const { return canvasWidget_; }
+
+    // Replaces the modal message box, for tests.
+    std::function<void(const model::RuntimeError&)> errorSink;
+
+    // Runs a handler inside the guard, as the event binding does.
+    void runGuarded(const std::function<void(model::Window&)>& handler);
+
+    bool isClosing() const { return closing_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void bindHandlers();
+    void bindClick(const char* button, void (*handler)(model::Window&));
+
+    model::State state_;
+    plots::Canvas canvas_;
+    CanvasWidget* canvasWidget_ = nullptr;
+    std::map<QString, QWidget*> byName_;
+    std::array<QWidget*, static_cast<size_t>(model::Control::Count)> byControl_{};
+    bool closing_ = false;
+};
+
+} // namespace ui
