@@ -1,0 +1,54 @@
+#include "plots/trajectory.h"
+
+#include "model/network.h"
+#include "model/numbers.h"
+#include "model/settings.h"
+
+#include <cmath>
+
+namespace plots {
+
+namespace {
+
+// The pixel of a state coordinate: the nearest pixel of the state-plane
+// mapping, halves rounded upwards.
+int16_t pixelOf(double coordinate)
+{
+    return model::Floor16(((coordinate + 1.0) * 799.0) / 2.0 + 0.5);
+}
+
+} // namespace
+
+void TraceTrajectory(model::Window& window, double u, double v)
+{
+    model::State& st = window.state();
+    model::Surface& canvas = window.canvas();
+    canvas.setDotWidth(st.stepSize);
+    double x = 2.0 * u - 1.0;
+    double y = 2.0 * v - 1.0;
+    if (!std::isfinite(x) || !std::isfinite(y))
+        model::throwFloatingPoint("Floating-point error: the pointer position is not a number.");
+    model::ReadWeights(window);
+    const model::Weights& w = st.w;
+
+    const int16_t transient = st.iterations;
+    for (int16_t n = 1; n <= transient && n > 0; ++n) {
+        const double a = (w[0] * x + w[1] * y) + w[4];
+        const double b = (w[2] * x + w[3] * y) + w[5];
+        y = model::Transfer(b);
+        x = model::Transfer(a);
+        if (n == 32767)
+            break;
+    }
+    for (int n = 0; n < kTraceDots; ++n) {
+        const double a = (w[0] * x + w[1] * y) + w[4];
+        const double b = (w[2] * x + w[3] * y) + w[5];
+        y = model::Transfer(b);
+        x = model::Transfer(a);
+        const int16_t column = pixelOf(x);
+        const int16_t k = pixelOf(y);
+        canvas.setDot(column, 799 - k, st.penColor); // penColor read at every dot
+    }
+}
+
+} // namespace plots
