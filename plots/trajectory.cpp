@@ -31,14 +31,12 @@ void TraceTrajectory(model::Window& window, double u, double v)
     model::ReadWeights(window);
     const model::Weights& w = st.w;
 
-    const int16_t transient = st.iterations;
-    for (int16_t n = 1; n <= transient && n > 0; ++n) {
+    const int transient = st.iterations; // taken once; 32767 steps run in full
+    for (int n = 0; n < transient; ++n) {
         const double a = (w[0] * x + w[1] * y) + w[4];
         const double b = (w[2] * x + w[3] * y) + w[5];
         y = model::Transfer(b);
         x = model::Transfer(a);
-        if (n == 32767)
-            break;
     }
     for (int n = 0; n < kTraceDots; ++n) {
         const double a = (w[0] * x + w[1] * y) + w[4];
