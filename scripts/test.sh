@@ -1,8 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test.
+# Installs what is missing, builds and runs every test: first the normal
+# build, then the whole suite again built with AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-bash scripts/build.sh
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
-ctest --test-dir build --output-on-failure -j "$(nproc)"
+jobs=$(nproc)
+
+bash scripts/build.sh
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== the suite again under AddressSanitizer and UndefinedBehaviorSanitizer"
+BUILD_DIR=build-asan BUILD_TYPE=Debug bash scripts/build.sh -DVELTRANE_SANITIZE=ON
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"
