@@ -12,7 +12,7 @@ bash scripts/build.sh
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== the suite again under AddressSanitizer and UndefinedBehaviorSanitizer"
-BUILD_DIR=build-asan BUILD_TYPE=Debug bash scripts/build.sh -DVELTRANE_SANITIZE=ON
+BUILD_DIR=build-asan bash scripts/build.sh -DVELTRANE_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
