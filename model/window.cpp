@@ -1,5 +1,7 @@
 #include "model/window.h"
 
+#include <charconv>
+
 namespace model {
 
 namespace {
@@ -18,6 +20,15 @@ Control txtW(int index) { return member(Control::txtW0, 6, index, "txtW"); }
 Control txtP(int index) { return member(Control::txtP0, 4, index, "txtP"); }
 Control txtIdx(int index) { return member(Control::txtIdx0, 2, index, "txtIdx"); }
 Control txtX0(int index) { return member(Control::txtX00, 2, index, "txtX0"); }
+
+std::string Window::formatCoordinate(double v) const
+{
+    // Fixed notation with four decimals, independent of the C locale; the
+    // sign of a negative value that rounds to zero is kept.
+    char buf[400];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 4);
+    return std::string(buf, r.ptr);
+}
 
 const char* ControlName(Control c)
 {

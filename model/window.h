@@ -76,6 +76,13 @@ public:
     virtual void setText(Control c, const std::string& text) = 0;
     virtual bool isChecked(Control c) const = 0;
 
+    // A coordinate as the readout labels show it: the pattern "0.0000" (four
+    // decimals, at least one digit before the separator, a minus sign for
+    // any negative value, "-0.0000" included) with the decimal separator of
+    // the user's locale. This default always writes a full stop; the screen
+    // window supplies its locale's separator. Display only, never read back.
+    virtual std::string formatCoordinate(double v) const;
+
     virtual Surface& canvas() = 0;
 
     // The pause between two columns of a plot: shows what was drawn and lets

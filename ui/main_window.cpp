@@ -1,6 +1,9 @@
 #include "ui/main_window.h"
 
 #include "model/settings.h"
+#include "params/canvas_mouse.h"
+#include "params/coexisting.h"
+#include "params/parametric.h"
 #include "plots/basins.h"
 #include "ui/canvas_widget.h"
 #include "ui/controls.h"
@@ -11,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -102,6 +106,20 @@ void MainWindow::bindHandlers()
     }
     bindClick("cmdVeltrane", &plots::cmdVeltrane_Click);
     bindClick("cmdFixpointBasins", &plots::cmdFixpointBasins_Click);
+    bindClick("cmdParametric", &params::cmdParametric_Click);
+    bindClick("cmdCoexisting", &params::cmdCoexisting_Click);
+    canvasWidget_->onMouseDown = [this](int button, int shift, float x, float y) {
+        runGuarded([=](model::Window& w) {
+            params::picBasins_MouseDown(w, static_cast<int16_t>(button),
+                                        static_cast<int16_t>(shift), x, y);
+        });
+    };
+    canvasWidget_->onMouseMove = [this](int button, int shift, float x, float y) {
+        runGuarded([=](model::Window& w) {
+            params::picBasins_MouseMove(w, static_cast<int16_t>(button),
+                                        static_cast<int16_t>(shift), x, y);
+        });
+    };
 }
 
 QWidget* MainWindow::control(const QString& name) const
@@ -130,6 +148,13 @@ void MainWindow::setText(model::Control c, const std::string& text)
     } else if (auto* label = qobject_cast<QLabel*>(w)) {
         label->setText(q);
     }
+}
+
+std::string MainWindow::formatCoordinate(double v) const
+{
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale.toString(v, 'f', 4).toStdString();
 }
 
 bool MainWindow::isChecked(model::Control c) const

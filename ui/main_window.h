@@ -28,6 +28,9 @@ public:
     std::string text(model::Control c) const override;
     void setText(model::Control c, const std::string& text) override;
     bool isChecked(model::Control c) const override;
+    // "0.0000" with the decimal separator of QLocale(), the user's locale
+    // unless a default was set; no group separators.
+    std::string formatCoordinate(double v) const override;
     plots::Canvas& canvas() override { return canvas_; }
     void processPendingEvents() override;
     void reportError(const model::RuntimeError& error) override;

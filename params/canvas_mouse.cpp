@@ -1,0 +1,81 @@
+#include "params/canvas_mouse.h"
+
+#include "model/numbers.h"
+#include "plots/trajectory.h"
+
+#include <cmath>
+
+namespace params {
+
+namespace {
+
+using model::Control;
+
+double readRange(model::Window& window, Control c) { return model::ReadNumber(window.text(c)); }
+
+// low + (high - low) * t, in this order: the difference, times t, added to
+// the low end. Ranges of extreme size overflow: floating-point error.
+double along(double low, double high, double t)
+{
+    const double value = low + (high - low) * t;
+    if (!std::isfinite(value))
+        model::throwFloatingPoint("Floating-point overflow in the parameter plane: "
+                                  "the range values are too large.");
+    return value;
+}
+
+void checkPointer(double u, double v)
+{
+    if (!std::isfinite(u) || !std::isfinite(v))
+        model::throwFloatingPoint("Floating-point error: the pointer position is not a number.");
+}
+
+} // namespace
+
+void PickParameters(model::Window& window, double u, double v)
+{
+    const double right = readRange(window, Control::txtP1);
+    const double left = readRange(window, Control::txtP0);
+    const Control horizontal =
+        model::txtW(model::RoundHalfEven16(model::ReadNumber(window.text(Control::txtIdx0))));
+    window.setText(horizontal, model::DecimalText(along(left, right, u)));
+
+    const double top = readRange(window, Control::txtP3);
+    const double bottom = readRange(window, Control::txtP2);
+    const Control vertical =
+        model::txtW(model::RoundHalfEven16(model::ReadNumber(window.text(Control::txtIdx1))));
+    window.setText(vertical, model::DecimalText(along(bottom, top, v)));
+}
+
+void picBasins_MouseDown(model::Window& window, int16_t button, int16_t /*shift*/, float X, float Y)
+{
+    const double u = static_cast<double>(X) / 799.0;
+    const double v = (799.0 - static_cast<double>(Y)) / 799.0;
+    if (button == 2) {
+        checkPointer(u, v);
+        PickParameters(window, u, v);
+        return;
+    }
+    plots::TraceTrajectory(window, u, v);
+}
+
+void picBasins_MouseMove(model::Window& window, int16_t /*button*/, int16_t /*shift*/, float X,
+                         float Y)
+{
+    const double u = static_cast<double>(X) / 799.0;
+    const double v = (799.0 - static_cast<double>(Y)) / 799.0;
+    checkPointer(u, v);
+    window.setText(Control::lblx, window.formatCoordinate(2.0 * u - 1.0));
+    window.setText(Control::lbly, window.formatCoordinate(2.0 * v - 1.0));
+
+    const double right = readRange(window, Control::txtP1);
+    const double left = readRange(window, Control::txtP0);
+    const double horizontal = along(left, right, u);
+    const double top = readRange(window, Control::txtP3);
+    const double bottom = readRange(window, Control::txtP2);
+    const double vertical = along(bottom, top, v);
+    window.setText(Control::lblpx, window.formatCoordinate(horizontal));
+    window.setText(Control::lblpy, window.formatCoordinate(vertical));
+}
+
+} // namespace params

@@ -1,0 +1,180 @@
+#include "params/coexisting.h"
+
+#include "model/engine.h"
+#include "model/network.h"
+#include "model/numbers.h"
+#include "model/random.h"
+#include "model/settings.h"
+#include "params/plane.h"
+#include "plots/raster.h"
+
+#include <algorithm>
+#include <array>
+#include <exception>
+#include <vector>
+
+namespace params {
+
+using model::kernel::Orbit;
+
+namespace {
+
+constexpr int kMaxStartValues = 500;
+
+// A start coordinate 2r - 1 of a random value r, formed in single precision
+// (exact for every value the generator gives).
+double startCoordinate(float r) { return static_cast<double>(2.0f * r - 1.0f); }
+
+} // namespace
+
+int16_t ReadNumStartValues(model::Window& window)
+{
+    const int16_t n =
+        model::RoundHalfEven16(model::ReadNumber(window.text(model::Control::txtNumStartValues)));
+    if (n >= 1 && n <= kMaxStartValues)
+        return n; // the text stays as typed
+    window.setText(model::Control::txtNumStartValues, "5");
+    return 5;
+}
+
+void cmdCoexisting_Click(model::Window& window)
+{
+    model::State& st = window.state();
+    model::Surface& canvas = window.canvas();
+    model::RandomGenerator& random = model::Random();
+
+    const int n = ReadNumStartValues(window);
+    std::vector<double> startX(n), startY(n);
+    for (int k = 0; k < n; ++k) {
+        const float r1 = random.next();
+        const float r2 = random.next();
+        startX[k] = startCoordinate(r1);
+        startY[k] = startCoordinate(r2);
+    }
+
+    const int16_t h = plots::HalfDot(st.stepSize);
+    canvas.clear();
+    canvas.setDotWidth(st.stepSize);
+    model::ReadWeights(window);
+    const Plane plane = ReadPlane(window);
+
+    std::array<double, plots::kCanvasRows> rowValues;
+    // Start points and results of every (dot, start point) of a column,
+    // dot-major: entry dot * n + k.
+    std::vector<double> xs, ys;
+    std::vector<Orbit> results;
+
+    const int16_t columnStep = st.stepSize;
+    for (int16_t c = 0; c <= 799; c = static_cast<int16_t>(c + columnStep)) {
+        if (!IsParameterIndex(plane.horizontalIndex))
+            ThrowBadIndex(plane.horizontalIndex);
+        st.w[plane.horizontalIndex] = PlaneValue(plane.left, plane.right, c + h);
+
+        const int16_t rowStep = st.stepSize; // read afresh for every column
+        std::exception_ptr stop;
+        int dots = 0;
+        for (int16_t j = 0; j <= 799; j = static_cast<int16_t>(j + rowStep)) {
+            if (!IsParameterIndex(plane.verticalIndex))
+                ThrowBadIndex(plane.verticalIndex);
+            try {
+                rowValues[dots] = PlaneValue(plane.bottom, plane.top, j + h);
+            } catch (const model::RuntimeError&) {
+                stop = std::current_exception(); // the dots below are still drawn
+                break;
+            }
+            ++dots;
+        }
+
+        // The start points of every dot. Nothing runs inside a column, so the
+        // check box holds for all of them; reshuffled points are drawn here,
+        // in the order in which the dots and their start points are visited.
+        const int count = dots * n;
+        xs.resize(count);
+        ys.resize(count);
+        results.resize(count);
+        const model::RandomGenerator::State columnStart = random.state();
+        const bool reshuffle = window.isChecked(model::Control::chkReshuffle);
+        for (int e = 0; e < count; ++e) {
+            if (reshuffle) {
+                const float r1 = random.next();
+                const float r2 = random.next();
+                xs[e] = startCoordinate(r1);
+                ys[e] = startCoordinate(r2);
+            } else {
+                xs[e] = startX[e % n];
+                ys[e] = startY[e % n];
+            }
+        }
+        // A run stopped at entry e has drawn the numbers up to and including
+        // that entry's pair, and no more.
+        auto rewindTo = [&](int drawnEntries) {
+            if (!reshuffle)
+                return;
+            random.restore(columnStart);
+            random.skip(2 * static_cast<uint64_t>(drawnEntries));
+        };
+
+        // Evaluate: all start points of a dot share that dot's parameters.
+        const model::Weights columnWeights = st.w;
+        const int iterations = st.iterations, accuracy = st.accuracy;
+        const int vi = plane.verticalIndex;
+        auto evaluate = [&](int begin, int end) {
+            while (begin < end) {
+                const int dot = begin / n;
+                const int segmentEnd = std::min(end, (dot + 1) * n);
+                model::Weights w = columnWeights;
+                w[vi] = rowValues[dot];
+                model::kernel::ClassifyMany(w, iterations, accuracy, &xs[begin], &ys[begin],
+                                            segmentEnd - begin, true, &results[begin]);
+                begin = segmentEnd;
+            }
+        };
+        model::ForEachChunk(count, plots::kDotsPerChunk, evaluate);
+
+        // Commit in drawing order, bottom to top, start point by start point.
+        for (int dot = 0; dot < dots; ++dot) {
+            st.w[vi] = rowValues[dot];
+            std::array<int16_t, 17> typeSeen{};
+            std::array<model::Color, kMaxFpColors> fpColors{};
+            int16_t fpCount = 0;
+            for (int k = 0; k < n; ++k) {
+                const int e = dot * n + k;
+                const Orbit& o = results[e];
+                if (o.failed) {
+                    rewindTo(e + 1);
+                    model::ThrowOrbitFailed();
+                }
+                if (o.cls == 17) {
+                    st.fixpointColor = o.fpColor;
+                    bool known = false;
+                    for (int f = 0; f < fpCount && !known; ++f)
+                        known = fpColors[f] == st.fixpointColor;
+                    if (!known) {
+                        if (fpCount == kMaxFpColors) {
+                            rewindTo(e + 1);
+                            model::throwIndexOutOfRange(
+                                "Index out of range: more than 16 different fixed points "
+                                "at one point of the parameter plane.");
+                        }
+                        fpColors[fpCount++] = st.fixpointColor;
+                    }
+                } else {
+                    typeSeen[o.cls] = 1;
+                }
+            }
+            if (window.isChecked(model::Control::chkFp))
+                typeSeen[1] = fpCount;
+            else if (fpCount > 0)
+                typeSeen[1] = 1;
+            int16_t typeCount = 0;
+            for (int16_t seen : typeSeen)
+                typeCount = static_cast<int16_t>(typeCount + seen);
+            canvas.setDot(c + h, 799 - (dot * rowStep + h), model::PeriodColor(st, typeCount));
+        }
+        if (stop)
+            std::rethrow_exception(stop);
+        window.processPendingEvents();
+    }
+}
+
+} // namespace params

@@ -1,0 +1,83 @@
+#include "params/parametric.h"
+
+#include "model/engine.h"
+#include "model/network.h"
+#include "model/numbers.h"
+#include "model/settings.h"
+#include "params/plane.h"
+#include "plots/raster.h"
+
+#include <array>
+#include <exception>
+
+namespace params {
+
+using model::kernel::Orbit;
+
+void cmdParametric_Click(model::Window& window)
+{
+    model::State& st = window.state();
+    model::Surface& canvas = window.canvas();
+
+    const int16_t h = plots::HalfDot(st.stepSize);
+    canvas.clear();
+    canvas.setDotWidth(st.stepSize);
+    model::ReadWeights(window);
+    const Plane plane = ReadPlane(window);
+    const double x0 = model::ReadNumber(window.text(model::Control::txtX00));
+    const double y0 = model::ReadNumber(window.text(model::Control::txtX01));
+
+    std::array<double, plots::kCanvasRows> rowValues;
+    std::array<Orbit, plots::kCanvasRows> results;
+
+    const int16_t columnStep = st.stepSize;
+    for (int16_t i = 0; i <= 799; i = static_cast<int16_t>(i + columnStep)) {
+        if (!IsParameterIndex(plane.horizontalIndex))
+            ThrowBadIndex(plane.horizontalIndex);
+        st.w[plane.horizontalIndex] = PlaneValue(plane.left, plane.right, i + h);
+
+        // The vertical values of the column. A mapping error stops the column
+        // at that dot; the dots below it are still drawn first.
+        const int16_t rowStep = st.stepSize; // read afresh for every column
+        std::exception_ptr stop;
+        int n = 0;
+        for (int16_t j = 0; j <= 799; j = static_cast<int16_t>(j + rowStep)) {
+            if (!IsParameterIndex(plane.verticalIndex))
+                ThrowBadIndex(plane.verticalIndex); // nothing of this column drawn yet
+            try {
+                rowValues[n] = PlaneValue(plane.bottom, plane.top, j + h);
+            } catch (const model::RuntimeError&) {
+                stop = std::current_exception();
+                break;
+            }
+            ++n;
+        }
+
+        // Evaluate: within a column only w(vertical index) changes from dot
+        // to dot, so every dot is classified with its own copy of w.
+        const model::Weights columnWeights = st.w;
+        const int iterations = st.iterations, accuracy = st.accuracy;
+        const int vi = plane.verticalIndex;
+        auto evaluate = [&](int begin, int end) {
+            for (int k = begin; k < end; ++k) {
+                model::Weights w = columnWeights;
+                w[vi] = rowValues[k];
+                results[k] = model::kernel::Classify(w, iterations, accuracy, x0, y0, false);
+            }
+        };
+        model::ForEachChunk(n, plots::kDotsPerChunk, evaluate);
+
+        // Commit in drawing order, bottom to top, stopping at a failed dot.
+        for (int k = 0; k < n; ++k) {
+            st.w[vi] = rowValues[k];
+            if (results[k].failed)
+                model::ThrowOrbitFailed();
+            canvas.setDot(i + h, 799 - (k * rowStep + h), model::PeriodColor(st, results[k].cls));
+        }
+        if (stop)
+            std::rethrow_exception(stop);
+        window.processPendingEvents();
+    }
+}
+
+} // namespace params
