@@ -108,6 +108,9 @@ void WriteFileReplacing(const std::string& name, const std::vector<uint8_t>& byt
     const std::filesystem::path target(name);
     if (!target.has_filename())
         notWritten(name, "the name ends with a folder separator");
+    std::error_code ec;
+    if (std::filesystem::is_directory(target, ec))
+        notWritten(name, reasonOf(EISDIR));
     std::filesystem::path folder = target.parent_path();
     if (folder.empty())
         folder = ".";
