@@ -7,6 +7,9 @@
 #include "plots/basins.h"
 #include "ui/canvas_widget.h"
 #include "ui/controls.h"
+#include "ui/icon.h"
+#include "ui/picker_widget.h"
+#include "ui/side_tools.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,18 +19,32 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 
+#include <algorithm>
 #include <climits>
 
 namespace ui {
+
+QFont DialogFont()
+{
+    // Small enough that every caption fits its fixed box ("Iterations" in 49
+    // pixels, "x =" in 17), given in pixels so that it looks the same on
+    // every screen.
+    QFont font(QStringLiteral("DejaVu Sans Condensed"));
+    font.setPixelSize(11);
+    return font;
+}
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 {
     setObjectName("frmVeltrane");
     setWindowTitle(QStringLiteral("ABC of 2-Neuron-Network with Bias.   {veltrane@example.org}"));
+    setWindowIcon(ProgramIcon());
     setFixedSize(kClientWidth, kClientHeight);
     createControls();
+    installTextPainter();
     model::Form_Load(*this);
     bindHandlers(); // after the design-time texts, so start-up raises no change
 }
@@ -46,7 +63,8 @@ void MainWindow::createControls()
                 canvasWidget_ = new CanvasWidget(canvas_, container);
                 w = canvasWidget_;
             } else {
-                w = new QWidget(container);
+                picker_ = new PickerWidget(container);
+                w = picker_;
             }
             break;
         case Kind::Label:
@@ -84,6 +102,33 @@ void MainWindow::createControls()
     canvasWidget_->setFocus(Qt::OtherFocusReason);
 }
 
+void MainWindow::installTextPainter()
+{
+    // Legend text goes into the persistent image in the window's font, with
+    // plain pixels of the text colour only, so a saved picture keeps its
+    // colours exact.
+    canvas_.setTextPainter([this](plots::Canvas& c, int x, int y, model::Color color,
+                                  const std::string& line) {
+        QImage image(reinterpret_cast<uchar*>(c.bits()), c.width(), c.height(), c.width() * 4,
+                     QImage::Format_RGB32);
+        QFont f = font();
+        f.setStyleStrategy(QFont::NoAntialias);
+        const QFontMetrics metrics(f);
+        const QString text = QString::fromStdString(line);
+        {
+            QPainter painter(&image);
+            painter.setFont(f);
+            painter.setPen(QColor(model::RedOf(color), model::GreenOf(color),
+                                  model::BlueOf(color)));
+            painter.drawText(x, y + metrics.ascent(), text);
+        }
+        c.markDirty({std::max(0, x), std::max(0, y),
+                     std::min(c.width(), x + metrics.horizontalAdvance(text) + 2),
+                     std::min(c.height(), y + metrics.height())});
+        return metrics.height();
+    });
+}
+
 void MainWindow::runGuarded(const std::function<void(model::Window&)>& handler)
 {
     model::Guarded(*this, [&] { handler(*this); });
@@ -118,6 +163,20 @@ void MainWindow::bindHandlers()
         runGuarded([=](model::Window& w) {
             params::picBasins_MouseMove(w, static_cast<int16_t>(button),
                                         static_cast<int16_t>(shift), x, y);
+        });
+    };
+    bindClick("cmdLegend", &cmdLegend_Click);
+    bindClick("cmdClear", &cmdClear_Click);
+    bindClick("cmdSave", &cmdSave_Click);
+    // The picker's paint cannot fail; it runs in the guard all the same, so
+    // nothing ever crosses the event loop.
+    picker_->onPaint = [this](model::Surface& picker) {
+        model::Guarded(*this, [&] { picColorPicker_Paint(*this, picker); });
+    };
+    picker_->onMouseDown = [this](model::Surface& picker, int button, int shift, float x,
+                                  float y) {
+        runGuarded([&](model::Window& w) {
+            picColorPicker_MouseDown(w, picker, button, shift, x, y);
         });
     };
 }

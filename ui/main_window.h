@@ -6,6 +6,7 @@
 #include "model/window.h"
 #include "plots/canvas.h"
 
+#include <QFont>
 #include <QWidget>
 
 #include <array>
@@ -16,6 +17,11 @@
 namespace ui {
 
 class CanvasWidget;
+class PickerWidget;
+
+// The window system's default dialog font, which every control and the
+// legend use. The program makes it the application's font.
+QFont DialogFont();
 
 class MainWindow : public QWidget, public model::Window {
     Q_OBJECT
@@ -38,6 +44,7 @@ public:
     // The control of the given table name, e.g. "txtW(4)" or "cmdVeltrane".
     QWidget* control(const QString& name) const;
     CanvasWidget* canvasWidget() const { return canvasWidget_; }
+    PickerWidget* pickerWidget() const { return picker_; }
 
     // Replaces the modal message box, for tests.
     std::function<void(const model::RuntimeError&)> errorSink;
@@ -53,11 +60,13 @@ protected:
 private:
     void createControls();
     void bindHandlers();
+    void installTextPainter();
     void bindClick(const char* button, void (*handler)(model::Window&));
 
     model::State state_;
     plots::Canvas canvas_;
     CanvasWidget* canvasWidget_ = nullptr;
+    PickerWidget* picker_ = nullptr;
     std::map<QString, QWidget*> byName_;
     std::array<QWidget*, static_cast<size_t>(model::Control::Count)> byControl_{};
     bool closing_ = false;

@@ -1,0 +1,159 @@
+#include "ui/bitmap.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ui {
+
+namespace {
+
+void put16(std::vector<uint8_t>& out, uint32_t v)
+{
+    out.push_back(static_cast<uint8_t>(v & 0xFF));
+    out.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+}
+
+void put32(std::vector<uint8_t>& out, uint32_t v)
+{
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+}
+
+[[noreturn]] void notWritten(const std::string& name, const std::string& reason)
+{
+    throw model::RuntimeError(model::RuntimeError::Kind::FileNotWritten,
+                              "The picture could not be saved as \"" + name + "\": " + reason
+                                  + ".");
+}
+
+std::string reasonOf(int error)
+{
+    switch (error) {
+    case ENOENT: return "the folder does not exist";
+    case ENOTDIR: return "a part of the path is not a folder";
+    case EACCES:
+    case EPERM: return "there is no permission to write there";
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return "there is not enough space on the disc";
+    case EISDIR: return "a folder of that name exists";
+    case EROFS: return "the disc is read-only";
+    case ENAMETOOLONG: return "the name is too long";
+    default: return std::strerror(error);
+    }
+}
+
+// Mode of the new file: that of the file it replaces, else what a newly
+// created file gets under the process's umask.
+mode_t modeFor(const std::string& name)
+{
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return st.st_mode & 07777;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+} // namespace
+
+std::vector<uint8_t> EncodeBitmap(const model::Surface& surface, int width, int height)
+{
+    const uint32_t rowBytes = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
+    const uint32_t imageBytes = rowBytes * static_cast<uint32_t>(height);
+    const uint32_t offset = 14 + 40;
+    std::vector<uint8_t> out;
+    out.reserve(offset + imageBytes);
+
+    out.push_back('B');
+    out.push_back('M');
+    put32(out, offset + imageBytes); // file size
+    put32(out, 0);                   // reserved
+    put32(out, offset);              // where the pixels start
+
+    put32(out, 40);                  // info header size
+    put32(out, static_cast<uint32_t>(width));
+    put32(out, static_cast<uint32_t>(height)); // positive: rows stored bottom-up
+    put16(out, 1);                   // planes
+    put16(out, 24);                  // bits per pixel
+    put32(out, 0);                   // no compression
+    put32(out, imageBytes);
+    put32(out, 3780);                // 96 dots per inch, in dots per metre
+    put32(out, 3780);
+    put32(out, 0);                   // no colour table
+    put32(out, 0);
+
+    for (int row = height - 1; row >= 0; --row) {
+        const size_t start = out.size();
+        for (int column = 0; column < width; ++column) {
+            const model::Color c = surface.pixel(column, row);
+            out.push_back(static_cast<uint8_t>(model::BlueOf(c)));
+            out.push_back(static_cast<uint8_t>(model::GreenOf(c)));
+            out.push_back(static_cast<uint8_t>(model::RedOf(c)));
+        }
+        out.resize(start + rowBytes, 0);
+    }
+    return out;
+}
+
+void WriteFileReplacing(const std::string& name, const std::vector<uint8_t>& bytes)
+{
+    if (name.empty())
+        notWritten(name, "the file name is empty");
+    const std::filesystem::path target(name);
+    if (!target.has_filename())
+        notWritten(name, "the name ends with a folder separator");
+    std::error_code ec;
+    if (std::filesystem::is_directory(target, ec))
+        notWritten(name, reasonOf(EISDIR));
+    std::filesystem::path folder = target.parent_path();
+    if (folder.empty())
+        folder = ".";
+
+    // A short name of our own beside the target, so that the final rename
+    // stays within one file system and a long target name still fits.
+    std::string temp = (folder / ".veltrane-save-XXXXXX").string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        notWritten(name, reasonOf(errno));
+
+    auto fail = [&](int error) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        notWritten(name, reasonOf(error));
+    };
+
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(errno);
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::fchmod(fd, modeFor(name)) != 0)
+        fail(errno);
+    // The data must be on the disc before the new file takes the old one's
+    // place, or a crash could leave neither.
+    if (::fsync(fd) != 0)
+        fail(errno);
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temp.c_str());
+        notWritten(name, reasonOf(error));
+    }
+    if (::rename(temp.c_str(), name.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temp.c_str());
+        notWritten(name, reasonOf(error));
+    }
+}
+
+} // namespace ui

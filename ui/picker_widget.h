@@ -1,0 +1,47 @@
+// picColorPicker on the screen: a flat one-pixel border around a drawing area
+// that keeps no picture. Every paint runs the paint handler afresh into a
+// scratch surface that starts as the background; a press hands the handler
+// the picker as it is displayed.
+#pragma once
+
+#include "model/window.h"
+
+#include <QImage>
+#include <QWidget>
+
+#include <functional>
+
+namespace ui {
+
+class PickerWidget : public QWidget, public model::Surface {
+    Q_OBJECT
+public:
+    explicit PickerWidget(QWidget* parent);
+
+    std::function<void(model::Surface&)> onPaint;
+    std::function<void(model::Surface&, int button, int shift, float x, float y)> onMouseDown;
+
+    // The surface of a press: pixels are read from the displayed picker,
+    // dots are shown by repainting (the paint handler draws penColor).
+    void clear() override;
+    void setDotWidth(int width) override { dotWidth_ = width; }
+    int dotWidth() const override { return dotWidth_; }
+    void setDot(int column, int row, model::Color color) override;
+    model::Color pixel(int column, int row) const override;
+    void setForeColor(model::Color) override {}
+    void setPrintX(int) override {}
+    void setPrintY(int) override {}
+    int printX() const override { return 0; }
+    int printY() const override { return 0; }
+    void print(const std::string&) override {}
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    int dotWidth_ = 1;
+    QImage shown_; // the displayed picker, grabbed at the start of a press
+};
+
+} // namespace ui
