@@ -2,6 +2,7 @@
 
 #include "model/settings.h"
 #include "plots/basins.h"
+#include "plots/fixpoints.h"
 #include "ui/canvas_widget.h"
 #include "ui/controls.h"
 
@@ -102,6 +103,7 @@ void MainWindow::bindHandlers()
     }
     bindClick("cmdVeltrane", &plots::cmdVeltrane_Click);
     bindClick("cmdFixpointBasins", &plots::cmdFixpointBasins_Click);
+    bindClick("cmdFixpoints", &plots::cmdFixpoints_Click);
 }
 
 QWidget* MainWindow::control(const QString& name) const
