@@ -163,4 +163,20 @@ inline void Coexisting(model::Window& win)
     }
 }
 
+inline void FixedPointMap(model::Window& win)
+{
+    model::State& st = win.state();
+    win.canvas().setDotWidth(1);
+    model::ReadWeights(win);
+    for (int16_t c = 0; c <= 799; ++c) {
+        const double x = (2.0 * c) / 799.0 - 1.0;
+        for (int16_t r = 0; r <= 799; ++r) {
+            const double y = (2.0 * r) / 799.0 - 1.0;
+            if (model::IsNearFixpoint(st, x, y))
+                win.canvas().setDot(c, 799 - r, st.penColor);
+        }
+        win.processPendingEvents();
+    }
+}
+
 } // namespace reference

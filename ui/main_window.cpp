@@ -5,6 +5,7 @@
 #include "params/coexisting.h"
 #include "params/parametric.h"
 #include "plots/basins.h"
+#include "plots/fixpoints.h"
 #include "ui/canvas_widget.h"
 #include "ui/controls.h"
 #include "ui/icon.h"
@@ -179,6 +180,7 @@ void MainWindow::bindHandlers()
             picColorPicker_MouseDown(w, picker, button, shift, x, y);
         });
     };
+    bindClick("cmdFixpoints", &plots::cmdFixpoints_Click);
 }
 
 QWidget* MainWindow::control(const QString& name) const

@@ -2,6 +2,7 @@
 #include "plots/basins.h"
 #include "plots/headless_window.h"
 #include "plots/raster.h"
+#include "tests/plots/dot_recorder.h"
 #include "tests/reference.h"
 
 #include <gtest/gtest.h>
@@ -46,21 +47,7 @@ TEST(Raster, GeometryOfEveryDotSize)
     EXPECT_NEAR(plots::StateCoordinate(790), 0.97747, 1e-5);
 }
 
-// Records where the dots of a run land and how wide they are.
-struct DotRecorder : HeadlessWindow {
-    struct Dot { int column, row, width; };
-    std::vector<Dot> dots;
-    struct Recording : plots::Canvas {
-        std::vector<Dot>* out;
-        void setDot(int c, int r, model::Color color) override
-        {
-            out->push_back({c, r, dotWidth()});
-            plots::Canvas::setDot(c, r, color);
-        }
-    } recording;
-    DotRecorder() { recording.out = &dots; }
-    plots::Canvas& canvas() override { return recording; }
-};
+using testing_support::DotRecorder;
 
 TEST(Basins, DotSize20WalksColumnsBottomUp)
 {
