@@ -3,7 +3,8 @@
 //
 //   veltrane-bench [--threads N] [--width W] [--quick] [--widths]
 //
-// --threads sets the engine's thread count (default: the machine's cores),
+// --threads sets the engine's thread count (default: the machine's cores; the
+// line shows how many threads worked together),
 // --width the lockstep width, --quick uses dot size 4 throughout, --widths
 // times the engine on one thread at every lockstep width instead.
 #include "model/engine.h"
@@ -145,11 +146,12 @@ void basinCase(const Options& o, int threads)
         w->setText(model::Control::txtStepSize, std::to_string(s));
     const double tp = seconds([&] { reference::BasinPlot(plain, false); });
     model::SetThreadCount(threads);
+    model::LargestTeam();
     const double te = seconds([&] { plots::cmdVeltrane_Click(engine); });
     const bool same = std::memcmp(plain.canvas().bits(), engine.canvas().bits(),
                                   800 * 800 * sizeof(uint32_t)) == 0;
     const std::string name = "Veltrane, defaults, dot size " + std::to_string(s);
-    report(name.c_str(), tp, te, same, model::ThreadCount());
+    report(name.c_str(), tp, te, same, model::LargestTeam());
 }
 
 void planeCase(const Options& o, int threads, bool coexisting)
@@ -164,10 +166,11 @@ void planeCase(const Options& o, int threads, bool coexisting)
     uint64_t a = 0, b = 0;
     const double tp = seconds([&] { a = planePlain(p, sx, sy); });
     model::SetThreadCount(threads);
+    model::LargestTeam();
     const double te = seconds([&] { b = planeEngine(p, sx, sy); });
     const std::string name = std::string(coexisting ? "Coexisting-shaped kernel work" : "Parametric-shaped kernel work")
                              + ", dot size " + std::to_string(s);
-    report(name.c_str(), tp, te, a == b, model::ThreadCount());
+    report(name.c_str(), tp, te, a == b, model::LargestTeam());
 }
 
 void widthSweep()
@@ -212,7 +215,9 @@ int main(int argc, char** argv)
     const long baseline = peakKiB();
     if (o.width > 0)
         model::kernel::SetLockstepWidth(o.width);
-    std::printf("lockstep width %d, repeat shortcut on\n", model::kernel::LockstepWidth());
+    model::SetThreadCount(o.threads);
+    std::printf("lockstep width %d, repeat shortcut on, %d cores\n",
+                model::kernel::LockstepWidth(), model::ThreadCount());
     if (o.widths) {
         widthSweep();
     } else {
@@ -220,7 +225,7 @@ int main(int argc, char** argv)
             basinCase(o, threads);
             planeCase(o, threads, false);
             planeCase(o, threads, true);
-            if (model::ThreadCount() == 1)
+            if (threads == 1)
                 break; // the single-thread ratios were just printed
         }
     }
