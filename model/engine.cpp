@@ -7,11 +7,24 @@
 #include <omp.h>
 #endif
 
+// The OpenMP runtime is not built for ThreadSanitizer, which therefore cannot
+// see that a team starts after the master's writes and ends before its
+// reads. Under the sanitizer the fork and the join are declared to it.
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#define VELTRANE_TSAN_RELEASE(p) __tsan_release(p)
+#define VELTRANE_TSAN_ACQUIRE(p) __tsan_acquire(p)
+#else
+#define VELTRANE_TSAN_RELEASE(p) ((void)(p))
+#define VELTRANE_TSAN_ACQUIRE(p) ((void)(p))
+#endif
+
 namespace model {
 
 namespace {
 std::atomic<int> requestedThreads{0};
 std::atomic<int> largestTeam{0};
+char forkToken, joinToken; // addresses only: the sanitizer's fork and join
 
 void noteTeam(int size)
 {
@@ -54,14 +67,18 @@ void ForEachChunk(int count, int grain, void (*fn)(void*, int, int), void* ctx)
     grain = std::max(grain, count / (threads * 4));
     const int chunks = (count + grain - 1) / grain;
 #ifdef _OPENMP
+    VELTRANE_TSAN_RELEASE(&forkToken);
 #pragma omp parallel num_threads(threads)
     {
+        VELTRANE_TSAN_ACQUIRE(&forkToken);
         if (omp_get_thread_num() == 0)
             noteTeam(omp_get_num_threads());
 #pragma omp for schedule(dynamic, 1)
         for (int c = 0; c < chunks; ++c)
             fn(ctx, c * grain, std::min(count, (c + 1) * grain));
+        VELTRANE_TSAN_RELEASE(&joinToken);
     }
+    VELTRANE_TSAN_ACQUIRE(&joinToken);
 #else
     fn(ctx, 0, count);
 #endif
