@@ -9,9 +9,13 @@
 
 namespace model {
 
-// Number of threads the engine uses; 0 follows the machine.
+// Number of threads the engine uses; 0 follows the machine (its cores).
 void SetThreadCount(int count);
 int ThreadCount();
+
+// The most threads that worked together on one ForEachChunk since the last
+// call (0 when none ran); for benchmarks.
+int LargestTeam();
 
 // Calls fn(ctx, begin, end) over chunks that cover [0, count) exactly once,
 // concurrently. fn must not throw and must not write shared state.

@@ -3,8 +3,11 @@
 #include "model/errors.h"
 #include "model/numbers.h"
 
+#include <atomic>
+#include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 
 namespace model {
 
@@ -36,6 +39,168 @@ Color FixpointColorOf(double x, double y)
     return Rgb(red, green, blue);
 }
 
+namespace {
+
+// The end of a classification: the period search over the 16 recorded points
+// hx[j - 1], hy[j - 1] = X[j], Y[j] and the final point (x, y).
+Orbit finishOrbit(const double* hx, const double* hy, double x, double y, bool ok,
+                  double eps, bool locateFp)
+{
+    Orbit result;
+    if (!ok) {
+        result.failed = true;
+        return result;
+    }
+    result.x = x;
+    result.y = y;
+    for (int k = 1; k <= 16; ++k) {
+        const double dx = x - hx[16 - k];
+        const double dy = y - hy[16 - k];
+        const double d = dy * dy + dx * dx;
+        if (d < eps) { // strict: a distance equal to the tolerance is no match
+            result.cls = static_cast<int16_t>(k);
+            break;
+        }
+    }
+    if (locateFp && result.cls == 1) {
+        result.cls = 17;
+        result.fpColor = FixpointColorOf(x, y);
+    }
+    return result;
+}
+
+std::atomic<bool> repeatShortcut{true};
+std::atomic<int> lockstepWidth{8};
+
+uint64_t bitsOf(double v) { return std::bit_cast<uint64_t>(v); }
+
+// W orbits in lockstep, each lane taking the next orbit as soon as its own is
+// classified, so that the lanes stay busy although the repeat shortcut ends
+// transients at different steps. Orbit k runs under w[k * wStride].
+//
+// The shortcut: during the transient the state is compared, bit for bit, with
+// a checkpoint that moves to the current state whenever the step count reaches
+// a power of two (Brent's cycle detection). The map is deterministic, so once
+// the state after step t equals the one after step c, every later state
+// repeats with period L = t - c, and the state after the full transient is the
+// one after step t + (iterations - t) mod L. The steps skipped are repeats of
+// steps already taken, so they could raise no error that has not already been
+// raised; an orbit that failed (a NaN state) is failed whatever follows.
+template <int W>
+void classifyLockstep(const Weights* w, int wStride, int iterations, int accuracy,
+                      const double* x0, const double* y0, int n, bool locateFp, Orbit* out)
+{
+    const bool shortcut = repeatShortcut.load(std::memory_order_relaxed);
+    const double eps = Tolerance(accuracy);
+
+    double x[W], y[W];
+    const double* wl[W];
+    bool ok[W];
+    int orbit[W];       // the orbit a lane steps, -1 when it is idle
+    int t[W];           // steps taken in the current phase
+    int limit[W];       // the transient's length, shortened by a repeat
+    bool recording[W];  // past the transient: filling the history
+    bool watching[W];   // still looking for a repeat
+    uint64_t cx[W], cy[W];
+    int cpos[W], cnext[W];
+    double hx[W][16], hy[W][16];
+
+    int next = 0, busy = 0;
+    auto load = [&](int l) {
+        if (next >= n) {
+            orbit[l] = -1;
+            recording[l] = false;
+            return;
+        }
+        const int k = next++;
+        ++busy;
+        orbit[l] = k;
+        x[l] = x0[k];
+        y[l] = y0[k];
+        wl[l] = w[k * wStride].data();
+        ok[l] = true;
+        t[l] = 0;
+        limit[l] = iterations;
+        recording[l] = iterations <= 0;
+        watching[l] = shortcut;
+        cx[l] = bitsOf(x[l]);
+        cy[l] = bitsOf(y[l]);
+        cpos[l] = 0;
+        cnext[l] = 1;
+    };
+    for (int l = 0; l < W; ++l)
+        load(l);
+
+    while (busy > 0) {
+        for (int l = 0; l < W; ++l) {
+            if (recording[l]) {
+                hx[l][t[l]] = x[l];
+                hy[l][t[l]] = y[l];
+            }
+        }
+        for (int l = 0; l < W; ++l) {
+            if (orbit[l] < 0)
+                continue; // an idle lane costs no exponential
+            const double* p = wl[l];
+            const double s1 = (p[0] * x[l] + p[1] * y[l]) + p[4];
+            const double s2 = (p[2] * x[l] + p[3] * y[l]) + p[5];
+            y[l] = Transfer(s2, ok[l]);
+            x[l] = Transfer(s1, ok[l]);
+        }
+        for (int l = 0; l < W; ++l) {
+            if (orbit[l] < 0)
+                continue;
+            const int steps = ++t[l];
+            if (recording[l]) {
+                if (steps == 16) {
+                    out[orbit[l]] = finishOrbit(hx[l], hy[l], x[l], y[l], ok[l], eps, locateFp);
+                    --busy;
+                    load(l);
+                }
+            } else if (steps == limit[l]) {
+                recording[l] = true;
+                t[l] = 0;
+            } else if (watching[l]) {
+                const uint64_t bx = bitsOf(x[l]), by = bitsOf(y[l]);
+                if (bx == cx[l] && by == cy[l]) {
+                    watching[l] = false;
+                    limit[l] = steps + (iterations - steps) % (steps - cpos[l]);
+                    if (limit[l] == steps) {
+                        recording[l] = true;
+                        t[l] = 0;
+                    }
+                } else if (steps == cnext[l]) {
+                    cx[l] = bx;
+                    cy[l] = by;
+                    cpos[l] = steps;
+                    cnext[l] = 2 * steps;
+                }
+            }
+        }
+    }
+}
+
+void classifyDispatch(const Weights* w, int wStride, int iterations, int accuracy,
+                      const double* x0, const double* y0, int n, bool locateFp, Orbit* out)
+{
+    if (n <= 0)
+        return;
+    switch (LockstepWidth()) {
+    case 8:
+        return classifyLockstep<8>(w, wStride, iterations, accuracy, x0, y0, n, locateFp, out);
+    case 4:
+        return classifyLockstep<4>(w, wStride, iterations, accuracy, x0, y0, n, locateFp, out);
+    case 2:
+        return classifyLockstep<2>(w, wStride, iterations, accuracy, x0, y0, n, locateFp, out);
+    default:
+        return classifyLockstep<1>(w, wStride, iterations, accuracy, x0, y0, n, locateFp, out);
+    }
+}
+
+} // namespace
+
+// The plain classification, one step after the other with no shortcut: the
+// definition that the lockstep path reproduces bit for bit.
 Orbit Classify(const Weights& w, int iterations, int accuracy, double x0, double y0,
                bool locateFp)
 {
@@ -56,34 +221,29 @@ Orbit Classify(const Weights& w, int iterations, int accuracy, double x0, double
         y = Transfer(s2, ok);
         x = Transfer(s1, ok);
     }
-    Orbit result;
-    if (!ok) {
-        result.failed = true;
-        return result;
-    }
-    const double eps = Tolerance(accuracy);
-    for (int k = 1; k <= 16; ++k) {
-        const double dx = x - hx[16 - k];
-        const double dy = y - hy[16 - k];
-        const double d = dy * dy + dx * dx;
-        if (d < eps) { // strict: a distance equal to the tolerance is no match
-            result.cls = static_cast<int16_t>(k);
-            break;
-        }
-    }
-    if (locateFp && result.cls == 1) {
-        result.cls = 17;
-        result.fpColor = FixpointColorOf(x, y);
-    }
-    return result;
+    return finishOrbit(hx, hy, x, y, ok, ok ? Tolerance(accuracy) : 0.0, locateFp);
 }
 
 void ClassifyMany(const Weights& w, int iterations, int accuracy, const double* x0,
                   const double* y0, int n, bool locateFp, Orbit* out)
 {
-    for (int k = 0; k < n; ++k)
-        out[k] = Classify(w, iterations, accuracy, x0[k], y0[k], locateFp);
+    classifyDispatch(&w, 0, iterations, accuracy, x0, y0, n, locateFp, out);
 }
+
+void ClassifyManyEach(const Weights* w, int iterations, int accuracy, const double* x0,
+                      const double* y0, int n, bool locateFp, Orbit* out)
+{
+    classifyDispatch(w, 1, iterations, accuracy, x0, y0, n, locateFp, out);
+}
+
+void SetRepeatShortcut(bool on) { repeatShortcut = on; }
+bool RepeatShortcut() { return repeatShortcut; }
+
+void SetLockstepWidth(int width)
+{
+    lockstepWidth = width >= 8 ? 8 : width >= 4 ? 4 : width >= 2 ? 2 : 1;
+}
+int LockstepWidth() { return lockstepWidth.load(std::memory_order_relaxed); }
 
 bool IsNearFixpoint(const Weights& w, int accuracy, double x, double y, bool& ok)
 {

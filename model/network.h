@@ -20,6 +20,8 @@ struct Orbit {
     int16_t cls = 0;      // 0..16, or 17 for a located fixed point
     Color fpColor = 0;    // valid when cls == 17
     bool failed = false;  // a floating-point error happened; cls is meaningless
+    // The point after iterations + 16 steps, bit for bit; meaningless when failed.
+    double x = 0, y = 0;
 
     friend bool operator==(const Orbit&, const Orbit&) = default;
 };
@@ -39,10 +41,25 @@ double Tolerance(int accuracy);
 Orbit Classify(const Weights& w, int iterations, int accuracy, double x0, double y0,
                bool locateFp);
 
-// Classifies n orbits from (x0[k], y0[k]) into out[k]; the same results as n
-// calls of Classify, computed together.
+// Classifies n orbits from (x0[k], y0[k]) into out[k]; bit for bit the same
+// results as n calls of Classify, computed together: several orbits are
+// stepped in lockstep, and a transient whose state repeats exactly is cut
+// short (see model/ENGINE.md).
 void ClassifyMany(const Weights& w, int iterations, int accuracy, const double* x0,
                   const double* y0, int n, bool locateFp, Orbit* out);
+
+// As ClassifyMany, but orbit k runs under its own parameter vector w[k]: the
+// parameter-plane plots, whose weights change from dot to dot of a column.
+void ClassifyManyEach(const Weights* w, int iterations, int accuracy, const double* x0,
+                      const double* y0, int n, bool locateFp, Orbit* out);
+
+// Tuning of ClassifyMany, for tests and benchmarks; neither changes a result.
+// The exact repeat shortcut (on by default).
+void SetRepeatShortcut(bool on);
+bool RepeatShortcut();
+// Orbits stepped in lockstep per thread: 1, 2, 4 or 8 (others round down).
+void SetLockstepWidth(int width);
+int LockstepWidth();
 
 // Colour of a fixed point (x, y) as the fixed-point classifier stores it.
 Color FixpointColorOf(double x, double y);

@@ -1,0 +1,133 @@
+// The lockstep classifier with the repeat shortcut against the plain one.
+#include "model/network.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <vector>
+
+using model::Weights;
+using model::kernel::Orbit;
+
+namespace {
+
+struct Case {
+    const char* name;
+    Weights w;
+    std::vector<int> iterations;
+};
+
+// Exact: the class, the colour, the failure and the bits of the final point.
+void expectSame(const Orbit& got, const Orbit& want, const char* what, int k)
+{
+    EXPECT_EQ(got.failed, want.failed) << what << " orbit " << k;
+    EXPECT_EQ(got.cls, want.cls) << what << " orbit " << k;
+    EXPECT_EQ(got.fpColor, want.fpColor) << what << " orbit " << k;
+    EXPECT_EQ(std::bit_cast<uint64_t>(got.x), std::bit_cast<uint64_t>(want.x)) << what << k;
+    EXPECT_EQ(std::bit_cast<uint64_t>(got.y), std::bit_cast<uint64_t>(want.y)) << what << k;
+}
+
+class Lockstep : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        model::kernel::SetLockstepWidth(8);
+        model::kernel::SetRepeatShortcut(true);
+    }
+};
+
+TEST_F(Lockstep, EveryWidthWithAndWithoutTheShortcutGivesThePlainResults)
+{
+    const Case cases[] = {
+        {"defaults", {0.4, 1.9, -2.7, -4.311, -0.9, 1.8}, {1, 2, 17, 1000}},
+        {"chaotic", {4.0, 5.5, -7.7, 4.6, -2.1, 1.3}, {3, 1000}},
+        {"slowly converging", {1, 0, 0, 1, 0, 0}, {5, 1000}},
+        {"saturated corners", {0, -30, 30, 0, 0.5, 0}, {1, 2, 3, 1000}},
+        {"exact 3-cycle", {-5, 6, -6, -5, 0, 0}, {1, 4, 100, 1001, 32767}},
+        {"overflowing", {700, 0, 0, 0, 0, 0}, {1, 1000}},
+        {"all zero", {0, 0, 0, 0, 0, 0}, {1, 1000}},
+    };
+    std::vector<double> xs, ys;
+    for (int i = 0; i < 11; ++i) {
+        for (int j = 0; j < 11; ++j) {
+            xs.push_back(-1.2 + 0.24 * i);
+            ys.push_back(-1.2 + 0.24 * j);
+        }
+    }
+    xs.insert(xs.end(), {0.0, -0.0, 1e308, 0.25});
+    ys.insert(ys.end(), {-0.0, 0.0, 0.0, 1e-300});
+    const int n = static_cast<int>(xs.size());
+
+    for (const Case& c : cases) {
+        for (int iterations : c.iterations) {
+            for (bool fp : {false, true}) {
+                std::vector<Orbit> want(n);
+                for (int k = 0; k < n; ++k)
+                    want[k] = model::kernel::Classify(c.w, iterations, 8, xs[k], ys[k], fp);
+                for (int width : {1, 2, 4, 8}) {
+                    for (bool shortcut : {false, true}) {
+                        model::kernel::SetLockstepWidth(width);
+                        model::kernel::SetRepeatShortcut(shortcut);
+                        std::vector<Orbit> got(n);
+                        // All at once, then in pieces of 5 that leave lanes idle.
+                        model::kernel::ClassifyMany(c.w, iterations, 8, xs.data(), ys.data(), n,
+                                                    fp, got.data());
+                        for (int k = 0; k < n; ++k)
+                            expectSame(got[k], want[k], c.name, k);
+                        for (int b = 0; b < n; b += 5) {
+                            const int m = std::min(5, n - b);
+                            model::kernel::ClassifyMany(c.w, iterations, 8, &xs[b], &ys[b], m,
+                                                        fp, &got[b]);
+                        }
+                        for (int k = 0; k < n; ++k)
+                            expectSame(got[k], want[k], c.name, k);
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST_F(Lockstep, ACutTransientEndsInThePhaseOfTheFullOne)
+{
+    // On an exact 3-cycle the shortcut skips most of a 32767-step transient;
+    // the final point must still be the one of phase (iterations + 16) mod 3.
+    const Weights w = {-5, 6, -6, -5, 0, 0};
+    for (int iterations : {32765, 32766, 32767}) {
+        const Orbit plain = model::kernel::Classify(w, iterations, 8, 0.3, 0.1, false);
+        Orbit fast;
+        const double x = 0.3, y = 0.1;
+        model::kernel::SetRepeatShortcut(true);
+        model::kernel::ClassifyMany(w, iterations, 8, &x, &y, 1, false, &fast);
+        EXPECT_EQ(fast.cls, 3);
+        expectSame(fast, plain, "3-cycle phase", iterations);
+    }
+}
+
+TEST_F(Lockstep, PerOrbitWeightsGiveThePlainResults)
+{
+    // The parameter-plane shape: one start point, the weights change per dot.
+    std::vector<Weights> ws;
+    for (int k = 0; k < 37; ++k)
+        ws.push_back({0.4, 1.9, -2.7, -4.311, -1.0 + k * 0.055, 1.0 - k * 0.05});
+    ws.push_back({0, 700, 0, 0, 0, 0}); // fails
+    ws.push_back({0, 0, 0, 0, 0, 0});
+    const int n = static_cast<int>(ws.size());
+    const std::vector<double> xs(n, 1.0), ys(n, 1.0);
+    for (int width : {1, 8}) {
+        for (bool shortcut : {false, true}) {
+            model::kernel::SetLockstepWidth(width);
+            model::kernel::SetRepeatShortcut(shortcut);
+            std::vector<Orbit> got(n);
+            model::kernel::ClassifyManyEach(ws.data(), 1000, 8, xs.data(), ys.data(), n, true,
+                                            got.data());
+            for (int k = 0; k < n; ++k)
+                expectSame(got[k], model::kernel::Classify(ws[k], 1000, 8, 1.0, 1.0, true),
+                           "plane", k);
+            EXPECT_TRUE(got[n - 2].failed);
+        }
+    }
+}
+
+} // namespace
