@@ -10,7 +10,9 @@
 #include "model/engine.h"
 #include "model/network.h"
 #include "model/settings.h"
-#include "params/plane.h"
+#include "model/random.h"
+#include "params/coexisting.h"
+#include "params/parametric.h"
 #include "plots/basins.h"
 #include "plots/headless_window.h"
 #include "plots/raster.h"
@@ -45,85 +47,6 @@ long peakKiB()
     return u.ru_maxrss;
 }
 
-// The parameter plane of the default fields: w(4) across, w(5) up, both
-// -1..1, one start point (1, 1). Written out here as a kernel workload, one
-// classification per dot; the result is a class per dot, checksummed.
-struct PlaneWork {
-    model::Weights base;
-    params::Plane plane;
-    int step;
-    int iterations, accuracy;
-};
-
-PlaneWork defaultPlane(int step)
-{
-    plots::HeadlessWindow win;
-    model::ReadWeights(win);
-    return {win.state().w, params::ReadPlane(win), step, win.state().iterations,
-            win.state().accuracy};
-}
-
-// "Coexisting" shaped: every dot classifies the same starts under its weights
-// and counts the distinct classes; "Parametric" shaped: one start (1, 1).
-uint64_t planePlain(const PlaneWork& p, const std::vector<double>& sx,
-                    const std::vector<double>& sy)
-{
-    model::State st;
-    st.w = p.base;
-    st.iterations = static_cast<int16_t>(p.iterations);
-    st.accuracy = static_cast<int16_t>(p.accuracy);
-    const int h = plots::HalfDot(static_cast<int16_t>(p.step));
-    uint64_t sum = 0;
-    for (int i = 0; i <= 799; i += p.step) {
-        st.w[p.plane.horizontalIndex] = params::PlaneValue(p.plane.left, p.plane.right, i + h);
-        for (int j = 0; j <= 799; j += p.step) {
-            st.w[p.plane.verticalIndex] = params::PlaneValue(p.plane.bottom, p.plane.top, j + h);
-            for (size_t k = 0; k < sx.size(); ++k)
-                sum = sum * 31 + static_cast<uint64_t>(model::ClassifyOrbitFp(st, sx[k], sy[k]));
-        }
-    }
-    return sum;
-}
-
-uint64_t planeEngine(const PlaneWork& p, const std::vector<double>& sx,
-                     const std::vector<double>& sy)
-{
-    const int h = plots::HalfDot(static_cast<int16_t>(p.step));
-    const int starts = static_cast<int>(sx.size());
-    std::array<model::Weights, plots::kCanvasRows> ws;
-    std::vector<Orbit> results(plots::kCanvasRows * starts);
-    std::vector<double> xs(plots::kCanvasRows), ys(plots::kCanvasRows);
-    uint64_t sum = 0;
-    model::Weights w = p.base;
-    for (int i = 0; i <= 799; i += p.step) {
-        w[p.plane.horizontalIndex] = params::PlaneValue(p.plane.left, p.plane.right, i + h);
-        int n = 0;
-        for (int j = 0; j <= 799; j += p.step, ++n) {
-            w[p.plane.verticalIndex] = params::PlaneValue(p.plane.bottom, p.plane.top, j + h);
-            ws[n] = w;
-        }
-        if (starts == 1) {
-            std::fill(xs.begin(), xs.end(), sx[0]);
-            std::fill(ys.begin(), ys.end(), sy[0]);
-            auto body = [&](int b, int e) {
-                model::kernel::ClassifyManyEach(&ws[b], p.iterations, p.accuracy, &xs[b],
-                                                &ys[b], e - b, true, &results[b]);
-            };
-            model::ForEachChunk(n, plots::kDotsPerChunk, body);
-        } else {
-            auto body = [&](int b, int e) {
-                for (int d = b; d < e; ++d)
-                    model::kernel::ClassifyMany(ws[d], p.iterations, p.accuracy, sx.data(),
-                                                sy.data(), starts, true, &results[d * starts]);
-            };
-            model::ForEachChunk(n, 2, body);
-        }
-        for (int d = 0; d < n * starts; ++d)
-            sum = sum * 31 + static_cast<uint64_t>(results[d].cls);
-    }
-    return sum;
-}
-
 struct Options {
     int threads = 0;
     int width = 0;
@@ -154,23 +77,34 @@ void basinCase(const Options& o, int threads)
     report(name.c_str(), tp, te, same, model::LargestTeam());
 }
 
+// "Parametric" at the given dot size, or "Coexisting" (5 start points, the
+// default field) at dot size 4: the plain loop and the command, each from the
+// generator's start state, compared by picture and final state.
 void planeCase(const Options& o, int threads, bool coexisting)
 {
     const int s = coexisting ? 4 : (o.quick ? 4 : 1);
-    const PlaneWork p = defaultPlane(s);
-    std::vector<double> sx{1.0}, sy{1.0};
-    if (coexisting) { // five fixed start points in the square, as a run draws them
-        sx = {-0.61, 0.23, 0.87, -0.05, 0.44};
-        sy = {0.72, -0.91, 0.15, -0.33, 0.58};
-    }
-    uint64_t a = 0, b = 0;
-    const double tp = seconds([&] { a = planePlain(p, sx, sy); });
+    plots::HeadlessWindow plain, engine;
+    for (plots::HeadlessWindow* w : {&plain, &engine})
+        w->setText(model::Control::txtStepSize, std::to_string(s));
+    model::ResetRandomForTests();
+    const double tp = seconds([&] {
+        coexisting ? reference::Coexisting(plain) : reference::Parametric(plain);
+    });
+    const model::RandomGenerator::State plainRandom = model::Random().state();
+    model::ResetRandomForTests();
     model::SetThreadCount(threads);
     model::LargestTeam();
-    const double te = seconds([&] { b = planeEngine(p, sx, sy); });
-    const std::string name = std::string(coexisting ? "Coexisting-shaped kernel work" : "Parametric-shaped kernel work")
-                             + ", dot size " + std::to_string(s);
-    report(name.c_str(), tp, te, a == b, model::LargestTeam());
+    const double te = seconds([&] {
+        coexisting ? params::cmdCoexisting_Click(engine) : params::cmdParametric_Click(engine);
+    });
+    const bool same = std::memcmp(plain.canvas().bits(), engine.canvas().bits(),
+                                  800 * 800 * sizeof(uint32_t)) == 0
+                      && plain.state().w == engine.state().w
+                      && plain.state().fixpointColor == engine.state().fixpointColor
+                      && plainRandom == model::Random().state();
+    const std::string name = std::string(coexisting ? "Coexisting, 5 start points" : "Parametric")
+                             + ", defaults, dot size " + std::to_string(s);
+    report(name.c_str(), tp, te, same, model::LargestTeam());
 }
 
 void widthSweep()
@@ -183,10 +117,11 @@ void widthSweep()
             plots::HeadlessWindow win;
             win.setText(model::Control::txtStepSize, "4");
             const double t = seconds([&] { plots::cmdVeltrane_Click(win); });
-            const PlaneWork p = defaultPlane(4);
-            const double tp = seconds([&] { planeEngine(p, {1.0}, {1.0}); });
+            plots::HeadlessWindow plane;
+            plane.setText(model::Control::txtStepSize, "4");
+            const double tp = seconds([&] { params::cmdParametric_Click(plane); });
             std::printf("width %d, shortcut %-3s: Veltrane dot size 4 %.3f s, "
-                        "Parametric-shaped dot size 4 %.3f s\n",
+                        "Parametric dot size 4 %.3f s\n",
                         w, shortcut ? "on" : "off", t, tp);
             std::fflush(stdout);
         }

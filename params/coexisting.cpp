@@ -115,18 +115,22 @@ void cmdCoexisting_Click(model::Window& window)
         };
 
         // Evaluate: all start points of a dot share that dot's parameters.
+        // Entries of neighbouring dots are stepped together, each with its
+        // own copy of w, in pieces that fit a buffer on the stack.
         const model::Weights columnWeights = st.w;
         const int iterations = st.iterations, accuracy = st.accuracy;
         const int vi = plane.verticalIndex;
         auto evaluate = [&](int begin, int end) {
-            while (begin < end) {
-                const int dot = begin / n;
-                const int segmentEnd = std::min(end, (dot + 1) * n);
-                model::Weights w = columnWeights;
-                w[vi] = rowValues[dot];
-                model::kernel::ClassifyMany(w, iterations, accuracy, &xs[begin], &ys[begin],
-                                            segmentEnd - begin, true, &results[begin]);
-                begin = segmentEnd;
+            constexpr int kPiece = 64;
+            std::array<model::Weights, kPiece> w;
+            for (int piece = begin; piece < end; piece += kPiece) {
+                const int m = std::min(kPiece, end - piece);
+                for (int k = 0; k < m; ++k) {
+                    w[k] = columnWeights;
+                    w[k][vi] = rowValues[(piece + k) / n];
+                }
+                model::kernel::ClassifyManyEach(w.data(), iterations, accuracy, &xs[piece],
+                                                &ys[piece], m, true, &results[piece]);
             }
         };
         model::ForEachChunk(count, plots::kDotsPerChunk, evaluate);

@@ -29,6 +29,10 @@ void cmdParametric_Click(model::Window& window)
 
     std::array<double, plots::kCanvasRows> rowValues;
     std::array<Orbit, plots::kCanvasRows> results;
+    std::array<model::Weights, plots::kCanvasRows> weights;
+    std::array<double, plots::kCanvasRows> xs, ys; // the one start point, for every dot
+    xs.fill(x0);
+    ys.fill(y0);
 
     const int16_t columnStep = st.stepSize;
     for (int16_t i = 0; i <= 799; i = static_cast<int16_t>(i + columnStep)) {
@@ -54,16 +58,17 @@ void cmdParametric_Click(model::Window& window)
         }
 
         // Evaluate: within a column only w(vertical index) changes from dot
-        // to dot, so every dot is classified with its own copy of w.
-        const model::Weights columnWeights = st.w;
+        // to dot, so every dot is classified with its own copy of w, all of
+        // the column together.
         const int iterations = st.iterations, accuracy = st.accuracy;
         const int vi = plane.verticalIndex;
+        for (int k = 0; k < n; ++k) {
+            weights[k] = st.w;
+            weights[k][vi] = rowValues[k];
+        }
         auto evaluate = [&](int begin, int end) {
-            for (int k = begin; k < end; ++k) {
-                model::Weights w = columnWeights;
-                w[vi] = rowValues[k];
-                results[k] = model::kernel::Classify(w, iterations, accuracy, x0, y0, false);
-            }
+            model::kernel::ClassifyManyEach(&weights[begin], iterations, accuracy, &xs[begin],
+                                            &ys[begin], end - begin, false, &results[begin]);
         };
         model::ForEachChunk(n, plots::kDotsPerChunk, evaluate);
 
