@@ -132,9 +132,10 @@ const PlotCommand kPlanePlots[] = {kPlots[3], kPlots[4]};
 // Fails a plot in both windows, compares them, puts the fields back and
 // checks that the next run of the command matches the plain loop again and
 // reports nothing new.
-void failThenRecover(const PlotCommand& p, std::initializer_list<std::pair<Control, const char*>> bad,
-                     Kind kind, const std::string& what,
-                     std::initializer_list<std::pair<Control, const char*>> common = {})
+using Fields = std::initializer_list<std::pair<Control, const char*>>;
+
+void failThenRecover(const PlotCommand& p, Fields bad, Kind kind, const std::string& what,
+                     Fields common = {})
 {
     HeadlessWindow engine, plain;
     for (HeadlessWindow* w : {&engine, &plain}) {
