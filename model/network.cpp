@@ -1,6 +1,8 @@
 #include "model/network.h"
 
 #include "model/errors.h"
+#include "model/exp.h"
+#include "model/transfer_lanes.h"
 #include "model/numbers.h"
 
 #include <atomic>
@@ -16,7 +18,7 @@ namespace kernel {
 double Transfer(double s, bool& ok)
 {
     const double a = s + s;
-    const double e = std::exp(a);
+    const double e = Exp(a);
     // s + s overflows only past +-DBL_MAX/2, the exponential past about 709.78;
     // both leave a non-finite value behind. Underflow of e to 0 is no error.
     ok = ok & (std::fabs(a) <= DBL_MAX) & (e <= DBL_MAX);
@@ -26,7 +28,7 @@ double Transfer(double s, bool& ok)
 double Tolerance(int accuracy)
 {
     const double ln10 = std::log(10.0);
-    return std::exp(static_cast<double>(-accuracy) * ln10);
+    return Exp(static_cast<double>(-accuracy) * ln10);
 }
 
 Color FixpointColorOf(double x, double y)
@@ -109,6 +111,7 @@ void classifyLockstep(const Weights* w, int wStride, int iterations, int accurac
     auto load = [&](int l) {
         if (next >= n) {
             orbit[l] = -1;
+            wl[l] = w[0].data();
             recording[l] = false;
             return;
         }
@@ -138,14 +141,34 @@ void classifyLockstep(const Weights* w, int wStride, int iterations, int accurac
                 hy[l][t[l]] = y[l];
             }
         }
-        for (int l = 0; l < W; ++l) {
-            if (orbit[l] < 0)
-                continue; // an idle lane costs no exponential
-            const double* p = wl[l];
-            const double s1 = (p[0] * x[l] + p[1] * y[l]) + p[4];
-            const double s2 = (p[2] * x[l] + p[3] * y[l]) + p[5];
-            y[l] = Transfer(s2, ok[l]);
-            x[l] = Transfer(s1, ok[l]);
+        if constexpr (2 * W == kTransferLanes) {
+            // Both sums of every lane through the vector lanes at once; an
+            // idle lane computes a harmless 0.
+            double s[kTransferLanes], tr[kTransferLanes], bad[kTransferLanes];
+            for (int l = 0; l < W; ++l) {
+                const double* p = wl[l];
+                const bool idle = orbit[l] < 0;
+                s[2 * l] = idle ? 0.0 : (p[0] * x[l] + p[1] * y[l]) + p[4];
+                s[2 * l + 1] = idle ? 0.0 : (p[2] * x[l] + p[3] * y[l]) + p[5];
+            }
+            TransferLanes(s, tr, bad);
+            for (int l = 0; l < W; ++l) {
+                if (orbit[l] < 0)
+                    continue;
+                y[l] = tr[2 * l + 1];
+                x[l] = tr[2 * l];
+                ok[l] = ok[l] & (bad[2 * l] == 0.0) & (bad[2 * l + 1] == 0.0);
+            }
+        } else {
+            for (int l = 0; l < W; ++l) {
+                if (orbit[l] < 0)
+                    continue; // an idle lane costs no exponential
+                const double* p = wl[l];
+                const double s1 = (p[0] * x[l] + p[1] * y[l]) + p[4];
+                const double s2 = (p[2] * x[l] + p[3] * y[l]) + p[5];
+                y[l] = Transfer(s2, ok[l]);
+                x[l] = Transfer(s1, ok[l]);
+            }
         }
         for (int l = 0; l < W; ++l) {
             if (orbit[l] < 0)
