@@ -1,0 +1,82 @@
+#include "model/exp.h"
+#include "model/network.h"
+#include "model/transfer_lanes.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace {
+
+// Error of model::Exp(a) in units of the last place of the result, against
+// the extended-precision exponential.
+double ulpError(double a)
+{
+    const double m = model::Exp(a);
+    const long double truth = std::exp(static_cast<long double>(a));
+    double ulp = std::nextafter(m, std::numeric_limits<double>::infinity()) - m;
+    if (m < DBL_MIN)
+        ulp = std::numeric_limits<double>::denorm_min();
+    return static_cast<double>(std::fabs(static_cast<long double>(m) - truth) / ulp);
+}
+
+TEST(Exp, WithinOneUlpOverTheWholeRange)
+{
+    std::mt19937_64 gen(7);
+    std::uniform_real_distribution<double> wide(-745.0, 709.78), unit(-1.0, 1.0);
+    double worst = 0;
+    for (int i = 0; i < 200000; ++i) {
+        worst = std::max(worst, ulpError(wide(gen)));
+        worst = std::max(worst, ulpError(unit(gen)));
+        worst = std::max(worst, ulpError(unit(gen) * 1e-9));
+    }
+    EXPECT_LT(worst, 1.0);
+}
+
+TEST(Exp, OverflowUnderflowAndSpecialValues)
+{
+    EXPECT_EQ(model::Exp(0.0), 1.0);
+    EXPECT_EQ(model::Exp(-0.0), 1.0);
+    EXPECT_EQ(model::Exp(1e-300), 1.0);
+    EXPECT_EQ(model::Exp(709.782712893384), 1.7976931348622732e308); // largest finite
+    EXPECT_EQ(model::Exp(709.7827128933841), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(model::Exp(1e308), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(model::Exp(std::numeric_limits<double>::infinity()),
+              std::numeric_limits<double>::infinity());
+    EXPECT_EQ(model::Exp(-745.13), std::numeric_limits<double>::denorm_min()); // subnormal
+    EXPECT_EQ(model::Exp(-745.1332191019412), 0.0);
+    EXPECT_EQ(model::Exp(-1e308), 0.0);
+    EXPECT_EQ(model::Exp(-std::numeric_limits<double>::infinity()), 0.0);
+    EXPECT_TRUE(std::isnan(model::Exp(std::nan(""))));
+    EXPECT_EQ(model::Exp(std::log(2.0) * 10), 1024.0);
+}
+
+TEST(TransferLanes, SameBitsAndFailuresAsOneAtATime)
+{
+    std::mt19937_64 gen(11);
+    std::uniform_real_distribution<double> sums(-30.0, 30.0), huge(-800.0, 800.0);
+    const double specials[] = {0.0, -0.0, 1e-17, -2e-17, 18.7, -18.7, 354.89, 354.9, -400.0,
+                               1e308, -1e308, std::numeric_limits<double>::infinity(),
+                               std::nan(""), 5e-324, -355.0, 0.5};
+    for (int round = 0; round < 2000; ++round) {
+        double s[model::kernel::kTransferLanes], t[model::kernel::kTransferLanes],
+            bad[model::kernel::kTransferLanes];
+        for (int i = 0; i < model::kernel::kTransferLanes; ++i)
+            s[i] = round < 1 ? specials[i] : (i % 3 == 0 ? huge(gen) : sums(gen));
+        model::kernel::TransferLanes(s, t, bad);
+        for (int i = 0; i < model::kernel::kTransferLanes; ++i) {
+            bool ok = true;
+            const double one = model::kernel::Transfer(s[i], ok);
+            EXPECT_EQ(bad[i] == 0.0, ok) << s[i];
+            if (ok) { // a failed step's value is never used, whatever NaN it is
+                EXPECT_EQ(std::bit_cast<uint64_t>(t[i]), std::bit_cast<uint64_t>(one)) << s[i];
+            }
+        }
+    }
+}
+
+} // namespace
