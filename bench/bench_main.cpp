@@ -22,6 +22,7 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +46,43 @@ long peakKiB()
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return u.ru_maxrss;
+}
+
+// The same plain basin loop with the C library's exponential in the transfer
+// function: not the program's bits, only a yardstick for how fast a plain
+// loop on the system's exp is. Returns a checksum of the classes.
+uint64_t libraryExpBasins(const model::Weights& w, int iterations, int accuracy)
+{
+    auto transfer = [](double s) {
+        const double e = std::exp(s + s);
+        return (e - 1.0) / (e + 1.0);
+    };
+    const double eps = std::exp(-accuracy * std::log(10.0));
+    uint64_t sum = 0;
+    for (int i = 0; i <= 799; ++i) {
+        for (int j = 0; j <= 799; ++j) {
+            double x = plots::StateCoordinate(i), y = plots::StateCoordinate(j);
+            double hx[16], hy[16];
+            for (int step = 0; step < iterations + 16; ++step) {
+                if (step >= iterations) {
+                    hx[step - iterations] = x;
+                    hy[step - iterations] = y;
+                }
+                const double s1 = (w[0] * x + w[1] * y) + w[4];
+                const double s2 = (w[2] * x + w[3] * y) + w[5];
+                y = transfer(s2);
+                x = transfer(s1);
+            }
+            int cls = 0;
+            for (int k = 1; k <= 16 && cls == 0; ++k) {
+                const double dx = x - hx[16 - k], dy = y - hy[16 - k];
+                if (dy * dy + dx * dx < eps)
+                    cls = k;
+            }
+            sum = sum * 31 + static_cast<uint64_t>(cls);
+        }
+    }
+    return sum;
 }
 
 struct Options {
@@ -75,6 +113,16 @@ void basinCase(const Options& o, int threads)
                                   800 * 800 * sizeof(uint32_t)) == 0;
     const std::string name = "Veltrane, defaults, dot size " + std::to_string(s);
     report(name.c_str(), tp, te, same, model::LargestTeam());
+    if (s == 1 && threads != 1) {
+        model::ReadWeights(plain);
+        const double tl = seconds([&] {
+            volatile uint64_t sink = libraryExpBasins(plain.state().w, 1000, 8);
+            (void)sink;
+        });
+        std::printf("%-44s plain %7.3f s  (the C library's exp, other bits)  engine is %.2fx faster\n",
+                    "  yardstick: plain loop, library exp", tl, tl / te);
+        std::fflush(stdout);
+    }
 }
 
 // "Parametric" at the given dot size, or "Coexisting" (5 start points, the

@@ -12,7 +12,7 @@ targets=("$@")
 
 out=build-fuzz
 mkdir -p "$out"
-sources=(model/numbers.cpp model/network.cpp model/settings.cpp model/window.cpp
+sources=(model/numbers.cpp model/network.cpp model/transfer_lanes.cpp model/settings.cpp model/window.cpp
          params/plane.cpp)
 flags=(-std=c++20 -O1 -g -I. -ffp-contract=off -fsanitize=fuzzer,address,undefined
        -fno-sanitize-recover=undefined)
