@@ -15,6 +15,7 @@ public:
         FloatingPoint,   // floating-point overflow, division by zero or invalid operation
         IndexOutOfRange, // an index outside an array or a group of fields
         FileNotWritten,  // the picture could not be saved
+        OutOfMemory,     // a handler could not get the memory it needed
     };
 
     RuntimeError(Kind kind, const std::string& message)

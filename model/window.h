@@ -7,6 +7,7 @@
 #include "model/state.h"
 
 #include <cstdint>
+#include <new>
 #include <string>
 
 namespace model {
@@ -95,7 +96,9 @@ public:
 };
 
 // Runs one bound event handler: a run-time error is reported and swallowed,
-// a Cancelled unwind ends the handler silently. Nothing crosses the event loop.
+// a Cancelled unwind ends the handler silently. Nothing crosses the event loop:
+// running out of memory (say, for a text of gigabytes) is reported like any
+// other run-time error, and the program goes on.
 template <class Handler>
 void Guarded(Window& window, Handler&& handler)
 {
@@ -104,6 +107,9 @@ void Guarded(Window& window, Handler&& handler)
     } catch (const RuntimeError& e) {
         window.reportError(e);
     } catch (const Cancelled&) {
+    } catch (const std::bad_alloc&) {
+        window.reportError(RuntimeError(RuntimeError::Kind::OutOfMemory,
+                                        "Out of memory: the command could not be completed."));
     }
 }
 

@@ -137,3 +137,17 @@ TEST(ReadWeights, LoadsAllSixFieldsWithoutWritingBack)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Guard, RunningOutOfMemoryIsReportedAndTheWindowGoesOn)
+{
+    HeadlessWindow win;
+    win.run([](model::Window&) { throw std::bad_alloc(); });
+    ASSERT_EQ(win.errors.size(), 1u);
+    EXPECT_EQ(win.errors[0].kind(), RuntimeError::Kind::OutOfMemory);
+    win.setText(Control::txtAccuracy, "3");
+    EXPECT_EQ(win.state().accuracy, 3);
+}
+
+} // namespace
