@@ -66,24 +66,13 @@ void cmdCoexisting_Click(model::Window& window)
 
     const int16_t columnStep = st.stepSize;
     for (int16_t c = 0; c <= 799; c = static_cast<int16_t>(c + columnStep)) {
-        if (!IsParameterIndex(plane.horizontalIndex))
-            ThrowBadIndex(plane.horizontalIndex);
-        st.w[plane.horizontalIndex] = PlaneValue(plane.left, plane.right, c + h);
+        SetColumnParameter(plane, st.w, c + h);
 
+        // The vertical values of the column. A mapping error stops the column
+        // at that dot; the dots below it are still drawn first.
         const int16_t rowStep = st.stepSize; // read afresh for every column
         std::exception_ptr stop;
-        int dots = 0;
-        for (int16_t j = 0; j <= 799; j = static_cast<int16_t>(j + rowStep)) {
-            if (!IsParameterIndex(plane.verticalIndex))
-                ThrowBadIndex(plane.verticalIndex);
-            try {
-                rowValues[dots] = PlaneValue(plane.bottom, plane.top, j + h);
-            } catch (const model::RuntimeError&) {
-                stop = std::current_exception(); // the dots below are still drawn
-                break;
-            }
-            ++dots;
-        }
+        const int dots = ColumnRowValues(plane, h, rowStep, rowValues.data(), stop);
 
         // The start points of every dot. Nothing runs inside a column, so the
         // check box holds for all of them; reshuffled points are drawn here,

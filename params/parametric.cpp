@@ -36,26 +36,13 @@ void cmdParametric_Click(model::Window& window)
 
     const int16_t columnStep = st.stepSize;
     for (int16_t i = 0; i <= 799; i = static_cast<int16_t>(i + columnStep)) {
-        if (!IsParameterIndex(plane.horizontalIndex))
-            ThrowBadIndex(plane.horizontalIndex);
-        st.w[plane.horizontalIndex] = PlaneValue(plane.left, plane.right, i + h);
+        SetColumnParameter(plane, st.w, i + h);
 
         // The vertical values of the column. A mapping error stops the column
         // at that dot; the dots below it are still drawn first.
         const int16_t rowStep = st.stepSize; // read afresh for every column
         std::exception_ptr stop;
-        int n = 0;
-        for (int16_t j = 0; j <= 799; j = static_cast<int16_t>(j + rowStep)) {
-            if (!IsParameterIndex(plane.verticalIndex))
-                ThrowBadIndex(plane.verticalIndex); // nothing of this column drawn yet
-            try {
-                rowValues[n] = PlaneValue(plane.bottom, plane.top, j + h);
-            } catch (const model::RuntimeError&) {
-                stop = std::current_exception();
-                break;
-            }
-            ++n;
-        }
+        const int n = ColumnRowValues(plane, h, rowStep, rowValues.data(), stop);
 
         // Evaluate: within a column only w(vertical index) changes from dot
         // to dot, so every dot is classified with its own copy of w, all of

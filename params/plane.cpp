@@ -32,6 +32,31 @@ double PlaneValue(double low, double high, int offset)
     return v;
 }
 
+void SetColumnParameter(const Plane& plane, model::Weights& w, int columnOffset)
+{
+    if (!IsParameterIndex(plane.horizontalIndex))
+        ThrowBadIndex(plane.horizontalIndex);
+    w[plane.horizontalIndex] = PlaneValue(plane.left, plane.right, columnOffset);
+}
+
+int ColumnRowValues(const Plane& plane, int16_t h, int16_t rowStep, double* values,
+                    std::exception_ptr& stop)
+{
+    int n = 0;
+    for (int16_t j = 0; j <= 799; j = static_cast<int16_t>(j + rowStep)) {
+        if (!IsParameterIndex(plane.verticalIndex))
+            ThrowBadIndex(plane.verticalIndex); // nothing of the column is drawn yet
+        try {
+            values[n] = PlaneValue(plane.bottom, plane.top, j + h);
+        } catch (const model::RuntimeError&) {
+            stop = std::current_exception();
+            break;
+        }
+        ++n;
+    }
+    return n;
+}
+
 void ThrowBadIndex(int index)
 {
     model::throwIndexOutOfRange("Index out of range: parameter index " + std::to_string(index)

@@ -5,6 +5,7 @@
 #include "model/window.h"
 
 #include <cstdint>
+#include <exception>
 
 namespace params {
 
@@ -23,6 +24,19 @@ Plane ReadPlane(model::Window& window);
 // evaluated in exactly this order. Throws the floating-point error when the
 // result is not finite (ranges of extreme size).
 double PlaneValue(double low, double high, int offset);
+
+// Starts a column of a parameter-plane plot at raster offset column + h:
+// checks the horizontal index (index-out-of-range error) and writes
+// w(horizontal index), throwing the floating-point error of the mapping.
+void SetColumnParameter(const Plane& plane, model::Weights& w, int columnOffset);
+
+// The vertical parameter values of a column's dots, rows j = 0, rowStep, ...
+// up to 799 at offsets j + h, into values; returns how many. The vertical
+// index is checked at the first dot (index-out-of-range error). A mapping
+// error at a dot ends the list there and is handed back in stop, so that the
+// dots below it can still be drawn before it is raised.
+int ColumnRowValues(const Plane& plane, int16_t h, int16_t rowStep, double* values,
+                    std::exception_ptr& stop);
 
 // True when index names an entry of the parameter vector (0..5).
 inline bool IsParameterIndex(int index) { return index >= 0 && index <= 5; }

@@ -52,15 +52,15 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
 
 void MainWindow::createControls()
 {
-    for (const ControlSpec& spec : ControlTable()) {
+    for (const ControlSpec& entry : ControlTable()) {
         QWidget* container = this;
-        if (*spec.container)
-            container = byName_.at(QString::fromLatin1(spec.container));
+        if (*entry.container)
+            container = byName_.at(QString::fromLatin1(entry.container));
         QWidget* w = nullptr;
-        const QString text = QString::fromUtf8(spec.text);
-        switch (spec.kind) {
+        const QString text = QString::fromUtf8(entry.text);
+        switch (entry.kind) {
         case Kind::PictureBox:
-            if (QLatin1String(spec.name) == QLatin1String("picBasins")) {
+            if (QLatin1String(entry.name) == QLatin1String("picBasins")) {
                 canvasWidget_ = new CanvasWidget(canvas_, container);
                 w = canvasWidget_;
             } else {
@@ -87,10 +87,10 @@ void MainWindow::createControls()
             w = new QCheckBox(container);
             break;
         }
-        w->setObjectName(QString::fromLatin1(spec.name));
-        if (*spec.toolTip)
-            w->setToolTip(QString::fromUtf8(spec.toolTip));
-        w->setGeometry(spec.left, spec.top, spec.width, spec.height);
+        w->setObjectName(QString::fromLatin1(entry.name));
+        if (*entry.toolTip)
+            w->setToolTip(QString::fromUtf8(entry.toolTip));
+        w->setGeometry(entry.left, entry.top, entry.width, entry.height);
         byName_[w->objectName()] = w;
     }
     for (int i = 0; i < static_cast<int>(model::Control::Count); ++i) {

@@ -239,11 +239,11 @@ TEST(Window, ControlTableAgreesWithTheFieldsTheCommandsRead)
         const auto c = static_cast<Control>(i);
         const std::string name = model::ControlName(c);
         int found = 0;
-        for (const ui::ControlSpec& spec : ui::ControlTable()) {
-            if (spec.name != name)
+        for (const ui::ControlSpec& entry : ui::ControlTable()) {
+            if (entry.name != name)
                 continue;
             ++found;
-            EXPECT_STREQ(model::DefaultText(c), spec.text) << name;
+            EXPECT_STREQ(model::DefaultText(c), entry.text) << name;
         }
         EXPECT_EQ(found, 1) << name;
     }
