@@ -24,9 +24,13 @@ void picColorPicker_Paint(model::Window& window, model::Surface& picker)
 void picColorPicker_MouseDown(model::Window& window, model::Surface& picker, int /*button*/,
                               int /*shift*/, float x, float y)
 {
-    // The pixel that contains the pointer position.
-    const int column = static_cast<int>(std::floor(x));
-    const int row = static_cast<int>(std::floor(y));
+    // The pixel that contains the pointer position; a position far outside
+    // (or not a number) reads the background like any pixel off the strip.
+    auto pixelIndex = [](float v) {
+        return std::isfinite(v) && std::fabs(v) < 1e6f ? static_cast<int>(std::floor(v)) : -1;
+    };
+    const int column = pixelIndex(x);
+    const int row = pixelIndex(y);
     model::State& st = window.state();
     st.penColor = picker.pixel(column, row);
     picker.setDot(kCurrentColorX, kCurrentColorY, st.penColor);
