@@ -16,10 +16,7 @@ using plots::HeadlessWindow;
 
 namespace {
 
-std::vector<uint32_t> pictureOf(plots::Canvas& c)
-{
-    return std::vector<uint32_t>(c.bits(), c.bits() + c.width() * c.height());
-}
+using testing_support::pictureOf;
 
 TEST(Raster, GeometryOfEveryDotSize)
 {

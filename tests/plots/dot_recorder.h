@@ -7,6 +7,12 @@
 
 namespace testing_support {
 
+// The whole picture of a canvas, for comparing two runs pixel for pixel.
+inline std::vector<uint32_t> pictureOf(const plots::Canvas& c)
+{
+    return std::vector<uint32_t>(c.bits(), c.bits() + c.width() * c.height());
+}
+
 struct DotRecorder : plots::HeadlessWindow {
     struct Dot {
         int column, row, width;

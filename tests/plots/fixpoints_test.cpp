@@ -17,10 +17,7 @@ using testing_support::DotRecorder;
 
 namespace {
 
-std::vector<uint32_t> pictureOf(plots::Canvas& c)
-{
-    return std::vector<uint32_t>(c.bits(), c.bits() + c.width() * c.height());
-}
+using testing_support::pictureOf;
 
 void setWeights(HeadlessWindow& win, const std::vector<std::string>& w)
 {
