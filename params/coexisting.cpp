@@ -17,15 +17,52 @@ namespace params {
 
 using model::kernel::Orbit;
 
-namespace {
+double StartCoordinate(float r) { return static_cast<double>(2.0f * r - 1.0f); }
 
-constexpr int kMaxStartValues = 500;
+Tally TallyAttractors(const Orbit* results, int n, bool countFixpoints,
+                      model::Color& fixpointColor)
+{
+    Tally tally;
+    std::array<int16_t, 17> typeSeen{};
+    std::array<model::Color, kMaxFpColors> fpColors{};
+    int16_t fpCount = 0;
+    for (int k = 0; k < n; ++k) {
+        const Orbit& o = results[k];
+        if (o.failed) {
+            tally.stoppedAt = k;
+            return tally;
+        }
+        if (o.cls != 17) {
+            typeSeen[o.cls] = 1;
+            continue;
+        }
+        fixpointColor = o.fpColor;
+        bool known = false;
+        for (int f = 0; f < fpCount && !known; ++f)
+            known = fpColors[f] == fixpointColor;
+        if (known)
+            continue;
+        if (fpCount == kMaxFpColors) {
+            tally.stoppedAt = k;
+            tally.tooManyFixpoints = true;
+            return tally;
+        }
+        fpColors[fpCount++] = fixpointColor;
+    }
+    if (countFixpoints)
+        typeSeen[1] = fpCount;
+    else if (fpCount > 0)
+        typeSeen[1] = 1;
+    for (int16_t seen : typeSeen)
+        tally.count = static_cast<int16_t>(tally.count + seen);
+    return tally;
+}
 
-// A start coordinate 2r - 1 of a random value r, formed in single precision
-// (exact for every value the generator gives).
-double startCoordinate(float r) { return static_cast<double>(2.0f * r - 1.0f); }
-
-} // namespace
+void ThrowTooManyFixpoints()
+{
+    model::throwIndexOutOfRange("Index out of range: more than 16 different fixed points "
+                                "at one point of the parameter plane.");
+}
 
 int16_t ReadNumStartValues(model::Window& window)
 {
@@ -48,8 +85,8 @@ void cmdCoexisting_Click(model::Window& window)
     for (int k = 0; k < n; ++k) {
         const float r1 = random.next();
         const float r2 = random.next();
-        startX[k] = startCoordinate(r1);
-        startY[k] = startCoordinate(r2);
+        startX[k] = StartCoordinate(r1);
+        startY[k] = StartCoordinate(r2);
     }
 
     const int16_t h = plots::HalfDot(st.stepSize);
@@ -87,8 +124,8 @@ void cmdCoexisting_Click(model::Window& window)
             if (reshuffle) {
                 const float r1 = random.next();
                 const float r2 = random.next();
-                xs[e] = startCoordinate(r1);
-                ys[e] = startCoordinate(r2);
+                xs[e] = StartCoordinate(r1);
+                ys[e] = StartCoordinate(r2);
             } else {
                 xs[e] = startX[e % n];
                 ys[e] = startY[e % n];
@@ -127,42 +164,16 @@ void cmdCoexisting_Click(model::Window& window)
         // Commit in drawing order, bottom to top, start point by start point.
         for (int dot = 0; dot < dots; ++dot) {
             st.w[vi] = rowValues[dot];
-            std::array<int16_t, 17> typeSeen{};
-            std::array<model::Color, kMaxFpColors> fpColors{};
-            int16_t fpCount = 0;
-            for (int k = 0; k < n; ++k) {
-                const int e = dot * n + k;
-                const Orbit& o = results[e];
-                if (o.failed) {
-                    rewindTo(e + 1);
-                    model::ThrowOrbitFailed();
-                }
-                if (o.cls == 17) {
-                    st.fixpointColor = o.fpColor;
-                    bool known = false;
-                    for (int f = 0; f < fpCount && !known; ++f)
-                        known = fpColors[f] == st.fixpointColor;
-                    if (!known) {
-                        if (fpCount == kMaxFpColors) {
-                            rewindTo(e + 1);
-                            model::throwIndexOutOfRange(
-                                "Index out of range: more than 16 different fixed points "
-                                "at one point of the parameter plane.");
-                        }
-                        fpColors[fpCount++] = st.fixpointColor;
-                    }
-                } else {
-                    typeSeen[o.cls] = 1;
-                }
+            const Tally tally = TallyAttractors(&results[dot * n], n,
+                                                window.isChecked(model::Control::chkFp),
+                                                st.fixpointColor);
+            if (tally.stoppedAt >= 0) {
+                rewindTo(dot * n + tally.stoppedAt + 1);
+                if (tally.tooManyFixpoints)
+                    ThrowTooManyFixpoints();
+                model::ThrowOrbitFailed();
             }
-            if (window.isChecked(model::Control::chkFp))
-                typeSeen[1] = fpCount;
-            else if (fpCount > 0)
-                typeSeen[1] = 1;
-            int16_t typeCount = 0;
-            for (int16_t seen : typeSeen)
-                typeCount = static_cast<int16_t>(typeCount + seen);
-            canvas.setDot(c + h, 799 - (dot * rowStep + h), model::PeriodColor(st, typeCount));
+            canvas.setDot(c + h, 799 - (dot * rowStep + h), model::PeriodColor(st, tally.count));
         }
         if (stop)
             std::rethrow_exception(stop);

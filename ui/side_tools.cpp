@@ -2,7 +2,7 @@
 
 #include "model/network.h"
 #include "plots/canvas.h"
-#include "ui/bitmap.h"
+#include "plots/bitmap.h"
 
 #include <cmath>
 #include <string>
@@ -66,8 +66,8 @@ void cmdClear_Click(model::Window& window)
 void cmdSave_Click(model::Window& window)
 {
     const std::vector<uint8_t> bytes =
-        EncodeBitmap(window.canvas(), plots::kCanvasSize, plots::kCanvasSize);
-    WriteFileReplacing(window.text(model::Control::txtFileName), bytes);
+        plots::EncodeBitmap(window.canvas(), plots::kCanvasSize, plots::kCanvasSize);
+    plots::WriteFileReplacing(window.text(model::Control::txtFileName), bytes);
 }
 
 } // namespace ui

@@ -11,7 +11,7 @@
 #include "plots/fixpoints.h"
 #include "plots/headless_window.h"
 #include "tests/reference.h"
-#include "ui/bitmap.h"
+#include "plots/bitmap.h"
 #include "ui/side_tools.h"
 
 #include <gtest/gtest.h>
@@ -512,7 +512,7 @@ TEST(ErrorsDuringAPlot, AreReportedOnceAndLeaveThePlotAsIfUndisturbed)
     EXPECT_EQ(win.errors.size(), 5u);
     std::ifstream saved(kept, std::ios::binary);
     const std::vector<char> bytes(std::istreambuf_iterator<char>(saved), {});
-    const std::vector<uint8_t> encoded = ui::EncodeBitmap(win.canvas(), 800, 800);
+    const std::vector<uint8_t> encoded = plots::EncodeBitmap(win.canvas(), 800, 800);
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), encoded.begin(), encoded.end(),
                            [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }));
     fs::remove_all(dir);

@@ -2,7 +2,7 @@
 #include "model/network.h"
 #include "plots/basins.h"
 #include "plots/headless_window.h"
-#include "ui/bitmap.h"
+#include "plots/bitmap.h"
 #include "ui/side_tools.h"
 
 #include <gtest/gtest.h>
@@ -325,7 +325,7 @@ TEST_F(Save, RowsArePaddedToFourBytes)
 {
     Canvas small(3, 2, Rgb(10, 20, 30));
     small.setDot(0, 0, Rgb(1, 2, 3)); // top-left, so the last row in the file
-    const std::vector<uint8_t> b = ui::EncodeBitmap(small, 3, 2);
+    const std::vector<uint8_t> b = plots::EncodeBitmap(small, 3, 2);
     ASSERT_EQ(b.size(), 54u + 2 * 12u);
     const std::vector<uint8_t> bottomRow = {30, 20, 10, 30, 20, 10, 30, 20, 10, 0, 0, 0};
     const std::vector<uint8_t> topRow = {3, 2, 1, 30, 20, 10, 30, 20, 10, 0, 0, 0};

@@ -1,4 +1,4 @@
-#include "ui/bitmap.h"
+#include "plots/bitmap.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace ui {
+namespace plots {
 
 namespace {
 
@@ -156,4 +156,4 @@ void WriteFileReplacing(const std::string& name, const std::vector<uint8_t>& byt
     }
 }
 
-} // namespace ui
+} // namespace plots

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace ui {
+namespace plots {
 
 // The width x height pixels of a surface, starting at its top-left pixel, as
 // an uncompressed 24-bit Windows bitmap: a 14-byte file header, a 40-byte info
@@ -23,4 +23,4 @@ std::vector<uint8_t> EncodeBitmap(const model::Surface& surface, int width, int 
 // FileNotWritten, naming the file.
 void WriteFileReplacing(const std::string& name, const std::vector<uint8_t>& bytes);
 
-} // namespace ui
+} // namespace plots
