@@ -7,7 +7,7 @@ packages=(
     cmake make g++ pkg-config
     qt6-base-dev libgl-dev libgtest-dev libbenchmark-dev
     fonts-dejavu-core
-    libtbb-dev libpng-dev libcli11-dev libopenmpi-dev openmpi-bin
+    libtbb-dev libpng-dev libcli11-dev nlohmann-json3-dev libopenmpi-dev openmpi-bin
     xvfb xauth imagemagick xdotool
     "$@"
 )
