@@ -7,6 +7,7 @@
 #include "model/transfer_lanes.h"
 
 #include <bit>
+#include <climits>
 #include <cstdint>
 
 namespace model::kernel::lanes {
@@ -61,7 +62,7 @@ public:
             cx_ = bx;
             cy_ = by;
             cpos_ = step;
-            cnext_ = 2 * step;
+            cnext_ = step > INT_MAX / 2 ? INT_MAX : 2 * step;
         }
         return 0;
     }

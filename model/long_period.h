@@ -20,6 +20,8 @@ struct LongOrbit {
     bool failed = false; // a floating-point error happened; cls is meaningless
     // The point after iterations + P steps, bit for bit; meaningless when failed.
     double x = 0, y = 0;
+
+    friend bool operator==(const LongOrbit&, const LongOrbit&) = default; // exact
 };
 
 // The plain classification, one step after the other: the definition. The cap

@@ -25,6 +25,8 @@ struct Exponent {
     // A floating-point error of the map (an overflowing sum) or of the tangent
     // vector (an overflowing growth); lambda is then meaningless.
     bool failed = false;
+
+    friend bool operator==(const Exponent&, const Exponent&) = default; // exact
 };
 
 // The exponent of the orbit from (x0, y0), one step after the other: the
