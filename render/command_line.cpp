@@ -102,7 +102,8 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     app.add_option("--classes", g.classes, "also write the class of every pixel as a .npy array");
     app.add_option("--from", g.from, "render the job recorded in a .json file again; options "
                                      "given beside it override it");
-    auto* wOpt = app.add_option("--w", g.w, "the six parameters W11 W12 W21 W22 B1 B2")
+    auto* wOpt = app.add_option("--w", g.w, "the six parameters W11 W12 W21 W22 B1 B2 "
+                                           "(0.4 1.9 -2.7 -4.311 -0.9 1.8)")
                      ->expected(6);
     std::array<CLI::Option*, 6> weightOpt;
     for (int i = 0; i < 6; ++i)

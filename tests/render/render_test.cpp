@@ -11,6 +11,7 @@
 #include "plots/headless_window.h"
 #include "render/command_line.h"
 #include "render/job.h"
+#include "render/npy.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -315,6 +316,37 @@ TEST_F(Render, JobFileRendersTheSamePictureAgain)
     EXPECT_EQ(options("c.json"), expected);
 }
 
+TEST(NpyArray, ElementTypesAreLittleEndianInCOrder)
+{
+    // The wider types the classes may take: a filled block lands at row-major
+    // positions, least significant byte first, under a header that says so.
+    struct Case {
+        render::ClassType type;
+        const char* descr;
+        std::vector<uint8_t> element;
+    };
+    const Case cases[] = {
+        {render::ClassType::UInt8, "'|u1'", {0x34}},
+        {render::ClassType::UInt16, "'<u2'", {0x34, 0x12}},
+        {render::ClassType::Float32, "'<f4'", {0x00, 0xA0, 0x91, 0x45}}, // 4660.0f
+    };
+    for (const Case& c : cases) {
+        render::NpyArray a(c.type, 2, 3);
+        a.fill(1, 1, 5, 4, uint16_t{0x1234}); // clipped to row 1, columns 1..2
+        const std::vector<uint8_t>& b = a.bytes();
+        const std::string header(b.begin() + 10, b.begin() + a.dataOffset());
+        EXPECT_NE(header.find(std::string("'descr': ") + c.descr), std::string::npos) << header;
+        EXPECT_NE(header.find("'shape': (2, 3)"), std::string::npos) << header;
+        const size_t n = c.element.size();
+        ASSERT_EQ(b.size(), a.dataOffset() + 6 * n);
+        for (int i = 0; i < 6; ++i) {
+            const std::vector<uint8_t> got(b.begin() + a.dataOffset() + i * n,
+                                           b.begin() + a.dataOffset() + (i + 1) * n);
+            EXPECT_EQ(got, i >= 4 ? c.element : std::vector<uint8_t>(n, 0)) << c.descr << i;
+        }
+    }
+}
+
 // --- Errors ------------------------------------------------------------------
 
 TEST_F(Render, ErrorsLeaveNoFileBehind)
@@ -331,6 +363,7 @@ TEST_F(Render, ErrorsLeaveNoFileBehind)
         {{"veltrane", "--w11", "1e999"}, 2, "too large"},
         {{"veltrane", "--pixels", "1"}, 2, "--pixels"},
         {{"sierpinski"}, 2, "unknown mode"},
+        {{"--from", "missing.json"}, 2, "cannot be read"},
         {{"veltrane", "-o", "picture.gif"}, 2, ".png or .bmp"},
         {{"veltrane", "--size", "20", "--w11", "1e308"}, 3,
          "At column 10, row 789, where x = -0.97496"},
@@ -347,7 +380,7 @@ TEST_F(Render, ErrorsLeaveNoFileBehind)
         if (std::find(args.begin(), args.end(), "--classes") == args.end())
             args.insert(args.end(), {"--classes", at("keep.npy")});
         for (std::string& a : args)
-            if (a == "picture.gif" || a == "no/such/folder/c.npy")
+            if (a == "picture.gif" || a == "no/such/folder/c.npy" || a == "missing.json")
                 a = at(a);
         std::ofstream(at("keep.png")) << old;
         ASSERT_EQ(run(args), c.status) << c.args[0] << " " << errors.str();
