@@ -43,7 +43,7 @@ struct Given {
     int threads = 0;
 };
 
-int WholeNumber(const std::string& option, const std::string& text, int lo, int hi)
+int wholeNumber(const std::string& option, const std::string& text, int lo, int hi)
 {
     const double v = ReadValue(option, text);
     if (v != std::floor(v) || v < lo || v > hi)
@@ -197,7 +197,7 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
             for (int i = 0; i < 3; ++i)
                 job.pen[i] = ReadRounded("--pen", g.pen[i], 0, 255);
         if (given(pixelsOpt))
-            job.pixels = WholeNumber("--pixels", g.pixels, 2, kMaxPixels);
+            job.pixels = wholeNumber("--pixels", g.pixels, 2, kMaxPixels);
         if (given(regionOpt))
             for (int i = 0; i < 4; ++i)
                 job.region[i] = ReadValue("--region", g.region[i]);
