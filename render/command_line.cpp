@@ -228,7 +228,7 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         plots::Canvas canvas(plan.pixels, plan.pixels);
         std::optional<NpyArray> classes;
         if (!g.classes.empty())
-            classes.emplace(plan.spec->classType, plan.pixels, plan.pixels);
+            classes.emplace(plan.traits->classType, plan.pixels, plan.pixels);
 
         const auto start = std::chrono::steady_clock::now();
         {

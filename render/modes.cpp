@@ -192,7 +192,7 @@ bool penColour(const Plan& p, const DotResult& dot, const model::State&, model::
     return dot.cls == 1; // unmarked pixels keep what the picture shows
 }
 
-constexpr ModeSpec kSpecs[] = {
+constexpr ModeTraits kTraits[] = {
     {Mode::Veltrane, false, false, 1, ClassType::UInt8, evaluateBasins<false>, periodColour},
     {Mode::FpBas, false, false, 1, ClassType::UInt8, evaluateBasins<true>, periodColour},
     {Mode::Fixpt, false, true, 1, ClassType::UInt8, evaluateFixpoints, penColour},
@@ -202,12 +202,12 @@ constexpr ModeSpec kSpecs[] = {
 
 } // namespace
 
-const ModeSpec& SpecOf(Mode mode)
+const ModeTraits& TraitsOf(Mode mode)
 {
-    for (const ModeSpec& s : kSpecs)
-        if (s.mode == mode)
-            return s;
-    return kSpecs[0];
+    for (const ModeTraits& t : kTraits)
+        if (t.mode == mode)
+            return t;
+    return kTraits[0];
 }
 
 Plan MakePlan(const Job& job)
@@ -215,14 +215,14 @@ Plan MakePlan(const Job& job)
     Validate(job);
     Plan p;
     p.job = job;
-    p.spec = &SpecOf(job.mode);
+    p.traits = &TraitsOf(job.mode);
     p.pixels = job.pixels;
-    if (!p.spec->everyPixel) {
+    if (!p.traits->everyPixel) {
         p.step = job.size;
         p.half = plots::HalfDot(static_cast<int16_t>(job.size));
     }
     p.columns = p.rows = (p.pixels - 1) / p.step + 1;
-    const auto& axes = p.spec->parameterPlane ? job.range : job.region;
+    const auto& axes = p.traits->parameterPlane ? job.range : job.region;
     p.left = axes[0];
     p.right = axes[1];
     p.bottom = axes[2];

@@ -52,7 +52,7 @@ struct Plan;
 
 // What distinguishes the modes. Every mode is one row of a table; the raster
 // walk, the commit and the writers read the row and know no mode by name.
-struct ModeSpec {
+struct ModeTraits {
     Mode mode;
     bool parameterPlane; // the axes are two entries of w; else the state plane
     bool everyPixel;     // every pixel is one dot of width 1, whatever the dot size
@@ -67,11 +67,11 @@ struct ModeSpec {
                    model::Color& out);
 };
 
-const ModeSpec& SpecOf(Mode mode);
+const ModeTraits& TraitsOf(Mode mode);
 
 struct Plan {
     Job job;
-    const ModeSpec* spec = nullptr;
+    const ModeTraits* traits = nullptr;
     int pixels = 0;             // N
     int step = 1, half = 0;     // dot size and half-dot offset (1 and 0 for every-pixel modes)
     int columns = 0, rows = 0;  // dots per axis
@@ -85,7 +85,10 @@ struct Plan {
     model::RandomGenerator::State drawsStart;
 
     int64_t dots() const { return static_cast<int64_t>(columns) * rows; }
-    int orbitsPerDot() const { return spec->orbitsPerDot ? spec->orbitsPerDot : job.startValues; }
+    int orbitsPerDot() const
+    {
+        return traits->orbitsPerDot ? traits->orbitsPerDot : job.startValues;
+    }
     double columnValue(int column) const
     {
         return MapOffset(left, right, column * step + half, pixels);

@@ -44,7 +44,7 @@ std::string failureText(const Plan& plan, int column, int row, DotResult::Failur
                "large.";
     }
     static constexpr const char* kParameterNames[] = {"w11", "w12", "w21", "w22", "b1", "b2"};
-    const bool parameters = plan.spec->parameterPlane;
+    const bool parameters = plan.traits->parameterPlane;
     const std::string hName = parameters ? kParameterNames[plan.job.idx[0]] : "x";
     const std::string vName = parameters ? kParameterNames[plan.job.idx[1]] : "y";
     return what + " At column " + std::to_string(plan.pixelColumn(column)) + ", row "
@@ -75,7 +75,7 @@ void EvaluateTile(const Plan& plan, int c0, int c1, DotResult* out)
     // Chunks of at least a few dozen orbits keep the lockstep lanes full.
     const int grain = std::max(1, 64 / plan.orbitsPerDot());
     auto body = [&](int begin, int end) {
-        plan.spec->evaluate(plan, first + begin, end - begin, out + begin);
+        plan.traits->evaluate(plan, first + begin, end - begin, out + begin);
     };
     model::ForEachChunk(count, grain, body);
 }
@@ -99,7 +99,7 @@ void Committer::commit(int c0, int c1, const DotResult* results)
                 state_.fixpointColor = dot.fpColor;
             const int pr = plan_.pixelRow(row);
             model::Color colour;
-            if (plan_.spec->colour(plan_, dot, state_, colour))
+            if (plan_.traits->colour(plan_, dot, state_, colour))
                 canvas_.setDot(pc, pr, colour);
             // The class covers the pixels of the dot, as the canvas draws it.
             if (classes_)
