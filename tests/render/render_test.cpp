@@ -41,7 +41,10 @@ std::vector<uint8_t> readFile(const fs::path& p)
 struct Pixels {
     int width = 0, height = 0;
     std::vector<uint32_t> rgb;
-    uint32_t at(int column, int row) const { return rgb[static_cast<size_t>(row) * width + column]; }
+    uint32_t at(int column, int row) const
+    {
+        return rgb[static_cast<size_t>(row) * width + column];
+    }
 };
 
 Pixels decodePng(const fs::path& p)
@@ -61,7 +64,9 @@ Pixels decodePng(const fs::path& p)
 // The window's 24-bit bitmap: rows bottom-up, blue-green-red, rows padded to 4 bytes.
 Pixels decodeBmp(const std::vector<uint8_t>& b)
 {
-    auto u32 = [&](size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24; };
+    auto u32 = [&](size_t at) {
+        return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24;
+    };
     Pixels out{static_cast<int>(u32(18)), static_cast<int>(u32(22)), {}};
     const size_t rowBytes = (static_cast<size_t>(out.width) * 3 + 3) / 4 * 4;
     out.rgb.resize(static_cast<size_t>(out.width) * out.height);
