@@ -4,7 +4,11 @@
 #include <cstring>
 #include <filesystem>
 
+#include <csignal>
+#include <ctime>
+
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +48,8 @@ std::string reasonOf(int error)
     case EISDIR: return "a folder of that name exists";
     case EROFS: return "the disc is read-only";
     case ENAMETOOLONG: return "the name is too long";
+    case ELOOP: return "its symbolic links go round in a loop";
+    case ENXIO: return "nothing is reading from it";
     default: return std::strerror(error);
     }
 }
@@ -58,6 +64,134 @@ mode_t modeFor(const std::string& name)
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
+}
+
+// Writes every byte, retrying after interruptions; 0 or the errno of the
+// failure. A pipe whose reader has gone fails with EPIPE instead of ending
+// the program: SIGPIPE is held back for the write and a signal it raised is
+// taken away again.
+int writeAll(int fd, const std::vector<uint8_t>& bytes)
+{
+    sigset_t pipeSignal, saved, pending;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipeSignal, &saved);
+    sigpending(&pending);
+    const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
+
+    int error = 0;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (error == EPIPE && !wasPending) {
+        const timespec now {};
+        while (::sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) {
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    return error;
+}
+
+// What name finally refers to after the symbolic links at its end: the link
+// stays and its target takes the bytes. A relative link target counts from
+// the folder of the link. The result need not exist (a link to a file still
+// to be made).
+std::string followLinks(const std::string& name)
+{
+    std::string path = name;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        std::string target(256, '\0');
+        for (;;) {
+            const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+            if (n < 0)
+                notWritten(name, reasonOf(errno));
+            if (static_cast<size_t>(n) < target.size()) {
+                target.resize(static_cast<size_t>(n));
+                break;
+            }
+            target.resize(target.size() * 2);
+        }
+        if (target.empty())
+            notWritten(name, reasonOf(ENOENT));
+        path = target.front() == '/'
+                   ? target
+                   : (std::filesystem::path(path).parent_path() / target).string();
+    }
+    notWritten(name, reasonOf(ELOOP));
+}
+
+// A device, a pipe or anything else that is not a plain file cannot be
+// replaced, and replacing it would destroy it: it takes the bytes as they
+// come. Opening does not wait, so a pipe without a reader is a failure, not
+// a window that hangs; the writes then wait as usual.
+void writeInto(const std::string& name, const std::string& path,
+               const std::vector<uint8_t>& bytes)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        notWritten(name, reasonOf(errno));
+    const int flags = ::fcntl(fd, F_GETFL);
+    int error = flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ? errno : 0;
+    if (error == 0)
+        error = writeAll(fd, bytes);
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0)
+        notWritten(name, reasonOf(error));
+}
+
+// A plain file, or none yet: the bytes go completely into a new file beside
+// it, which then takes its place in one step, so a failure at any point
+// leaves the old file as it was.
+void replace(const std::string& name, const std::string& path,
+             const std::vector<uint8_t>& bytes)
+{
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (folder.empty())
+        folder = ".";
+
+    // A short name of our own beside the target, so that the final rename
+    // stays within one file system and a long target name still fits.
+    std::string temp = (folder / ".veltrane-save-XXXXXX").string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        notWritten(name, reasonOf(errno));
+
+    auto fail = [&](int error) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        notWritten(name, reasonOf(error));
+    };
+
+    if (const int error = writeAll(fd, bytes))
+        fail(error);
+    if (::fchmod(fd, modeFor(path)) != 0)
+        fail(errno);
+    // The data must be on the disc before the new file takes the old one's
+    // place, or a crash could leave neither.
+    if (::fsync(fd) != 0)
+        fail(errno);
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temp.c_str());
+        notWritten(name, reasonOf(error));
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temp.c_str());
+        notWritten(name, reasonOf(error));
+    }
 }
 
 } // namespace
@@ -105,55 +239,19 @@ void WriteFileReplacing(const std::string& name, const std::vector<uint8_t>& byt
 {
     if (name.empty())
         notWritten(name, "the file name is empty");
-    const std::filesystem::path target(name);
-    if (!target.has_filename())
+    if (!std::filesystem::path(name).has_filename())
         notWritten(name, "the name ends with a folder separator");
-    std::error_code ec;
-    if (std::filesystem::is_directory(target, ec))
-        notWritten(name, reasonOf(EISDIR));
-    std::filesystem::path folder = target.parent_path();
-    if (folder.empty())
-        folder = ".";
-
-    // A short name of our own beside the target, so that the final rename
-    // stays within one file system and a long target name still fits.
-    std::string temp = (folder / ".veltrane-save-XXXXXX").string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        notWritten(name, reasonOf(errno));
-
-    auto fail = [&](int error) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        notWritten(name, reasonOf(error));
-    };
-
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
+    const std::string path = followLinks(name);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            notWritten(name, reasonOf(EISDIR));
+        if (!S_ISREG(st.st_mode)) {
+            writeInto(name, path, bytes);
+            return;
         }
-        done += static_cast<size_t>(n);
     }
-    if (::fchmod(fd, modeFor(name)) != 0)
-        fail(errno);
-    // The data must be on the disc before the new file takes the old one's
-    // place, or a crash could leave neither.
-    if (::fsync(fd) != 0)
-        fail(errno);
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        notWritten(name, reasonOf(error));
-    }
-    if (::rename(temp.c_str(), name.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        notWritten(name, reasonOf(error));
-    }
+    replace(name, path, bytes);
 }
 
 } // namespace plots

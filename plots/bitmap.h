@@ -17,10 +17,12 @@ namespace plots {
 std::vector<uint8_t> EncodeBitmap(const model::Surface& surface, int width, int height);
 
 // Writes bytes under name, used exactly as given (relative names refer to the
-// working directory). The bytes go completely into a new file beside the
-// target, which then replaces the target in one step: on any failure an
-// existing file of that name stays as it was. Throws RuntimeError of kind
-// FileNotWritten, naming the file.
+// working directory). A plain file, or a name not yet taken, gets the bytes
+// in a new file beside it, which then replaces it in one step: on any
+// failure an existing file of that name stays as it was, byte for byte. A
+// symbolic link is followed and its target is replaced so; the link stays.
+// Anything else (a device, a pipe) is written into as it stands and never
+// replaced. Throws RuntimeError of kind FileNotWritten, naming the file.
 void WriteFileReplacing(const std::string& name, const std::vector<uint8_t>& bytes);
 
 } // namespace plots

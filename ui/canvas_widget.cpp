@@ -8,8 +8,15 @@
 namespace ui {
 
 namespace {
+
 constexpr int kBorder = 1;
+
+QRect onWidget(const plots::PixelRect& r)
+{
+    return QRect(r.left + kBorder, r.top + kBorder, r.right - r.left, r.bottom - r.top);
 }
+
+} // namespace
 
 CanvasWidget::CanvasWidget(plots::Canvas& canvas, QWidget* parent)
     : QWidget(parent), canvas_(canvas)
@@ -23,7 +30,14 @@ void CanvasWidget::showChanges()
 {
     const plots::PixelRect r = canvas_.takeDirty();
     if (!r.empty())
-        update(QRect(r.left + kBorder, r.top + kBorder, r.right - r.left, r.bottom - r.top));
+        update(onWidget(r));
+}
+
+void CanvasWidget::showChangesNow()
+{
+    const plots::PixelRect r = canvas_.takeDirty();
+    if (!r.empty())
+        repaint(onWidget(r));
 }
 
 void CanvasWidget::paintEvent(QPaintEvent* event)
@@ -55,11 +69,16 @@ int ShiftCode(Qt::KeyboardModifiers modifiers)
            | (modifiers & Qt::AltModifier ? 4 : 0);
 }
 
+bool InDrawingArea(QPointF p, int width, int height)
+{
+    return p.x() >= 0 && p.y() >= 0 && p.x() < width && p.y() < height;
+}
+
 void CanvasWidget::mousePressEvent(QMouseEvent* event)
 {
     setFocus(Qt::MouseFocusReason);
-    if (onMouseDown) {
-        const QPointF p = event->position() - QPointF(kBorder, kBorder);
+    const QPointF p = event->position() - QPointF(kBorder, kBorder);
+    if (onMouseDown && InDrawingArea(p, canvas_.width(), canvas_.height())) {
         onMouseDown(ButtonCode(event->button()), ShiftCode(event->modifiers()),
                     static_cast<float>(p.x()), static_cast<float>(p.y()));
     }
@@ -67,8 +86,9 @@ void CanvasWidget::mousePressEvent(QMouseEvent* event)
 
 void CanvasWidget::mouseMoveEvent(QMouseEvent* event)
 {
-    if (onMouseMove) {
-        const QPointF p = event->position() - QPointF(kBorder, kBorder);
+    // Also a move dragged past the edge of the canvas reports nothing.
+    const QPointF p = event->position() - QPointF(kBorder, kBorder);
+    if (onMouseMove && InDrawingArea(p, canvas_.width(), canvas_.height())) {
         int buttons = 0;
         if (event->buttons() & Qt::LeftButton) buttons |= 1;
         if (event->buttons() & Qt::RightButton) buttons |= 2;

@@ -1,5 +1,6 @@
 // picBasins on the screen: shows the persistent image inside a flat one-pixel
-// border and reports mouse presses and moves in drawing-area pixels.
+// border and reports mouse presses and moves in drawing-area pixels; those
+// on the border are not reported.
 #pragma once
 
 #include "plots/canvas.h"
@@ -17,8 +18,11 @@ public:
 
     CanvasWidget(plots::Canvas& canvas, QWidget* parent);
 
-    // Repaints the part of the image drawn since the last call.
+    // Repaints the part of the image drawn since the last call, when the
+    // event loop next runs.
     void showChanges();
+    // The same at once, before anything else appears on the screen.
+    void showChangesNow();
 
     MouseHandler onMouseDown;
     MouseHandler onMouseMove;
@@ -36,5 +40,9 @@ private:
 // 1 left, 2 right, 4 middle; shift 1, control 2, alt 4.
 int ButtonCode(Qt::MouseButton button);
 int ShiftCode(Qt::KeyboardModifiers modifiers);
+
+// Whether a mouse position, in drawing-area pixels, lies in a drawing area of
+// width x height pixels. The border around it does not.
+bool InDrawingArea(QPointF p, int width, int height);
 
 } // namespace ui

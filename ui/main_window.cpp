@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +23,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QWindow>
 
 #include <algorithm>
 #include <climits>
@@ -213,9 +215,14 @@ void MainWindow::setText(model::Control c, const std::string& text)
 
 std::string MainWindow::formatCoordinate(double v) const
 {
-    QLocale locale;
-    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
-    return locale.toString(v, 'f', 4).toStdString();
+    // Digits and sign stay ASCII whatever the locale (no native digits, no
+    // typographic minus, no direction marks, no group separators); only the
+    // decimal separator is the user's.
+    std::string text = model::Window::formatCoordinate(v);
+    const size_t point = text.find('.');
+    if (point != std::string::npos)
+        text.replace(point, 1, QLocale().decimalPoint().toStdString());
+    return text;
 }
 
 bool MainWindow::isChecked(model::Control c) const
@@ -232,20 +239,87 @@ void MainWindow::processPendingEvents()
         throw model::Cancelled{};
 }
 
+namespace {
+
+// Keeps the user's input away from one window while it exists.
+class InputHold : public QObject {
+public:
+    explicit InputHold(QWidget* window) : window_(window) { qApp->installEventFilter(this); }
+    ~InputHold() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::InputMethod:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletMove:
+        case QEvent::TabletRelease:
+            if (auto* widget = qobject_cast<QWidget*>(target))
+                return widget->window() == window_;
+            return target == window_->windowHandle();
+        default:
+            return false;
+        }
+    }
+
+private:
+    QWidget* window_;
+};
+
+} // namespace
+
 void MainWindow::reportError(const model::RuntimeError& error)
 {
+    // The box stands over the canvas as the failing handler left it.
+    canvasWidget_->showChangesNow();
     if (errorSink) {
         errorSink(error);
         return;
     }
-    QMessageBox::critical(this, QStringLiteral("Veltrane"), QString::fromStdString(error.what()));
+    if (closing_)
+        return; // the program is ending; nobody is left to read it
+    showErrorBox(QString::fromStdString(error.what()));
+}
+
+void MainWindow::showErrorBox(const QString& message)
+{
+    // The failing handler waits for the answer and the window takes no input
+    // meanwhile, as under a modal box. The box is not modal to the window
+    // system all the same: that would drop the close request of the window,
+    // and closing the window ends the program, box or not.
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Veltrane"), message, QMessageBox::Ok,
+                    this);
+    box.setWindowModality(Qt::NonModal);
+    QEventLoop answered;
+    connect(&box, &QDialog::finished, &answered, &QEventLoop::quit);
+    const InputHold hold(this);
+    errorBox_ = &box;
+    box.show();
+    answered.exec();
+    errorBox_ = nullptr;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    // A plot that is drawing notices at its next pause and unwinds; the event
-    // loop then ends the program.
+    // A plot that is drawing notices at its next pause and unwinds; an open
+    // error box goes with the window; the event loop then ends the program.
     closing_ = true;
+    if (errorBox_)
+        errorBox_->reject();
     event->accept();
     QCoreApplication::quit();
 }

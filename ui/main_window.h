@@ -14,6 +14,8 @@
 #include <map>
 #include <string>
 
+class QDialog;
+
 namespace ui {
 
 class CanvasWidget;
@@ -34,11 +36,14 @@ public:
     std::string text(model::Control c) const override;
     void setText(model::Control c, const std::string& text) override;
     bool isChecked(model::Control c) const override;
-    // "0.0000" with the decimal separator of QLocale(), the user's locale
-    // unless a default was set; no group separators.
+    // "0.0000" in ASCII digits with "-" for a negative value, and the decimal
+    // separator of QLocale(), the user's locale unless a default was set; no
+    // group separators.
     std::string formatCoordinate(double v) const override;
     plots::Canvas& canvas() override { return canvas_; }
     void processPendingEvents() override;
+    // Shows the canvas as it stands, then the error: to errorSink where one
+    // is set, else in a message box that the failing handler waits for.
     void reportError(const model::RuntimeError& error) override;
 
     // The control of the given table name, e.g. "txtW(4)" or "cmdVeltrane".
@@ -62,6 +67,7 @@ private:
     void bindHandlers();
     void installTextPainter();
     void bindClick(const char* button, void (*handler)(model::Window&));
+    void showErrorBox(const QString& message);
 
     model::State state_;
     plots::Canvas canvas_;
@@ -70,6 +76,7 @@ private:
     std::map<QString, QWidget*> byName_;
     std::array<QWidget*, static_cast<size_t>(model::Control::Count)> byControl_{};
     bool closing_ = false;
+    QDialog* errorBox_ = nullptr; // the error box while it is open
 };
 
 } // namespace ui

@@ -1,6 +1,5 @@
 #include "ui/picker_widget.h"
 
-#include "plots/canvas.h"
 #include "ui/canvas_widget.h"
 #include "ui/side_tools.h"
 
@@ -19,14 +18,20 @@ PickerWidget::PickerWidget(QWidget* parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void PickerWidget::paintEvent(QPaintEvent*)
+plots::Canvas PickerWidget::strip() const
 {
     plots::Canvas scratch(kPickerWidth, kPickerHeight, kPickerBackground);
     if (onPaint)
         onPaint(scratch);
-    dotWidth_ = scratch.dotWidth();
-    const QImage image(reinterpret_cast<const uchar*>(scratch.bits()), scratch.width(),
-                       scratch.height(), scratch.width() * 4, QImage::Format_RGB32);
+    return scratch;
+}
+
+void PickerWidget::paintEvent(QPaintEvent*)
+{
+    const plots::Canvas shown = strip();
+    dotWidth_ = shown.dotWidth();
+    const QImage image(reinterpret_cast<const uchar*>(shown.bits()), shown.width(),
+                       shown.height(), shown.width() * 4, QImage::Format_RGB32);
     QPainter painter(this);
     painter.drawImage(kBorder, kBorder, image);
     painter.setPen(palette().color(QPalette::WindowText));
@@ -36,13 +41,16 @@ void PickerWidget::paintEvent(QPaintEvent*)
 void PickerWidget::mousePressEvent(QMouseEvent* event)
 {
     setFocus(Qt::MouseFocusReason);
-    if (!onMouseDown)
-        return;
-    shown_ = grab().toImage();
     const QPointF p = event->position() - QPointF(kBorder, kBorder);
+    // The border is not part of the drawing area: a press on it chooses nothing.
+    if (!onMouseDown || !InDrawingArea(p, kPickerWidth, kPickerHeight))
+        return;
+    // Read from the strip in the picker's own pixels rather than from a grab
+    // of the screen, which on a scaled display counts device pixels.
+    shown_ = strip();
     onMouseDown(*this, ButtonCode(event->button()), ShiftCode(event->modifiers()),
                 static_cast<float>(p.x()), static_cast<float>(p.y()));
-    shown_ = QImage();
+    shown_.reset();
 }
 
 void PickerWidget::clear()
@@ -58,12 +66,7 @@ void PickerWidget::setDot(int column, int row, model::Color)
 
 model::Color PickerWidget::pixel(int column, int row) const
 {
-    const QImage shown = shown_.isNull() ? const_cast<PickerWidget*>(this)->grab().toImage()
-                                         : shown_;
-    const QPoint p(column + kBorder, row + kBorder);
-    if (!shown.valid(p))
-        return plots::Canvas::FromPixel(palette().color(QPalette::Window).rgb());
-    return plots::Canvas::FromPixel(shown.pixel(p));
+    return shown_ ? shown_->pixel(column, row) : strip().pixel(column, row);
 }
 
 } // namespace ui

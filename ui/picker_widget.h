@@ -5,11 +5,12 @@
 #pragma once
 
 #include "model/window.h"
+#include "plots/canvas.h"
 
-#include <QImage>
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 namespace ui {
 
@@ -21,7 +22,7 @@ public:
     std::function<void(model::Surface&)> onPaint;
     std::function<void(model::Surface&, int button, int shift, float x, float y)> onMouseDown;
 
-    // The surface of a press: pixels are read from the displayed picker,
+    // The surface of a press: pixels are read from the strip as displayed,
     // dots are shown by repainting (the paint handler draws penColor).
     void clear() override;
     void setDotWidth(int width) override { dotWidth_ = width; }
@@ -40,8 +41,12 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    // The drawing area as the paint handler draws it, in the picker's own
+    // pixels: what the screen shows, scaled by the display's factor.
+    plots::Canvas strip() const;
+
     int dotWidth_ = 1;
-    QImage shown_; // the displayed picker, grabbed at the start of a press
+    std::optional<plots::Canvas> shown_; // the strip as it stood when a press began
 };
 
 } // namespace ui

@@ -32,27 +32,33 @@ std::string label(ui::MainWindow& w, const char* name)
     return qobject_cast<QLabel*>(w.control(name))->text().toStdString();
 }
 
-TEST(WindowReadout, FollowsTheLocaleDecimalSeparator)
+// Only the decimal separator comes from the locale: the digits stay ASCII,
+// the minus sign is "-", and there are no group separators or direction marks.
+TEST(WindowReadout, FollowsTheLocaleDecimalSeparatorOnly)
 {
+    struct Case { const char* locale; const char* point; };
+    const Case cases[] = {
+        {"en_US", "."}, {"de_DE", ","}, {"sv_SE", ","}, {"ar_EG", "\u066b"},
+    };
     const QLocale saved;
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    {
+    for (const Case& c : cases) {
+        QLocale::setDefault(QLocale(QString::fromLatin1(c.locale)));
         ui::MainWindow w;
-        EXPECT_EQ(w.formatCoordinate(-0.00126), "-0,0013");
-        EXPECT_EQ(w.formatCoordinate(-0.00001), "-0,0000");
-        EXPECT_EQ(w.formatCoordinate(1234.5), "1234,5000"); // no group separator
+        w.setText(Control::txtP0, "-12345.5");
+        w.setText(Control::txtP2, "1e6");
         moveTo(w, 0, 0);
-        EXPECT_EQ(label(w, "lblx"), "-1,0000");
-        EXPECT_EQ(label(w, "lbly"), "1,0000");
-        EXPECT_EQ(label(w, "lblpx"), "-1,0000");
-        EXPECT_EQ(label(w, "lblpy"), "1,0000");
-    }
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    {
-        ui::MainWindow w;
-        moveTo(w, 399, 400);
-        EXPECT_EQ(label(w, "lblx"), "-0.0013");
-        EXPECT_EQ(label(w, "lblpy"), "-0.0013");
+        const std::vector<std::string> shown = {
+            label(w, "lblx"), label(w, "lbly"), label(w, "lblpx"), label(w, "lblpy"),
+            w.formatCoordinate(-0.00126), w.formatCoordinate(-0.00001),
+        };
+        const std::string p = c.point;
+        const std::vector<std::string> expected = {
+            "-1" + p + "0000", "1" + p + "0000", "-12345" + p + "5000", "1" + p + "0000",
+            "-0" + p + "0013", "-0" + p + "0000",
+        };
+        EXPECT_EQ(shown, expected) << c.locale;
+        moveTo(w, 399, 799);
+        EXPECT_EQ(label(w, "lblpy"), "1000000" + p + "0000") << c.locale;
     }
     QLocale::setDefault(saved);
 }

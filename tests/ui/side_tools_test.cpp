@@ -11,7 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using model::Control;
@@ -339,6 +344,7 @@ TEST_F(Save, FailedSaveKeepsTheOldFileAndReportsTheName)
     std::ofstream("keep.bmp", std::ios::binary).write(reinterpret_cast<const char*>(old.data()),
                                                        static_cast<std::streamsize>(old.size()));
     fs::create_directory("folder.bmp");
+    fs::create_symlink("keep.bmp", "link.bmp");
 
     // A full disc: the process may write no file larger than 4096 bytes.
     struct rlimit saved {};
@@ -358,6 +364,7 @@ TEST_F(Save, FailedSaveKeepsTheOldFileAndReportsTheName)
         {"a folder of that name", "folder.bmp", false},
         {"name ends in a separator", "keep.bmp/", false},
         {"full disc", "keep.bmp", true},
+        {"full disc, through a link", "link.bmp", true},
     };
     for (const Case& c : cases) {
         HeadlessWindow window;
@@ -376,11 +383,50 @@ TEST_F(Save, FailedSaveKeepsTheOldFileAndReportsTheName)
             << c.what << ": " << e.what();
         EXPECT_EQ(fileBytes("keep.bmp"), old) << c.what;
         EXPECT_TRUE(fs::is_directory("folder.bmp")) << c.what;
-        EXPECT_EQ(entries(), (std::vector<std::string>{"folder.bmp", "keep.bmp"}))
+        EXPECT_TRUE(fs::is_symlink("link.bmp")) << c.what;
+        EXPECT_EQ(entries(), (std::vector<std::string>{"folder.bmp", "keep.bmp", "link.bmp"}))
             << c.what << ": no temporary file is left";
         EXPECT_TRUE(std::equal(before.begin(), before.end(), window.canvas().bits())) << c.what;
         EXPECT_EQ(window.text(Control::txtFileName), c.name) << c.what;
     }
+}
+
+TEST_F(Save, FollowsLinksAndWritesIntoWhatIsNotAPlainFile)
+{
+    const std::vector<uint8_t> bytes = {'n', 'e', 'w'};
+    fs::create_directories("a/b");
+    std::ofstream("a/real.bmp") << "old";
+    fs::create_symlink("../real.bmp", "a/b/link.bmp"); // counts from the link's folder
+    fs::create_symlink("a/b/link.bmp", "chain.bmp");   // a link to a link
+    fs::create_symlink("new.bmp", "dangling.bmp");     // its target does not exist yet
+    ASSERT_EQ(::mkfifo("pipe.bmp", 0600), 0);
+    const int reader = ::open("pipe.bmp", O_RDONLY | O_NONBLOCK);
+    for (const char* name : {"chain.bmp", "dangling.bmp", "pipe.bmp"})
+        plots::WriteFileReplacing(name, bytes);
+    std::vector<uint8_t> piped(16);
+    piped.resize(static_cast<size_t>(std::max<ssize_t>(0, ::read(reader, piped.data(), 16))));
+    ::close(reader);
+    EXPECT_EQ(fileBytes("a/real.bmp"), bytes);
+    EXPECT_EQ(fileBytes("new.bmp"), bytes);
+    EXPECT_EQ(piped, bytes);
+    for (const char* link : {"chain.bmp", "a/b/link.bmp", "dangling.bmp"})
+        EXPECT_TRUE(fs::is_symlink(link)) << link;
+
+    // A pipe nobody reads, or whose reader leaves: a failure, not a wait
+    // and not the end of the program.
+    EXPECT_THROW(plots::WriteFileReplacing("pipe.bmp", bytes), model::RuntimeError);
+    const int leaving = ::open("pipe.bmp", O_RDONLY | O_NONBLOCK);
+    std::thread leave([leaving] {
+        pollfd p = {leaving, POLLIN, 0};
+        ::poll(&p, 1, -1);
+        ::close(leaving);
+    });
+    EXPECT_THROW(plots::WriteFileReplacing("pipe.bmp", std::vector<uint8_t>(1 << 20)),
+                 model::RuntimeError);
+    leave.join();
+    EXPECT_TRUE(fs::is_fifo("pipe.bmp"));
+    EXPECT_EQ(entries(), (std::vector<std::string>{"a", "chain.bmp", "dangling.bmp", "new.bmp",
+                                                   "pipe.bmp"}));
 }
 
 TEST_F(Save, ReplacedFileKeepsItsPermissions)

@@ -14,6 +14,9 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QScreen>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -21,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <unistd.h>
 
@@ -349,6 +353,80 @@ TEST(Errors, AnErrorInAHandlerIsReportedOnceAndTheWindowGoesOn)
     EXPECT_EQ(reported.size(), 1u);
 }
 
+// What the offscreen screen shows of a window: its backing store as last
+// painted, not a fresh rendering.
+QImage onScreen(QWidget& window)
+{
+    return window.screen()->grabWindow(window.winId()).toImage();
+}
+
+// Runs check once, from inside the error box's event loop, when the box is up.
+void whenTheBoxIsUp(MainWindow& window, std::function<void(QMessageBox&)> check)
+{
+    auto* poll = new QTimer(&window);
+    QObject::connect(poll, &QTimer::timeout, [&window, check, poll] {
+        for (QMessageBox* box : window.findChildren<QMessageBox*>()) {
+            if (box->isVisible()) {
+                poll->stop();
+                check(*box);
+                return;
+            }
+        }
+    });
+    poll->start(0);
+}
+
+TEST(Errors, TheBoxOpensOverTheCanvasAsItStandsAtTheFailingStep)
+{
+    MainWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    window.canvas().setDotWidth(100);
+    window.canvas().setDot(400, 400, Rgb(250, 75, 75));
+    window.canvasWidget()->showChanges();
+    QCoreApplication::processEvents();
+    const QPoint dot = window.canvasWidget()->mapTo(&window, QPoint(401, 401));
+    ASSERT_EQ(onScreen(window).pixel(dot), qRgb(250, 75, 75));
+
+    // "Parametric" clears the canvas, then fails on the axis index.
+    field(window, "txtIdx(0)")->setText("6");
+    QRgb shown = 0;
+    whenTheBoxIsUp(window, [&](QMessageBox& box) {
+        shown = onScreen(window).pixel(dot);
+        box.accept();
+    });
+    find<QPushButton>(window, "cmdParametric")->click();
+    EXPECT_EQ(shown, qRgb(255, 255, 255)) << "the cleared canvas, not the old picture";
+}
+
+TEST(Closing, WithAnErrorBoxOpenEndsTheProgramAndTheBox)
+{
+    MainWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    field(window, "txtIdx(0)")->setText("6");
+    QCheckBox* chkFp = find<QCheckBox>(window, "chkFp");
+    bool blocked = true;
+    whenTheBoxIsUp(window, [&](QMessageBox& b) {
+        QTest::mouseClick(chkFp, Qt::LeftButton);
+        EXPECT_FALSE(chkFp->isChecked()) << "the window takes no input while the box is up";
+        // A modal window would keep the window system's close request from
+        // ever reaching the window.
+        blocked = QGuiApplication::modalWindow() != nullptr;
+        window.close();
+        if (b.isVisible()) {
+            b.reject();
+            QCoreApplication::exit(1);
+        }
+    });
+    QTimer::singleShot(0, &window, [&] { find<QPushButton>(window, "cmdParametric")->click(); });
+    EXPECT_EQ(QApplication::exec(), 0) << "the program ends";
+    EXPECT_FALSE(blocked);
+    EXPECT_TRUE(window.isClosing());
+    for (QMessageBox* b : window.findChildren<QMessageBox*>())
+        EXPECT_FALSE(b->isVisible());
+}
+
 // --- the canvas on the screen ----------------------------------------------
 
 TEST(Canvas, DrawingAreaIsExactly800By800)
@@ -437,11 +515,24 @@ TEST(Canvas, CoveringAndRepaintingKeepsThePictures)
 
 // --- the picker, legend, clear and save through the buttons ---------------
 
+// The colour a widget shows at a pixel of its own coordinates, on a display
+// of any scale: the device pixel at the centre of that pixel.
+QRgb shownAt(QWidget* widget, QPoint at)
+{
+    const QImage image = widget->grab().toImage();
+    const qreal scale = image.devicePixelRatio();
+    return image.pixel(static_cast<int>((at.x() + 0.5) * scale),
+                       static_cast<int>((at.y() + 0.5) * scale))
+           | 0xFF000000u;
+}
+
+// Also run under QT_SCALE_FACTOR 1.25, 1.5 and 2 (tests/CMakeLists.txt): the
+// press takes the colour of the dot under the pointer at every scale.
 TEST(Picker, PressesChooseTheDisplayedColour)
 {
     MainWindow window;
     QWidget* picker = window.pickerWidget();
-    EXPECT_EQ(picker->grab().toImage().pixel(56, 291), qRgb(0, 0, 0)) << "black at start";
+    EXPECT_EQ(shownAt(picker, QPoint(56, 291)), qRgb(0, 0, 0)) << "black at start";
     struct Case { Qt::MouseButton button; QPoint at; model::Color expected; };
     // Widget pixels: the drawing area starts one pixel in, inside the border.
     const Case cases[] = {
@@ -450,15 +541,51 @@ TEST(Picker, PressesChooseTheDisplayedColour)
         {Qt::RightButton, QPoint(21, 81), Rgb(250, 75, 75)},   // entry 2
         {Qt::MiddleButton, QPoint(56, 201), Rgb(190, 190, 250)}, // entry 16
         {Qt::LeftButton, QPoint(21, 21), Rgb(0, 0, 0)},        // entry 0
+        {Qt::LeftButton, QPoint(56, 21), Rgb(200, 200, 200)},  // entry 10
+        {Qt::LeftButton, QPoint(21, 231), Rgb(200, 0, 250)},   // entry 7
     };
     for (const Case& c : cases) {
         QTest::mouseClick(picker, c.button, {}, c.at);
-        EXPECT_EQ(window.state().penColor, c.expected);
-        const QImage shown = picker->grab().toImage();
+        EXPECT_EQ(window.state().penColor, c.expected) << c.at.x() << "," << c.at.y();
         const QRgb want = plots::Canvas::ToPixel(c.expected);
-        EXPECT_EQ(shown.pixel(56, 291) | 0xFF000000u, want);
-        EXPECT_EQ(shown.pixel(44, 279) | 0xFF000000u, want);
+        EXPECT_EQ(shownAt(picker, QPoint(56, 291)), want);
+        EXPECT_EQ(shownAt(picker, QPoint(44, 279)), want);
     }
+}
+
+// --- the borders of the canvas and the picker --------------------------------
+
+TEST(Mouse, PressesAndMovesOnTheBordersChangeNothing)
+{
+    MainWindow window;
+    window.state().penColor = Rgb(1, 2, 3);
+    auto everything = [&] {
+        std::vector<std::string> out(1, std::string(reinterpret_cast<const char*>(
+                                                        window.canvas().bits()), 800 * 800 * 4));
+        for (QWidget* w : window.findChildren<QWidget*>())
+            out.push_back(textOf(w).toStdString());
+        return out;
+    };
+    const std::vector<std::string> before = everything();
+    QWidget* pic = window.canvasWidget();
+    QWidget* picker = window.pickerWidget();
+    struct Case { QWidget* widget; Qt::MouseButton button; QPoint at; }; // NoButton: a move
+    const Case cases[] = {
+        {pic, Qt::LeftButton, {0, 400}},    {pic, Qt::MiddleButton, {801, 801}},
+        {pic, Qt::RightButton, {400, 801}}, {pic, Qt::NoButton, {801, 400}},
+        {picker, Qt::LeftButton, {0, 150}}, {picker, Qt::RightButton, {40, 312}},
+    };
+    for (const Case& c : cases) {
+        if (c.button != Qt::NoButton) {
+            QTest::mouseClick(c.widget, c.button, {}, c.at);
+            continue;
+        }
+        QMouseEvent move(QEvent::MouseMove, c.at, c.widget->mapToGlobal(QPointF(c.at)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(c.widget, &move);
+    }
+    EXPECT_EQ(window.state().penColor, Rgb(1, 2, 3));
+    EXPECT_TRUE(everything() == before) << "picture, fields and labels as they were";
 }
 
 class InFolder : public ::testing::Test {

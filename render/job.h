@@ -1,0 +1,76 @@
+// One batch render: the plot, the window's fields it reads, and the raster.
+//
+// The fields carry their values as the window would read them from the text
+// typed into the field. A job is checked against the ranges the window
+// accepts before anything is computed, and it is written beside the picture
+// as JSON, from which the same picture can be rendered again.
+#pragma once
+
+#include "model/state.h"
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <array>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace render {
+
+enum class Mode : uint8_t { Veltrane, FpBas, Fixpt, Parametric, Coexisting };
+
+// The command-line name of a mode ("veltrane", "fpbas", ...).
+const char* ModeName(Mode mode);
+// The mode of a name; throws UsageError for an unknown one.
+Mode ModeOf(std::string_view name);
+// "veltrane, fpbas, fixpt, parametric, coexisting".
+std::string ModeNames();
+
+constexpr int kMaxPixels = 32767;
+
+struct Job {
+    Mode mode = Mode::Veltrane;
+    model::Weights w{};                      // w11 w12 w21 w22 b1 b2
+    int size = 1;                            // dot size 1..100 (the window's default is 20)
+    int iterations = 1000;                   // 1..32767
+    int accuracy = 8;                        // 1..14
+    std::array<int, 2> idx{4, 5};            // parameter-plane axes, 0..5 each
+    std::array<double, 4> range{-1, 1, -1, 1};  // parameter plane: left right bottom top
+    std::array<double, 2> x0{1, 1};          // start point of the parametric plot
+    int startValues = 5;                     // 1..500
+    bool reshuffle = false, fp = false;      // the two check boxes
+    std::array<int, 3> pen{0, 0, 0};         // drawing colour, 0..255 each
+    int pixels = 800;                        // N: the picture is N x N, 2..32767
+    std::array<double, 4> region{-1, 1, -1, 1}; // state plane: x0 x1 y0 y1
+
+    friend bool operator==(const Job&, const Job&) = default;
+};
+
+// A command line or job file that cannot be run as given.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The job of the window's design-time texts, with dot size 1.
+Job DefaultJob();
+
+// Throws UsageError naming the first value outside what the window accepts.
+void Validate(const Job& job);
+
+// Reading one option's text as the window reads its field; each throws
+// UsageError naming the option when the text cannot be read or its value is
+// out of range. Settings (dot size, iterations, accuracy) take the floor, as
+// an edit of their fields does; counts and indices round half to even.
+double ReadValue(const std::string& option, const std::string& text);
+int ReadSetting(const std::string& option, const std::string& text, int lo, int hi);
+int ReadRounded(const std::string& option, const std::string& text, int lo, int hi);
+
+// The job as JSON: {"mode": ..., "options": {...}}, each option under its
+// command-line name without the dashes; and back. FromJson starts from the
+// defaults, so a hand-written job file may leave options out; an unknown
+// option, a value of the wrong kind or out of range is a UsageError.
+void ToJson(const Job& job, nlohmann::json& out);
+Job FromJson(const nlohmann::json& in);
+
+} // namespace render

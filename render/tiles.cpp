@@ -1,0 +1,128 @@
+#include "render/tiles.h"
+
+#include "model/engine.h"
+#include "model/network.h"
+#include "model/numbers.h"
+#include "params/coexisting.h"
+
+#include <algorithm>
+
+namespace render {
+
+namespace {
+
+constexpr int kTileOrbits = 1 << 16;
+
+// The message of a run-time error the model or the plots would raise.
+template <class Thrower>
+std::string messageOf(Thrower thrower)
+{
+    try {
+        thrower();
+    } catch (const model::RuntimeError& e) {
+        return e.what();
+    }
+    return {};
+}
+
+model::RuntimeError::Kind kindOf(DotResult::Failure f)
+{
+    return f == DotResult::Failure::TooManyFixpoints ? model::RuntimeError::Kind::IndexOutOfRange
+                                                     : model::RuntimeError::Kind::FloatingPoint;
+}
+
+std::string failureText(const Plan& plan, int column, int row, DotResult::Failure failure)
+{
+    std::string what;
+    switch (failure) {
+    case DotResult::Failure::Orbit: what = messageOf(model::ThrowOrbitFailed); break;
+    case DotResult::Failure::TooManyFixpoints:
+        what = messageOf(params::ThrowTooManyFixpoints);
+        break;
+    default:
+        what = "Floating-point overflow in the mapping of the plane: the range values are too "
+               "large.";
+    }
+    static constexpr const char* kParameterNames[] = {"w11", "w12", "w21", "w22", "b1", "b2"};
+    const bool parameters = plan.traits->parameterPlane;
+    const std::string hName = parameters ? kParameterNames[plan.job.idx[0]] : "x";
+    const std::string vName = parameters ? kParameterNames[plan.job.idx[1]] : "y";
+    return what + " At column " + std::to_string(plan.pixelColumn(column)) + ", row "
+           + std::to_string(plan.pixelRow(row)) + ", where " + hName + " = "
+           + model::DecimalText(plan.columnValue(column)) + " and " + vName + " = "
+           + model::DecimalText(plan.rowValue(row)) + ".";
+}
+
+} // namespace
+
+DotFailure::DotFailure(const Plan& plan, int column, int row, DotResult::Failure failure)
+    : model::RuntimeError(kindOf(failure), failureText(plan, column, row, failure)),
+      pixelColumn(plan.pixelColumn(column)), pixelRow(plan.pixelRow(row)),
+      horizontal(plan.columnValue(column)), vertical(plan.rowValue(row))
+{
+}
+
+int TileColumns(const Plan& plan)
+{
+    const int64_t perColumn = static_cast<int64_t>(plan.rows) * plan.orbitsPerDot();
+    return static_cast<int>(std::clamp<int64_t>(kTileOrbits / perColumn, 1, plan.columns));
+}
+
+void EvaluateTile(const Plan& plan, int c0, int c1, DotResult* out)
+{
+    const int64_t first = static_cast<int64_t>(c0) * plan.rows;
+    const int count = (c1 - c0) * plan.rows;
+    // Chunks of at least a few dozen orbits keep the lockstep lanes full.
+    const int grain = std::max(1, 64 / plan.orbitsPerDot());
+    auto body = [&](int begin, int end) {
+        plan.traits->evaluate(plan, first + begin, end - begin, out + begin);
+    };
+    model::ForEachChunk(count, grain, body);
+}
+
+Committer::Committer(const Plan& plan, plots::Canvas& canvas, NpyArray* classes)
+    : plan_(plan), canvas_(canvas), classes_(classes)
+{
+    canvas_.setDotWidth(plan.step);
+}
+
+void Committer::commit(int c0, int c1, const DotResult* results)
+{
+    const int s = plan_.step, h = plan_.half;
+    for (int column = c0; column < c1; ++column) {
+        const int pc = plan_.pixelColumn(column);
+        for (int row = 0; row < plan_.rows; ++row) {
+            const DotResult& dot = *results++;
+            if (dot.failure != DotResult::Failure::None)
+                throw DotFailure(plan_, column, row, dot.failure);
+            if (dot.hasFixpoint)
+                state_.fixpointColor = dot.fpColor;
+            const int pr = plan_.pixelRow(row);
+            model::Color colour;
+            if (plan_.traits->colour(plan_, dot, state_, colour))
+                canvas_.setDot(pc, pr, colour);
+            // The class covers the pixels of the dot, as the canvas draws it.
+            if (classes_)
+                classes_->fill(pc - h, pr + h - s + 1, pc - h + s, pr + h + 1, dot.cls);
+        }
+    }
+}
+
+void Render(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
+            const std::function<void(int64_t)>& progress)
+{
+    Committer committer(plan, canvas, classes);
+    const int tile = TileColumns(plan);
+    std::vector<DotResult> results(static_cast<size_t>(tile) * plan.rows);
+    int64_t done = 0;
+    for (int c0 = 0; c0 < plan.columns; c0 += tile) {
+        const int c1 = std::min(plan.columns, c0 + tile);
+        EvaluateTile(plan, c0, c1, results.data());
+        committer.commit(c0, c1, results.data());
+        done += static_cast<int64_t>(c1 - c0) * plan.rows;
+        if (progress)
+            progress(done);
+    }
+}
+
+} // namespace render

@@ -1,0 +1,405 @@
+// veltrane-render against the window and against a plain one-dot-at-a-time
+// computation, its files, and its errors.
+#include "model/network.h"
+#include "model/random.h"
+#include "model/window.h"
+#include "params/coexisting.h"
+#include "params/parametric.h"
+#include "plots/basins.h"
+#include "plots/bitmap.h"
+#include "plots/fixpoints.h"
+#include "plots/headless_window.h"
+#include "render/command_line.h"
+#include "render/job.h"
+#include "render/npy.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <png.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using model::Control;
+
+namespace {
+
+std::vector<uint8_t> readFile(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// A picture as 0xRRGGBB values, row 0 at the top.
+struct Pixels {
+    int width = 0, height = 0;
+    std::vector<uint32_t> rgb;
+    uint32_t at(int column, int row) const
+    {
+        return rgb[static_cast<size_t>(row) * width + column];
+    }
+};
+
+Pixels decodePng(const fs::path& p)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    EXPECT_TRUE(png_image_begin_read_from_file(&image, p.c_str())) << p;
+    image.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> buf(PNG_IMAGE_SIZE(image));
+    EXPECT_TRUE(png_image_finish_read(&image, nullptr, buf.data(), 0, nullptr));
+    Pixels out{static_cast<int>(image.width), static_cast<int>(image.height), {}};
+    for (size_t i = 0; i + 2 < buf.size(); i += 3)
+        out.rgb.push_back(buf[i] << 16 | buf[i + 1] << 8 | buf[i + 2]);
+    return out;
+}
+
+// The window's 24-bit bitmap: rows bottom-up, blue-green-red, rows padded to 4 bytes.
+Pixels decodeBmp(const std::vector<uint8_t>& b)
+{
+    auto u32 = [&](size_t at) {
+        return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24;
+    };
+    Pixels out{static_cast<int>(u32(18)), static_cast<int>(u32(22)), {}};
+    const size_t rowBytes = (static_cast<size_t>(out.width) * 3 + 3) / 4 * 4;
+    out.rgb.resize(static_cast<size_t>(out.width) * out.height);
+    for (int row = 0; row < out.height; ++row)
+        for (int c = 0; c < out.width; ++c) {
+            const uint8_t* p = &b[u32(10) + (out.height - 1 - row) * rowBytes + 3 * c];
+            out.rgb[static_cast<size_t>(row) * out.width + c] = p[2] << 16 | p[1] << 8 | p[0];
+        }
+    return out;
+}
+
+uint32_t rgbOf(model::Color c)
+{
+    return static_cast<uint32_t>(model::RedOf(c) << 16 | model::GreenOf(c) << 8 | model::BlueOf(c));
+}
+
+// A .npy file of uint8: its header text and its elements.
+struct Npy {
+    std::string header;
+    std::vector<uint8_t> data;
+    size_t offset = 0;
+};
+
+Npy readNpy(const fs::path& p)
+{
+    const std::vector<uint8_t> b = readFile(p);
+    Npy n;
+    EXPECT_EQ(std::string(b.begin(), b.begin() + 6), "\x93NUMPY");
+    const size_t length = b[8] | b[9] << 8;
+    n.offset = 10 + length;
+    n.header.assign(b.begin() + 10, b.begin() + n.offset);
+    n.data.assign(b.begin() + n.offset, b.end());
+    return n;
+}
+
+class Render : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path()
+              / ("veltrane-render-test-" + std::to_string(::getpid()) + "-"
+                 + testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string at(const std::string& name) const { return (dir / name).string(); }
+
+    int run(std::vector<std::string> args)
+    {
+        args.push_back("--quiet");
+        std::ostringstream out;
+        errors.str("");
+        return render::Main(args, out, errors);
+    }
+
+    fs::path dir;
+    std::ostringstream errors;
+};
+
+// --- The same command in a freshly started window ------------------------------
+
+// The window fields an option sets.
+const std::map<std::string, std::vector<Control>> kFields = {
+    {"--w", {Control::txtW0, Control::txtW1, Control::txtW2, Control::txtW3, Control::txtW4,
+             Control::txtW5}},
+    {"--size", {Control::txtStepSize}},
+    {"--iterations", {Control::txtIterations}},
+    {"--accuracy", {Control::txtAccuracy}},
+    {"--idx", {Control::txtIdx0, Control::txtIdx1}},
+    {"--range", {Control::txtP0, Control::txtP1, Control::txtP2, Control::txtP3}},
+    {"--x0", {Control::txtX00, Control::txtX01}},
+    {"--start-values", {Control::txtNumStartValues}},
+};
+
+// Types the options into the window's fields, as a user would.
+void typeInto(plots::HeadlessWindow& win, const std::vector<std::string>& args)
+{
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--reshuffle" || a == "--fp") {
+            win.setChecked(a == "--fp" ? Control::chkFp : Control::chkReshuffle, true);
+        } else if (a == "--pen") {
+            win.state().penColor = model::Rgb(std::stoi(args[i + 1]), std::stoi(args[i + 2]),
+                                              std::stoi(args[i + 3]));
+            i += 3;
+        } else if (a == "--threads") {
+            ++i;
+        } else {
+            for (Control c : kFields.at(a))
+                win.setText(c, args[++i]);
+        }
+    }
+}
+
+void (*commandOf(const std::string& mode))(model::Window&)
+{
+    if (mode == "veltrane") return plots::cmdVeltrane_Click;
+    if (mode == "fpbas") return plots::cmdFixpointBasins_Click;
+    if (mode == "fixpt") return plots::cmdFixpoints_Click;
+    if (mode == "parametric") return params::cmdParametric_Click;
+    return params::cmdCoexisting_Click;
+}
+
+TEST_F(Render, EqualsTheWindowsSaveAtEightHundred)
+{
+    // Each mode with the window's default fields (dot size 20) and two other
+    // sets; the thread count varies, which must change nothing.
+    const std::vector<std::vector<std::string>> cases = {
+        {"veltrane", "--size", "20"},
+        {"veltrane", "--w", "0.4", "1.9", "-2.7", "-4.311", "-1.0", "1.8", "--size", "7",
+         "--iterations", "300", "--threads", "3"},
+        {"veltrane", "--size", "4", "--iterations", "150", "--accuracy", "6", "--threads", "1"},
+        {"fpbas", "--size", "20"},
+        {"fpbas", "--w", "3", "0.5", "-0.5", "3", "0.1", "-0.1", "--size", "5", "--iterations",
+         "100", "--threads", "3"},
+        {"fpbas", "--w", "0.4", "1.9", "-2.7", "-4.311", "-1.0", "1.8", "--size", "6",
+         "--iterations", "200", "--accuracy", "12"},
+        {"fixpt", "--size", "20"},
+        {"fixpt", "--w", "3", "0.5", "-0.5", "3", "0.1", "-0.1", "--accuracy", "4", "--pen",
+         "200", "30", "90", "--threads", "1"},
+        {"fixpt", "--w", "3", "1", "1", "3", "0", "0.2", "--accuracy", "3", "--pen", "0", "128",
+         "255", "--threads", "3"},
+        {"parametric", "--size", "20"},
+        {"parametric", "--size", "5", "--idx", "0", "3", "--range", "-6", "6", "-6", "6",
+         "--iterations", "300", "--x0", "0.3", "-0.2", "--threads", "3"},
+        {"parametric", "--size", "9", "--idx", "2", "2", "--range", "1", "-1", "3", "-3",
+         "--iterations", "200", "--threads", "1"},
+        {"coexisting", "--size", "20"},
+        {"coexisting", "--size", "10", "--start-values", "12", "--reshuffle", "--idx", "0", "3",
+         "--range", "-6", "6", "-6", "6", "--iterations", "200", "--threads", "3"},
+        {"coexisting", "--w", "3", "0.5", "-0.5", "3", "0.1", "-0.1", "--fp", "--idx", "0", "3",
+         "--range", "0", "4", "0", "4", "--size", "8", "--start-values", "20", "--iterations",
+         "150", "--threads", "2"},
+    };
+    for (const auto& args : cases) {
+        std::string name;
+        for (const std::string& a : args)
+            name += a + " ";
+        plots::HeadlessWindow win;
+        typeInto(win, args);
+        model::ResetRandomForTests(); // the first run after start
+        win.run(commandOf(args[0]));
+        ASSERT_TRUE(win.errors.empty()) << name;
+
+        std::vector<std::string> renderArgs = args;
+        renderArgs.insert(renderArgs.end(), {"-o", at("w.bmp")});
+        ASSERT_EQ(run(renderArgs), render::kExitOk) << name << errors.str();
+        EXPECT_TRUE(readFile(at("w.bmp")) == plots::EncodeBitmap(win.canvas(), 800, 800)) << name;
+    }
+}
+
+// --- Files -------------------------------------------------------------------
+
+TEST_F(Render, PngBitmapAndClassesShowTheSamePicture)
+{
+    // Every pixel's colour is the palette colour of its class, so the classes
+    // array is checked in full, orientation included.
+    for (const char* mode : {"veltrane", "parametric"}) {
+        const std::vector<std::string> args = {mode, "--pixels", "301", "--size", "3",
+                                               "--iterations", "200"};
+        auto with = [&](std::vector<std::string> more) {
+            more.insert(more.begin(), args.begin(), args.end());
+            return more;
+        };
+        ASSERT_EQ(run(with({"-o", at("a.png"), "--classes", at("a.npy")})), 0) << errors.str();
+        ASSERT_EQ(run(with({"-o", at("a.bmp")})), 0) << errors.str();
+
+        const Pixels png = decodePng(at("a.png"));
+        const Pixels bmp = decodeBmp(readFile(at("a.bmp")));
+        ASSERT_EQ(png.width, 301);
+        ASSERT_EQ(png.height, 301);
+        EXPECT_TRUE(png.rgb == bmp.rgb) << mode;
+
+        const Npy npy = readNpy(at("a.npy"));
+        EXPECT_EQ(npy.offset % 64, 0u);
+        EXPECT_NE(npy.header.find("'descr': '|u1'"), std::string::npos) << npy.header;
+        EXPECT_NE(npy.header.find("'shape': (301, 301)"), std::string::npos) << npy.header;
+        ASSERT_EQ(npy.data.size(), 301u * 301u);
+        const model::State st;
+        std::set<uint8_t> seen;
+        for (int row = 0; row < 301; ++row)
+            for (int c = 0; c < 301; ++c) {
+                const uint8_t cls = npy.data[row * 301 + c];
+                seen.insert(cls);
+                ASSERT_EQ(png.at(c, row), rgbOf(model::PeriodColor(st, cls)))
+                    << mode << " at " << c << ", " << row;
+            }
+        EXPECT_GT(seen.size(), 1u) << mode << ": a picture of one colour proves little";
+    }
+}
+
+TEST_F(Render, ZoomEqualsThePlainLoopWithTheGeneralMapping)
+{
+    // 1600 pixels, a quarter of the plane: dot centres at offsets 8 k + 4,
+    // mapped by ((high - low) * offset) / 1599 + low.
+    const double lo = 0, hi = 0.5;
+    for (const char* mode : {"veltrane", "parametric"}) {
+        const bool parametric = std::string(mode) == "parametric";
+        ASSERT_EQ(run({mode, parametric ? "--range" : "--region", "0", "0.5", "0", "0.5",
+                       "--pixels", "1600", "--size", "8", "--iterations", "300", "-o",
+                       at("z.bmp"), "--classes", at("z.npy")}),
+                  0)
+            << errors.str();
+        const Pixels bmp = decodeBmp(readFile(at("z.bmp")));
+        const Npy npy = readNpy(at("z.npy"));
+        model::State st;
+        st.w = {0.4, 1.9, -2.7, -4.311, -0.9, 1.8};
+        st.iterations = 300;
+        st.accuracy = 8;
+        int differing = 0, sampled = 0;
+        for (int i = 0; i < 1600; i += 8 * 13)
+            for (int j = 0; j < 1600; j += 8 * 11) {
+                const double h = ((hi - lo) * (i + 4)) / 1599.0 + lo;
+                const double v = ((hi - lo) * (j + 4)) / 1599.0 + lo;
+                int16_t cls;
+                if (parametric) {
+                    st.w[4] = h;
+                    st.w[5] = v;
+                    cls = model::ClassifyOrbit(st, 1.0, 1.0);
+                } else {
+                    cls = model::ClassifyOrbit(st, h, v);
+                }
+                const int column = i + 4, row = 1599 - (j + 4);
+                ++sampled;
+                differing += npy.data[static_cast<size_t>(row) * 1600 + column] != cls
+                             || bmp.at(column, row) != rgbOf(model::PeriodColor(st, cls));
+            }
+        EXPECT_EQ(differing, 0) << mode << " of " << sampled;
+    }
+}
+
+TEST_F(Render, JobFileRendersTheSamePictureAgain)
+{
+    ASSERT_EQ(run({"coexisting", "--reshuffle", "--start-values", "4", "--size", "16",
+                   "--iterations", "100", "--idx", "0", "3", "--range", "-6", "6", "-6", "6",
+                   "-o", at("a.png")}),
+              0)
+        << errors.str();
+    ASSERT_EQ(run({"--from", at("a.json"), "-o", at("b.png")}), 0) << errors.str();
+    EXPECT_TRUE(readFile(at("a.png")) == readFile(at("b.png")));
+
+    // An option beside --from overrides the recorded one, and only that one.
+    ASSERT_EQ(run({"--from", at("a.json"), "--iterations", "50", "-o", at("c.bmp")}), 0)
+        << errors.str();
+    auto options = [&](const char* name) {
+        return nlohmann::json::parse(std::ifstream(at(name)))["options"];
+    };
+    nlohmann::json expected = options("a.json");
+    expected["iterations"] = 50;
+    EXPECT_EQ(options("c.json"), expected);
+}
+
+TEST(NpyArray, ElementTypesAreLittleEndianInCOrder)
+{
+    // The wider types the classes may take: a filled block lands at row-major
+    // positions, least significant byte first, under a header that says so.
+    struct Case {
+        render::ClassType type;
+        const char* descr;
+        std::vector<uint8_t> element;
+    };
+    const Case cases[] = {
+        {render::ClassType::UInt8, "'|u1'", {0x34}},
+        {render::ClassType::UInt16, "'<u2'", {0x34, 0x12}},
+        {render::ClassType::Float32, "'<f4'", {0x00, 0xA0, 0x91, 0x45}}, // 4660.0f
+    };
+    for (const Case& c : cases) {
+        render::NpyArray a(c.type, 2, 3);
+        a.fill(1, 1, 5, 4, uint16_t{0x1234}); // clipped to row 1, columns 1..2
+        const std::vector<uint8_t>& b = a.bytes();
+        const std::string header(b.begin() + 10, b.begin() + a.dataOffset());
+        EXPECT_NE(header.find(std::string("'descr': ") + c.descr), std::string::npos) << header;
+        EXPECT_NE(header.find("'shape': (2, 3)"), std::string::npos) << header;
+        const size_t n = c.element.size();
+        ASSERT_EQ(b.size(), a.dataOffset() + 6 * n);
+        for (int i = 0; i < 6; ++i) {
+            const std::vector<uint8_t> got(b.begin() + a.dataOffset() + i * n,
+                                           b.begin() + a.dataOffset() + (i + 1) * n);
+            EXPECT_EQ(got, i >= 4 ? c.element : std::vector<uint8_t>(n, 0)) << c.descr << i;
+        }
+    }
+}
+
+// --- Errors ------------------------------------------------------------------
+
+TEST_F(Render, ErrorsLeaveNoFileBehind)
+{
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {{"veltrane", "--size", "0"}, 2, "--size: 0 is outside 1..100"},
+        {{"parametric", "--idx", "6", "5"}, 2, "--idx"},
+        {{"coexisting", "--start-values", "501"}, 2, "--start-values"},
+        {{"veltrane", "--w11", "1e999"}, 2, "too large"},
+        {{"veltrane", "--pixels", "1"}, 2, "--pixels"},
+        {{"sierpinski"}, 2, "unknown mode"},
+        {{"--from", "missing.json"}, 2, "cannot be read"},
+        {{"veltrane", "-o", "picture.gif"}, 2, ".png or .bmp"},
+        {{"veltrane", "--size", "20", "--w11", "1e308"}, 3,
+         "At column 10, row 789, where x = -0.97496"},
+        {{"parametric", "--size", "20", "--range", "-1e308", "1e308", "-1", "1"}, 3,
+         "mapping of the plane"},
+        {{"veltrane", "--size", "50", "--classes", "no/such/folder/c.npy"}, 3,
+         "folder does not exist"},
+    };
+    const std::string old = "an earlier picture";
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        if (std::find(args.begin(), args.end(), "-o") == args.end())
+            args.insert(args.end(), {"-o", at("keep.png")});
+        if (std::find(args.begin(), args.end(), "--classes") == args.end())
+            args.insert(args.end(), {"--classes", at("keep.npy")});
+        for (std::string& a : args)
+            if (a == "picture.gif" || a == "no/such/folder/c.npy" || a == "missing.json")
+                a = at(a);
+        std::ofstream(at("keep.png")) << old;
+        ASSERT_EQ(run(args), c.status) << c.args[0] << " " << errors.str();
+        const std::string said = errors.str();
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
+        // One line, and for a usage error the three lines of the usage summary.
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), c.status == 2 ? 4 : 1) << said;
+        const std::vector<uint8_t> kept = readFile(at("keep.png"));
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), old);
+        std::vector<std::string> left;
+        for (const auto& e : fs::directory_iterator(dir))
+            left.push_back(e.path().filename().string());
+        EXPECT_EQ(left, std::vector<std::string>{"keep.png"}) << said;
+    }
+}
+
+} // namespace
