@@ -30,8 +30,7 @@ namespace {
 const char* const kUsage =
     "usage: veltrane-render MODE [options] -o OUT.png|OUT.bmp\n"
     "       veltrane-render --from JOB.json [options] -o OUT.png|OUT.bmp\n"
-    "MODE is one of veltrane, fpbas, fixpt, parametric, coexisting, lyapunov; --help lists the\n"
-    "options.\n";
+    "MODE: veltrane, fpbas, fixpt, parametric, coexisting or lyapunov; --help lists the options.\n";
 
 constexpr const char* kWeightNames[] = {"w11", "w12", "w21", "w22", "b1", "b2"};
 
