@@ -33,7 +33,7 @@ struct ScaleStop {
 std::vector<ScaleStop> LyapunovStops(double low, double high);
 
 // The colour of a class of the long-period classifier: 0 (no period) black,
-// 1..16 the window's palette, 17..maxCap a perceptual sequential scale
+// 1..16 the window's palette, 17..4096 a perceptual sequential scale
 // (from dark violet through teal and green to yellow), logarithmic in the
 // period so that 17 and 4096 lie at its two ends whatever the cap in use.
 Color LongPeriodColor(int period);
