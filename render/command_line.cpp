@@ -1,6 +1,7 @@
 #include "render/command_line.h"
 
 #include "model/engine.h"
+#include "model/scales.h"
 #include "render/job.h"
 #include "render/npy.h"
 #include "render/output.h"
@@ -29,16 +30,17 @@ namespace {
 const char* const kUsage =
     "usage: veltrane-render MODE [options] -o OUT.png|OUT.bmp\n"
     "       veltrane-render --from JOB.json [options] -o OUT.png|OUT.bmp\n"
-    "MODE is one of veltrane, fpbas, fixpt, parametric, coexisting; --help lists the options.\n";
+    "MODE: veltrane, fpbas, fixpt, parametric, coexisting or lyapunov; --help lists the options.\n";
 
 constexpr const char* kWeightNames[] = {"w11", "w12", "w21", "w22", "b1", "b2"};
 
 // Everything the command line may say, as typed.
 struct Given {
     std::string mode, output, classes, from;
-    std::vector<std::string> w, idx, range, x0, pen, region;
+    std::vector<std::string> w, idx, range, x0, pen, region, scale;
     std::array<std::string, 6> weight;
     std::string size, iterations, accuracy, startValues, pixels;
+    std::string maxPeriod, plane, lyapunovSteps;
     bool reshuffle = false, fp = false, quiet = false;
     int threads = 0;
 };
@@ -82,6 +84,16 @@ void writeJobFile(const std::string& name, const Job& job, const std::string& pi
     record["version"] = VELTRANE_VERSION;
     record["picture"] = picture;
     record["classes"] = classes.empty() ? nlohmann::json(nullptr) : nlohmann::json(classes);
+    if (job.mode == Mode::Lyapunov) {
+        // The colour bar of the picture: the scale is linear in each colour
+        // component between these stops and clamped beyond the outer two.
+        nlohmann::json stops = nlohmann::json::array();
+        for (const model::ScaleStop& s : model::LyapunovStops(job.scale[0], job.scale[1]))
+            stops.push_back({{"value", s.value},
+                             {"rgb", {model::RedOf(s.color), model::GreenOf(s.color),
+                                      model::BlueOf(s.color)}}});
+        record["colour_bar"] = {{"low", job.scale[0]}, {"high", job.scale[1]}, {"stops", stops}};
+    }
     record["threads"] = model::ThreadCount();
     record["elapsed_seconds"] = seconds;
     const std::string text = record.dump(2) + "\n";
@@ -96,7 +108,7 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     CLI::App app{"Renders the plots of the two-neuron network without the window, at any "
                  "resolution, with the classes of every pixel.",
                  "veltrane-render"};
-    app.add_option("mode", g.mode, "veltrane, fpbas, fixpt, parametric or coexisting");
+    app.add_option("mode", g.mode, "veltrane, fpbas, fixpt, parametric, coexisting or lyapunov");
     app.add_option("-o,--output", g.output, "the picture: a name ending in .png or .bmp; the "
                                             "job is recorded beside it as .json");
     app.add_option("--classes", g.classes, "also write the class of every pixel as a .npy array");
@@ -130,6 +142,18 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     auto* regionOpt = app.add_option("--region", g.region,
                                      "state-plane part shown X0 X1 Y0 Y1 (-1 1 -1 1)")
                           ->expected(4);
+    auto* maxPeriodOpt = app.add_option("--max-period", g.maxPeriod,
+                                        "veltrane, parametric: longest period sought, "
+                                        "16..4096 (16, the window's)");
+    auto* planeOpt = app.add_option("--plane", g.plane,
+                                    "lyapunov: state (the start points of veltrane) or "
+                                    "parameter (the plane of parametric) (state)");
+    auto* stepsOpt = app.add_option("--lyapunov-steps", g.lyapunovSteps,
+                                    "lyapunov: steps measured after the iterations (1000)");
+    auto* scaleOpt = app.add_option("--scale", g.scale,
+                                    "lyapunov: colour limits LO HI, blue to white at 0 to red "
+                                    "(-1 0.5)")
+                         ->expected(2);
     app.add_option("--threads", g.threads, "threads to use (default: every core)")
         ->check(CLI::Range(1, 4096));
     app.add_flag("-q,--quiet", g.quiet, "no progress line");
@@ -201,6 +225,16 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         if (given(regionOpt))
             for (int i = 0; i < 4; ++i)
                 job.region[i] = ReadValue("--region", g.region[i]);
+        if (given(maxPeriodOpt))
+            job.maxPeriod = wholeNumber("--max-period", g.maxPeriod, 16, 4096);
+        if (given(planeOpt))
+            job.parameterPlane = PlaneOf(g.plane);
+        if (given(stepsOpt))
+            job.lyapunovSteps = wholeNumber("--lyapunov-steps", g.lyapunovSteps, 1,
+                                            kMaxLyapunovSteps);
+        if (given(scaleOpt))
+            for (int i = 0; i < 2; ++i)
+                job.scale[i] = ReadValue("--scale", g.scale[i]);
         Validate(job);
 
         if (g.output.empty())

@@ -19,7 +19,7 @@ struct ModeEntry {
 constexpr ModeEntry kModes[] = {
     {Mode::Veltrane, "veltrane"},     {Mode::FpBas, "fpbas"},
     {Mode::Fixpt, "fixpt"},           {Mode::Parametric, "parametric"},
-    {Mode::Coexisting, "coexisting"},
+    {Mode::Coexisting, "coexisting"}, {Mode::Lyapunov, "lyapunov"},
 };
 
 std::string rangeText(int lo, int hi) { return std::to_string(lo) + ".." + std::to_string(hi); }
@@ -48,6 +48,13 @@ Mode ModeOf(std::string_view name)
             return m.mode;
     throw UsageError("unknown mode \"" + std::string(name) + "\" (use one of " + ModeNames()
                      + ").");
+}
+
+bool PlaneOf(std::string_view name)
+{
+    if (name == "state" || name == "parameter")
+        return name == "parameter";
+    throw UsageError("--plane: \"" + std::string(name) + "\" is neither state nor parameter.");
 }
 
 std::string ModeNames()
@@ -133,6 +140,15 @@ void Validate(const Job& job)
     finite(job.range, "--range");
     finite(job.x0, "--x0");
     finite(job.region, "--region");
+    checkRange("--max-period", job.maxPeriod, 16, 4096);
+    if (job.maxPeriod != 16 && job.mode != Mode::Veltrane && job.mode != Mode::Parametric)
+        throw UsageError("--max-period applies to veltrane and parametric only.");
+    if (job.parameterPlane && job.mode != Mode::Lyapunov)
+        throw UsageError("--plane applies to lyapunov only.");
+    checkRange("--lyapunov-steps", job.lyapunovSteps, 1, kMaxLyapunovSteps);
+    finite(job.scale, "--scale");
+    if (!(job.scale[0] < job.scale[1]))
+        throw UsageError("--scale: the low limit must lie below the high one.");
 }
 
 void ToJson(const Job& job, nlohmann::json& out)
@@ -153,6 +169,13 @@ void ToJson(const Job& job, nlohmann::json& out)
         {"pixels", job.pixels},
         {"region", job.region},
     };
+    if (job.mode == Mode::Veltrane || job.mode == Mode::Parametric)
+        out["options"]["max-period"] = job.maxPeriod;
+    if (job.mode == Mode::Lyapunov) {
+        out["options"]["plane"] = job.parameterPlane ? "parameter" : "state";
+        out["options"]["lyapunov-steps"] = job.lyapunovSteps;
+        out["options"]["scale"] = job.scale;
+    }
 }
 
 namespace {
@@ -179,6 +202,13 @@ void jsonArray(const std::string& key, const nlohmann::json& v, std::array<T, n>
         throw UsageError("\"" + key + "\" must be a list of " + std::to_string(n) + " numbers.");
     for (size_t i = 0; i < n; ++i)
         out[i] = read(key, v[i]);
+}
+
+std::string jsonString(const std::string& key, const nlohmann::json& v)
+{
+    if (!v.is_string())
+        throw UsageError("\"" + key + "\" must be a text.");
+    return v.get<std::string>();
 }
 
 bool jsonBool(const std::string& key, const nlohmann::json& v)
@@ -215,6 +245,10 @@ Job FromJson(const nlohmann::json& in)
         else if (key == "pen") jsonArray(key, v, job.pen, jsonInt);
         else if (key == "pixels") job.pixels = jsonInt(key, v);
         else if (key == "region") jsonArray(key, v, job.region, jsonDouble);
+        else if (key == "max-period") job.maxPeriod = jsonInt(key, v);
+        else if (key == "plane") job.parameterPlane = PlaneOf(jsonString(key, v));
+        else if (key == "lyapunov-steps") job.lyapunovSteps = jsonInt(key, v);
+        else if (key == "scale") jsonArray(key, v, job.scale, jsonDouble);
         else throw UsageError("unknown option \"" + key + "\".");
     }
     Validate(job);

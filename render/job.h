@@ -17,16 +17,20 @@
 
 namespace render {
 
-enum class Mode : uint8_t { Veltrane, FpBas, Fixpt, Parametric, Coexisting };
+enum class Mode : uint8_t { Veltrane, FpBas, Fixpt, Parametric, Coexisting, Lyapunov };
 
 // The command-line name of a mode ("veltrane", "fpbas", ...).
 const char* ModeName(Mode mode);
 // The mode of a name; throws UsageError for an unknown one.
 Mode ModeOf(std::string_view name);
-// "veltrane, fpbas, fixpt, parametric, coexisting".
+// "veltrane, fpbas, fixpt, parametric, coexisting, lyapunov".
 std::string ModeNames();
+// Whether a --plane name is "parameter" (true) or "state"; throws UsageError
+// for any other.
+bool PlaneOf(std::string_view name);
 
 constexpr int kMaxPixels = 32767;
+constexpr int kMaxLyapunovSteps = 1000000;
 
 struct Job {
     Mode mode = Mode::Veltrane;
@@ -42,6 +46,12 @@ struct Job {
     std::array<int, 3> pen{0, 0, 0};         // drawing colour, 0..255 each
     int pixels = 800;                        // N: the picture is N x N, 2..32767
     std::array<double, 4> region{-1, 1, -1, 1}; // state plane: x0 x1 y0 y1
+    // Beyond the window: the period cap of veltrane and parametric, 16..4096
+    // (16 is the window's); lyapunov's plane, measuring steps and colour limits.
+    int maxPeriod = 16;
+    bool parameterPlane = false;             // lyapunov over the parameter plane from x0
+    int lyapunovSteps = 1000;                // 1..kMaxLyapunovSteps
+    std::array<double, 2> scale{-1, 0.5};    // lyapunov colour limits LO < HI
 
     friend bool operator==(const Job&, const Job&) = default;
 };

@@ -1,7 +1,10 @@
 // The modes: how each evaluates its dots, and how a committed dot is drawn.
 #include "render/plan.h"
 
+#include "model/long_period.h"
+#include "model/lyapunov.h"
 #include "model/network.h"
+#include "model/scales.h"
 #include "params/coexisting.h"
 #include "plots/raster.h"
 
@@ -180,6 +183,124 @@ void evaluateCoexisting(const Plan& p, int64_t first, int count, DotResult* out)
     }
 }
 
+DotResult resultOf(const model::kernel::LongOrbit& o)
+{
+    DotResult r;
+    r.cls = o.cls;
+    if (o.failed)
+        r.failure = Failure::Orbit;
+    return r;
+}
+
+DotResult resultOf(const model::kernel::Exponent& e)
+{
+    DotResult r;
+    r.lambda = e.lambda;
+    if (e.failed)
+        r.failure = Failure::Orbit;
+    return r;
+}
+
+// The modes beyond the window, over the state plane: start point (x, y) of
+// the dot, the job's weights; kernel(xs, ys, m, results) runs m orbits.
+template <class Result, class Kernel>
+void evaluateStatePlane(const Plan& p, int64_t first, int count, DotResult* out,
+                        Kernel kernel)
+{
+    double xs[kPiece], ys[kPiece];
+    bool mapped[kPiece];
+    Result results[kPiece];
+    for (int b = 0; b < count; b += kPiece) {
+        const int m = std::min(kPiece, count - b);
+        for (int k = 0; k < m; ++k) {
+            mapped[k] = pointOf(p, first + b + k, xs[k], ys[k]);
+            if (!mapped[k])
+                xs[k] = ys[k] = 0; // not computed; the dot fails with the mapping
+        }
+        kernel(xs, ys, m, results);
+        for (int k = 0; k < m; ++k) {
+            out[b + k] = mapped[k] ? resultOf(results[k]) : DotResult{};
+            if (!mapped[k])
+                out[b + k].failure = Failure::Mapping;
+        }
+    }
+}
+
+// The same over the parameter plane: the start point x0, the dot's weights;
+// kernel(ws, xs, ys, m, results).
+template <class Result, class Kernel>
+void evaluateParameterPlane(const Plan& p, int64_t first, int count, DotResult* out,
+                            Kernel kernel)
+{
+    double xs[kPiece], ys[kPiece];
+    bool mapped[kPiece];
+    model::Weights ws[kPiece];
+    Result results[kPiece];
+    std::fill(xs, xs + kPiece, p.job.x0[0]);
+    std::fill(ys, ys + kPiece, p.job.x0[1]);
+    for (int b = 0; b < count; b += kPiece) {
+        const int m = std::min(kPiece, count - b);
+        for (int k = 0; k < m; ++k)
+            mapped[k] = weightsOf(p, first + b + k, ws[k]);
+        kernel(ws, xs, ys, m, results);
+        for (int k = 0; k < m; ++k) {
+            out[b + k] = mapped[k] ? resultOf(results[k]) : DotResult{};
+            if (!mapped[k])
+                out[b + k].failure = Failure::Mapping;
+        }
+    }
+}
+
+void evaluateLongBasins(const Plan& p, int64_t first, int count, DotResult* out)
+{
+    evaluateStatePlane<model::kernel::LongOrbit>(
+        p, first, count, out, [&](const double* xs, const double* ys, int m, auto* r) {
+            model::kernel::ClassifyLongMany(p.job.w, p.job.iterations, p.job.accuracy,
+                                            p.job.maxPeriod, xs, ys, m, r);
+        });
+}
+
+void evaluateLongParametric(const Plan& p, int64_t first, int count, DotResult* out)
+{
+    evaluateParameterPlane<model::kernel::LongOrbit>(
+        p, first, count, out,
+        [&](const model::Weights* ws, const double* xs, const double* ys, int m, auto* r) {
+            model::kernel::ClassifyLongManyEach(ws, p.job.iterations, p.job.accuracy,
+                                                p.job.maxPeriod, xs, ys, m, r);
+        });
+}
+
+void evaluateLyapunovState(const Plan& p, int64_t first, int count, DotResult* out)
+{
+    evaluateStatePlane<model::kernel::Exponent>(
+        p, first, count, out, [&](const double* xs, const double* ys, int m, auto* r) {
+            model::kernel::LyapunovMany(p.job.w, p.job.iterations, p.job.lyapunovSteps, xs, ys,
+                                        m, r);
+        });
+}
+
+void evaluateLyapunovParameter(const Plan& p, int64_t first, int count, DotResult* out)
+{
+    evaluateParameterPlane<model::kernel::Exponent>(
+        p, first, count, out,
+        [&](const model::Weights* ws, const double* xs, const double* ys, int m, auto* r) {
+            model::kernel::LyapunovManyEach(ws, p.job.iterations, p.job.lyapunovSteps, xs, ys,
+                                            m, r);
+        });
+}
+
+bool longPeriodColour(const Plan&, const DotResult& dot, const model::State&, model::Color& out)
+{
+    out = model::LongPeriodColor(dot.cls);
+    return true;
+}
+
+bool lyapunovColour(const Plan& p, const DotResult& dot, const model::State&, model::Color& out)
+{
+    out = model::LyapunovColor(dot.lambda, p.job.scale[0], p.job.scale[1]);
+    return true;
+}
+
 bool periodColour(const Plan&, const DotResult& dot, const model::State& st, model::Color& out)
 {
     out = model::PeriodColor(st, static_cast<int16_t>(dot.cls));
@@ -198,7 +319,29 @@ constexpr ModeTraits kTraits[] = {
     {Mode::Fixpt, false, true, 1, ClassType::UInt8, evaluateFixpoints, penColour},
     {Mode::Parametric, true, false, 1, ClassType::UInt8, evaluateParametric, periodColour},
     {Mode::Coexisting, true, false, 0, ClassType::UInt8, evaluateCoexisting, periodColour},
+    {Mode::Lyapunov, false, false, 1, ClassType::Float32, evaluateLyapunovState, lyapunovColour},
 };
+
+// The rows of a whole job beyond the window: lyapunov over the parameter
+// plane, and veltrane and parametric with a period cap above 16 (at 16 they
+// keep the window's classifier).
+constexpr ModeTraits kLyapunovParameter = {Mode::Lyapunov, true, false, 1, ClassType::Float32,
+                                           evaluateLyapunovParameter, lyapunovColour};
+constexpr ModeTraits kLongVeltrane = {Mode::Veltrane, false, false, 1, ClassType::UInt16,
+                                      evaluateLongBasins, longPeriodColour};
+constexpr ModeTraits kLongParametric = {Mode::Parametric, true, false, 1, ClassType::UInt16,
+                                        evaluateLongParametric, longPeriodColour};
+
+const ModeTraits& traitsOf(const Job& job)
+{
+    if (job.mode == Mode::Lyapunov && job.parameterPlane)
+        return kLyapunovParameter;
+    if (job.maxPeriod > 16 && job.mode == Mode::Veltrane)
+        return kLongVeltrane;
+    if (job.maxPeriod > 16 && job.mode == Mode::Parametric)
+        return kLongParametric;
+    return TraitsOf(job.mode);
+}
 
 } // namespace
 
@@ -215,7 +358,7 @@ Plan MakePlan(const Job& job)
     Validate(job);
     Plan p;
     p.job = job;
-    p.traits = &TraitsOf(job.mode);
+    p.traits = &traitsOf(job);
     p.pixels = job.pixels;
     if (!p.traits->everyPixel) {
         p.step = job.size;

@@ -41,6 +41,7 @@ struct DotResult {
     Failure failure = Failure::None;
     bool hasFixpoint = false;   // a fixed point was located; fpColor is the last one's
     model::Color fpColor = 0;
+    double lambda = 0;          // lyapunov: the exponent (the classes array holds it)
 
     friend bool operator==(const DotResult&, const DotResult&) = default;
 };
@@ -67,6 +68,8 @@ struct ModeTraits {
                    model::Color& out);
 };
 
+// The row of a mode as the window has it; MakePlan picks the row of the
+// whole job (lyapunov's plane, a period cap above 16).
 const ModeTraits& TraitsOf(Mode mode);
 
 struct Plan {

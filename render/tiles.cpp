@@ -102,7 +102,10 @@ void Committer::commit(int c0, int c1, const DotResult* results)
             if (plan_.traits->colour(plan_, dot, state_, colour))
                 canvas_.setDot(pc, pr, colour);
             // The class covers the pixels of the dot, as the canvas draws it.
-            if (classes_)
+            if (classes_ && plan_.traits->classType == ClassType::Float32)
+                classes_->fill(pc - h, pr + h - s + 1, pc - h + s, pr + h + 1,
+                               static_cast<float>(dot.lambda));
+            else if (classes_)
                 classes_->fill(pc - h, pr + h - s + 1, pc - h + s, pr + h + 1, dot.cls);
         }
     }

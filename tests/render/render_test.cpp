@@ -1,6 +1,9 @@
 // veltrane-render against the window and against a plain one-dot-at-a-time
 // computation, its files, and its errors.
+#include "model/long_period.h"
+#include "model/lyapunov.h"
 #include "model/network.h"
+#include "model/scales.h"
 #include "model/random.h"
 #include "model/window.h"
 #include "params/coexisting.h"
@@ -18,6 +21,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <bit>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -399,6 +403,113 @@ TEST_F(Render, ErrorsLeaveNoFileBehind)
         for (const auto& e : fs::directory_iterator(dir))
             left.push_back(e.path().filename().string());
         EXPECT_EQ(left, std::vector<std::string>{"keep.png"}) << said;
+    }
+}
+
+// --- Beyond the window: long periods and Lyapunov exponents ------------------
+
+// Element (column, row) of a .npy of little-endian 2- or 4-byte elements.
+uint32_t elementAt(const Npy& npy, int columns, int column, int row, size_t size)
+{
+    uint32_t v = 0;
+    for (size_t b = 0; b < size; ++b)
+        v |= npy.data[(static_cast<size_t>(row) * columns + column) * size + b] << (8 * b);
+    return v;
+}
+
+TEST_F(Render, MaxPeriodSixteenIsTheWindowsAndLongerCyclesShowAboveIt)
+{
+    for (const char* mode : {"veltrane", "parametric"}) {
+        ASSERT_EQ(run({mode, "--pixels", "40", "-o", at("a.bmp"), "--classes", at("a.npy")}), 0);
+        ASSERT_EQ(run({mode, "--pixels", "40", "--max-period", "16", "-o", at("b.bmp"),
+                       "--classes", at("b.npy")}),
+                  0);
+        EXPECT_TRUE(readFile(at("a.bmp")) == readFile(at("b.bmp"))) << mode;
+        EXPECT_TRUE(readFile(at("a.npy")) == readFile(at("b.npy"))) << mode;
+    }
+    // A scaled rotation locked to a 29-cycle: black up to 16, its period at 64,
+    // every dot that of the plain long-period classifier.
+    const model::Weights w = {3, -2, 2, 3, 0.3, 0};
+    const std::vector<std::string> args = {"veltrane", "--w", "3", "-2", "2", "3", "0.3", "0",
+                                           "--pixels", "24"};
+    auto with = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), args.begin(), args.end());
+        return more;
+    };
+    ASSERT_EQ(run(with({"-o", at("short.png")})), 0);
+    ASSERT_EQ(run(with({"--max-period", "64", "-o", at("long.png"), "--classes", at("l.npy")})),
+              0);
+    const Pixels shortCap = decodePng(at("short.png")), longCap = decodePng(at("long.png"));
+    const Npy npy = readNpy(at("l.npy"));
+    EXPECT_NE(npy.header.find("'descr': '<u2'"), std::string::npos) << npy.header;
+    int cycles = 0;
+    for (int c = 0; c < 24; ++c)
+        for (int r = 0; r < 24; ++r) {
+            const double x = render::MapOffset(-1, 1, c, 24), y = render::MapOffset(-1, 1, r, 24);
+            const int cls = model::kernel::ClassifyLong(w, 1000, 8, 64, x, y).cls;
+            const int row = 23 - r;
+            ASSERT_EQ(elementAt(npy, 24, c, row, 2), static_cast<uint32_t>(cls));
+            EXPECT_EQ(longCap.at(c, row), rgbOf(model::LongPeriodColor(cls)));
+            if (cls == 29) {
+                ++cycles;
+                EXPECT_EQ(shortCap.at(c, row), 0u);
+            }
+        }
+    EXPECT_GT(cycles, 0);
+}
+
+TEST_F(Render, LyapunovIsThePlainExponentOnEitherPlane)
+{
+    const model::Weights w = {4.0, -4.1, 2.65, -2.85, 1.75, 2.9};
+    for (bool parameter : {false, true}) {
+        std::vector<std::string> args = {"lyapunov", "--w", "4.0", "-4.1", "2.65", "-2.85",
+                                         "1.75", "2.9", "--pixels", "20", "--iterations", "300",
+                                         "--lyapunov-steps", "200", "--scale", "-0.5", "0.25",
+                                         "-o", at("a.png"), "--classes", at("a.npy")};
+        if (parameter)
+            args.insert(args.end(), {"--plane", "parameter", "--range", "-0.5", "2", "1", "3",
+                                     "--x0", "0.1", "0.2"});
+        ASSERT_EQ(run(args), 0) << errors.str();
+        const Pixels png = decodePng(at("a.png"));
+        const Npy npy = readNpy(at("a.npy"));
+        EXPECT_NE(npy.header.find("'descr': '<f4'"), std::string::npos) << npy.header;
+        int positive = 0, negative = 0;
+        for (int c = 0; c < 20; ++c)
+            for (int r = 0; r < 20; ++r) {
+                model::Weights wd = w;
+                double x = render::MapOffset(-1, 1, c, 20), y = render::MapOffset(-1, 1, r, 20);
+                if (parameter) {
+                    wd[4] = render::MapOffset(-0.5, 2, c, 20);
+                    wd[5] = render::MapOffset(1, 3, r, 20);
+                    x = 0.1;
+                    y = 0.2;
+                }
+                const double lambda = model::kernel::Lyapunov(wd, 300, 200, x, y).lambda;
+                const float stored = static_cast<float>(lambda);
+                ASSERT_EQ(elementAt(npy, 20, c, 19 - r, 4), std::bit_cast<uint32_t>(stored));
+                EXPECT_EQ(png.at(c, 19 - r), rgbOf(model::LyapunovColor(lambda, -0.5, 0.25)));
+                positive += lambda > 0.05;
+                negative += lambda < -0.05;
+            }
+        EXPECT_GT(positive, 0) << parameter; // chaos everywhere on the state plane,
+        EXPECT_EQ(negative > 0, parameter);  // periodic windows in the parameter plane
+        const nlohmann::json record = nlohmann::json::parse(std::ifstream(at("a.json")));
+        EXPECT_EQ(record["colour_bar"]["low"], -0.5);
+        EXPECT_EQ(record["colour_bar"]["stops"].size(), 3u);
+        ASSERT_EQ(run({"--from", at("a.json"), "-o", at("b.png"), "--classes", at("b.npy")}), 0);
+        EXPECT_TRUE(readFile(at("a.npy")) == readFile(at("b.npy")));
+    }
+    for (std::vector<std::string> bad : {
+             std::vector<std::string>{"lyapunov", "--scale", "0.5", "0.5"},
+             {"lyapunov", "--plane", "phase"},
+             {"lyapunov", "--lyapunov-steps", "0"},
+             {"veltrane", "--plane", "parameter"},
+             {"veltrane", "--max-period", "4097"},
+             {"fpbas", "--max-period", "32"},
+         }) {
+        bad.insert(bad.end(), {"-o", at("bad.png")});
+        EXPECT_EQ(run(bad), 2) << bad[1];
+        EXPECT_FALSE(fs::exists(at("bad.png")));
     }
 }
 

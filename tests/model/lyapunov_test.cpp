@@ -1,0 +1,220 @@
+// The Lyapunov exponent, the long-period classifier and their colour scales.
+#include "model/long_period.h"
+#include "model/lyapunov.h"
+#include "model/network.h"
+#include "model/scales.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+using model::Weights;
+using namespace model::kernel;
+
+namespace {
+
+const Weights kFixedPoint = {0.6, 0.3, 0.2, 0.3, 0.3, -0.2}; // attracting, real eigenvalues
+const Weights kChaotic = {4.0, -4.1, 2.65, -2.85, 1.75, 2.9};
+const Weights kDefaults = {0.4, 1.9, -2.7, -4.311, -0.9, 1.8};
+const Weights kCycle29 = {3, -2, 2, 3, 0.3, 0}; // scaled rotation, locked to a 29-cycle
+const Weights kThreeCycle = {-5, 6, -6, -5, 0, 0}; // repeats exactly
+
+Weights rotation(double k, double phi)
+{
+    return {k * std::cos(phi), -k * std::sin(phi), k * std::sin(phi), k * std::cos(phi), 0, 0};
+}
+
+void step(const Weights& w, double& x, double& y)
+{
+    bool ok = true;
+    const double s1 = (w[0] * x + w[1] * y) + w[4];
+    const double s2 = (w[2] * x + w[3] * y) + w[5];
+    y = Transfer(s2, ok);
+    x = Transfer(s1, ok);
+}
+
+uint64_t bits(double v) { return std::bit_cast<uint64_t>(v); }
+
+TEST(Lyapunov, AgreesWithAPlainLoopOfTheRecursion)
+{
+    struct Case {
+        Weights w;
+        int iterations, steps;
+    };
+    const Case cases[] = {{kFixedPoint, 1000, 1000}, {kChaotic, 1000, 1000}, {kChaotic, 0, 7},
+                          {kDefaults, 5, 1000},      {rotation(1.1, 1.0), 1000, 3000}};
+    for (const Case& c : cases) {
+        for (auto [x0, y0] : {std::pair{0.3, 0.1}, {-0.7, 0.9}, {0.0, -0.4}}) {
+            // The Jacobian as a matrix, the vector in extended precision.
+            double x = x0, y = y0;
+            for (int i = 0; i < c.iterations; ++i)
+                step(c.w, x, y);
+            long double vx = 1, vy = 0, sum = 0;
+            for (int m = 0; m < c.steps; ++m) {
+                step(c.w, x, y);
+                const long double j[2][2] = {{(1 - x * x) * c.w[0], (1 - x * x) * c.w[1]},
+                                             {(1 - y * y) * c.w[2], (1 - y * y) * c.w[3]}};
+                const long double ux = j[0][0] * vx + j[0][1] * vy;
+                const long double uy = j[1][0] * vx + j[1][1] * vy;
+                const long double n = std::sqrt(ux * ux + uy * uy);
+                sum += std::log(n);
+                vx = ux / n;
+                vy = uy / n;
+            }
+            const Exponent e = Lyapunov(c.w, c.iterations, c.steps, x0, y0);
+            EXPECT_FALSE(e.failed);
+            EXPECT_NEAR(e.lambda, static_cast<double>(sum / c.steps), 1e-9) << x0 << " " << y0;
+        }
+    }
+}
+
+TEST(Lyapunov, KnownExponents)
+{
+    // At the attracting fixed point the exponent tends to the log of the
+    // larger eigenvalue of the Jacobian; the start of the vector costs O(1/M).
+    double x = 0.3, y = 0.1;
+    for (int i = 0; i < 5000; ++i)
+        step(kFixedPoint, x, y);
+    const double a = (1 - x * x) * kFixedPoint[0], b = (1 - x * x) * kFixedPoint[1];
+    const double c = (1 - y * y) * kFixedPoint[2], d = (1 - y * y) * kFixedPoint[3];
+    const double disc = (a - d) * (a - d) / 4 + b * c;
+    ASSERT_GT(disc, 0); // real eigenvalues
+    const double mu = std::log(std::fabs((a + d) / 2 + std::sqrt(disc)));
+    const double err1000 = std::fabs(Lyapunov(kFixedPoint, 1000, 1000, 0.3, 0.1).lambda - mu);
+    const double err10000 = std::fabs(Lyapunov(kFixedPoint, 1000, 10000, 0.3, 0.1).lambda - mu);
+    EXPECT_LT(err1000, 1e-2);
+    EXPECT_LT(err10000, err1000 / 5);
+
+    // An invariant circle of a scaled rotation: neither growth nor decay.
+    for (double k : {1.01, 1.1})
+        EXPECT_LT(std::fabs(Lyapunov(rotation(k, 1.0), 1000, 1000, 0.3, 0.1).lambda), 1e-3) << k;
+    for (double x0 : {0.1, -0.5, 0.7})
+        EXPECT_GT(Lyapunov(kChaotic, 1000, 1000, x0, 0.2).lambda, 0.1) << x0;
+
+    // Both neurons saturated to exactly +-1: the vector is mapped to 0.
+    EXPECT_EQ(Lyapunov({0, -30, 30, 0, 0.5, 0}, 10, 10, 0.5, 0.5).lambda, -INFINITY);
+    EXPECT_TRUE(Lyapunov({700, 0, 0, 0, 0, 0}, 10, 10, 0.5, 0.5).failed);
+}
+
+TEST(Lyapunov, BatchGivesTheBitsOfOneAtATime)
+{
+    const Weights cases[] = {kChaotic,        kDefaults, kFixedPoint,         kThreeCycle,
+                             {0, 0, 0, 0, 0, 0}, {700, 0, 0, 0, 0, 0}, {0, -30, 30, 0, 0.5, 0}};
+    std::vector<double> xs, ys;
+    for (int i = 0; i < 7; ++i)
+        for (int j = 0; j < 6; ++j)
+            xs.push_back(-1.0 + i / 3.0), ys.push_back(-1.0 + j * 0.4);
+    const int n = static_cast<int>(xs.size());
+    std::vector<Weights> plane;
+    for (int k = 0; k < n; ++k)
+        plane.push_back(cases[k % 7]);
+    for (int iterations : {0, 1, 17, 1000}) {
+        for (int steps : {1, 50}) {
+            std::vector<Exponent> all(n), each(n), pieces(n);
+            for (const Weights& w : cases) {
+                LyapunovMany(w, iterations, steps, xs.data(), ys.data(), n, all.data());
+                for (int b = 0; b < n; b += 5) // pieces that leave lanes idle
+                    LyapunovMany(w, iterations, steps, &xs[b], &ys[b], std::min(5, n - b),
+                                 &pieces[b]);
+                for (int k = 0; k < n; ++k) {
+                    const Exponent want = Lyapunov(w, iterations, steps, xs[k], ys[k]);
+                    for (const Exponent& got : {all[k], pieces[k]}) {
+                        EXPECT_EQ(got.failed, want.failed);
+                        EXPECT_EQ(bits(got.lambda), bits(want.lambda)) << iterations << " " << k;
+                    }
+                }
+            }
+            LyapunovManyEach(plane.data(), iterations, steps, xs.data(), ys.data(), n,
+                             each.data());
+            for (int k = 0; k < n; ++k) {
+                const Exponent want = Lyapunov(plane[k], iterations, steps, xs[k], ys[k]);
+                EXPECT_EQ(each[k].failed, want.failed);
+                EXPECT_EQ(bits(each[k].lambda), bits(want.lambda)) << "plane " << k;
+            }
+        }
+    }
+}
+
+void expectSame(const LongOrbit& got, const LongOrbit& want, int k)
+{
+    EXPECT_EQ(got.failed, want.failed) << k;
+    EXPECT_EQ(got.cls, want.cls) << k;
+    EXPECT_EQ(bits(got.x), bits(want.x)) << k;
+    EXPECT_EQ(bits(got.y), bits(want.y)) << k;
+}
+
+TEST(LongPeriod, CapSixteenIsTheClassifierAndTheBatchIsThePlainLoop)
+{
+    const Weights cases[] = {kDefaults,          kChaotic,         kCycle29, kThreeCycle,
+                             {0, -30, 30, 0, 0.5, 0}, {700, 0, 0, 0, 0, 0}};
+    std::vector<double> xs, ys; // a 20 x 20 raster of the state plane, and two odd points
+    for (int i = 0; i < 20; ++i)
+        for (int j = 0; j < 20; ++j)
+            xs.push_back(2.0 * i / 19 - 1), ys.push_back(2.0 * j / 19 - 1);
+    xs.insert(xs.end(), {-0.0, 1e308});
+    ys.insert(ys.end(), {0.0, 0.0});
+    const int n = static_cast<int>(xs.size());
+    for (const Weights& w : cases) {
+        for (int iterations : {0, 1, 100, 1000}) {
+            for (int p : {16, 64, 1000}) {
+                std::vector<LongOrbit> got(n);
+                ClassifyLongMany(w, iterations, 8, p, xs.data(), ys.data(), n, got.data());
+                for (int k = 0; k < n; ++k) {
+                    const LongOrbit want = ClassifyLong(w, iterations, 8, p, xs[k], ys[k]);
+                    expectSame(got[k], want, k);
+                    if (p == 16) {
+                        const Orbit o = Classify(w, iterations, 8, xs[k], ys[k], false);
+                        ASSERT_EQ(want.failed, o.failed);
+                        if (!o.failed)
+                            expectSame(want, {static_cast<uint16_t>(o.cls), false, o.x, o.y}, k);
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(LongPeriod, FindsACycleBeyondSixteen)
+{
+    const std::vector<double> xs = {0.3, -0.5, 0.7}, ys = {0.1, 0.1, 0.1};
+    const std::vector<Weights> ws(3, kCycle29);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(ClassifyLong(kCycle29, 1000, 8, 16, xs[k], ys[k]).cls, 0);
+        EXPECT_EQ(ClassifyLong(kCycle29, 1000, 8, 64, xs[k], ys[k]).cls, 29);
+    }
+    std::vector<LongOrbit> got(3);
+    ClassifyLongManyEach(ws.data(), 1000, 8, 64, xs.data(), ys.data(), 3, got.data());
+    for (const LongOrbit& o : got)
+        EXPECT_EQ(o.cls, 29);
+}
+
+TEST(Scales, ExponentAndPeriodColours)
+{
+    using model::Rgb;
+    const model::Color white = Rgb(255, 255, 255);
+    const model::Color blue = model::LyapunovColor(-1, -1, 0.5);
+    const model::Color red = model::LyapunovColor(0.5, -1, 0.5);
+    EXPECT_EQ(model::LyapunovColor(0, -1, 0.5), white);
+    EXPECT_EQ(model::LyapunovColor(-INFINITY, -1, 0.5), blue); // clamped
+    EXPECT_EQ(model::LyapunovColor(7, -1, 0.5), red);
+    EXPECT_EQ(model::LyapunovColor(NAN, -1, 0.5), 0);
+    EXPECT_TRUE(model::BlueOf(blue) > model::RedOf(blue) && model::RedOf(red) > model::BlueOf(red));
+    // Halfway to a limit is halfway to its colour; a limit on the wrong side
+    // of 0 or limits the wrong way round still give the sign's hue.
+    EXPECT_EQ(model::GreenOf(model::LyapunovColor(-0.5, -1, 0.5)),
+              (255 + model::GreenOf(blue) + 1) / 2);
+    EXPECT_EQ(model::LyapunovColor(0.25, 0.25, 0.5), model::LyapunovColor(0.25, -1, 0.5));
+    EXPECT_EQ(model::LyapunovColor(3, 2, -2), red);
+
+    const model::State none;
+    for (int p = 0; p <= 16; ++p)
+        EXPECT_EQ(model::LongPeriodColor(p), model::PeriodColor(none, static_cast<int16_t>(p)));
+    EXPECT_NE(model::LongPeriodColor(29), model::LongPeriodColor(30));
+    EXPECT_NE(model::LongPeriodColor(17), 0);
+    EXPECT_EQ(model::LongPeriodColor(4097), 0);
+}
+
+} // namespace
