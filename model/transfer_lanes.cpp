@@ -12,7 +12,7 @@ namespace model::kernel {
 __attribute__((target_clones("avx512f", "avx2", "default")))
 void TransferLanes(const double* s, double* t, double* bad)
 {
-#pragma omp simd
+#pragma GCC ivdep
     for (int i = 0; i < kTransferLanes; ++i) {
         const double a = s[i] + s[i];
         const double e = Exp(a);
