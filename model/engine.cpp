@@ -74,6 +74,12 @@ int ThreadCount()
 
 int LargestTeam() { return largestTeam.exchange(0); }
 
+void detail::NoteCallingThread()
+{
+    int seen = 0;
+    largestTeam.compare_exchange_strong(seen, 1);
+}
+
 namespace {
 std::shared_ptr<tbb::task_arena> EngineArena()
 {
@@ -101,8 +107,7 @@ void ForEachChunk(int count, int grain, void (*fn)(void*, int, int), void* ctx)
     grain = std::max(1, grain);
     const int threads = std::min(ThreadCount(), (count + grain - 1) / grain);
     if (threads <= 1) {
-        int seen = 0;
-        largestTeam.compare_exchange_strong(seen, 1);
+        detail::NoteCallingThread();
         fn(ctx, 0, count);
         return;
     }

@@ -26,6 +26,11 @@ int ThreadCount();
 // ran); for benchmarks.
 int LargestTeam();
 
+namespace detail {
+// Counts the calling thread for LargestTeam: work done on it alone.
+void NoteCallingThread();
+} // namespace detail
+
 // Calls fn(ctx, begin, end) over chunks that cover [0, count) exactly once,
 // concurrently. fn must not throw and must not write shared state.
 void ForEachChunk(int count, int grain, void (*fn)(void*, int, int), void* ctx);
@@ -109,6 +114,7 @@ void WalkColumns(Plot& plot, int columns, int ahead, Yield&& yield)
         static_cast<Plot*>(ctx)->evaluate(slot, part);
     };
     if (ThreadCount() <= 1 || ahead <= 0) {
+        detail::NoteCallingThread();
         for (int c = 0; c < columns; ++c) {
             const Inputs in = plot.begin(c);
             const int parts = plot.prepare(0, in, c);
