@@ -9,23 +9,6 @@
 
 namespace model::kernel {
 
-// Built with -O3 -fno-trapping-math (see CMakeLists.txt) so that the
-// branch-free exponential vectorises: neither flag changes a single result,
-// as only IEEE additions, multiplications, divisions, comparisons and bit
-// operations are used and no operations are fused or reordered. One clone per
-// vector width; all give the same bits.
-__attribute__((target_clones("avx512f", "avx2", "default")))
-void TransferLanes(const double* s, double* t, double* bad)
-{
-#pragma GCC ivdep
-    for (int i = 0; i < kTransferLanes; ++i) {
-        const double a = s[i] + s[i];
-        const double e = ExpForTransfer(a);
-        t[i] = (e - 1.0) / (e + 1.0);
-        bad[i] = (a - a) + (e - e); // a difference of an infinity or NaN is NaN
-    }
-}
-
 namespace {
 
 // All lanes as P registers of the machine's vector type (2 doubles for SSE2, 4
@@ -203,8 +186,40 @@ __attribute__((flatten)) int stepSse2(OrbitLanes& b, int64_t g, int steps)
     return stepLanes<V2D, V2I>(b, g, steps);
 }
 
+// The transfer function over kTransferLanes sums, vectorised by the compiler.
+inline void transferLanes(const double* s, double* t, double* bad)
+{
+#pragma GCC ivdep
+    for (int i = 0; i < kTransferLanes; ++i) {
+        const double a = s[i] + s[i];
+        const double e = ExpForTransfer(a);
+        t[i] = (e - 1.0) / (e + 1.0);
+        bad[i] = (a - a) + (e - e); // a difference of an infinity or NaN is NaN
+    }
+}
+
+__attribute__((target("avx512f"), flatten)) void transferAvx512(const double* s, double* t,
+                                                                double* bad)
+{
+    transferLanes(s, t, bad);
+}
+
+__attribute__((target("avx2"), flatten)) void transferAvx2(const double* s, double* t, double* bad)
+{
+    transferLanes(s, t, bad);
+}
+
+__attribute__((flatten)) void transferSse2(const double* s, double* t, double* bad)
+{
+    transferLanes(s, t, bad);
+}
+
+// The builds for each vector width, chosen at the first call by what the
+// processor supports (a plain function pointer rather than the loader's
+// indirect functions, which would run before a sanitizer's start-up).
 struct Clone {
     int (*step)(OrbitLanes&, int64_t, int);
+    void (*transfer)(const double*, double*, double*);
     const char* name;
     bool supported;
 };
@@ -212,9 +227,10 @@ struct Clone {
 const Clone* clones()
 {
     static const Clone all[] = {
-        {stepSse2, "default (SSE2)", true},
-        {stepAvx2, "AVX2", (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0)},
-        {stepAvx512, "AVX-512", __builtin_cpu_supports("avx512f") != 0},
+        {stepSse2, transferSse2, "default (SSE2)", true},
+        {stepAvx2, transferAvx2, "AVX2",
+         (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0)},
+        {stepAvx512, transferAvx512, "AVX-512", __builtin_cpu_supports("avx512f") != 0},
     };
     return all;
 }
@@ -235,6 +251,13 @@ const Clone& clone()
 } // namespace
 
 int StepLanes(OrbitLanes& b, int64_t g, int steps) { return clone().step(b, g, steps); }
+
+// Built with -O3 -fno-trapping-math (see CMakeLists.txt) so that the
+// branch-free exponential vectorises: neither flag changes a single result,
+// as only IEEE additions, multiplications, divisions, comparisons and bit
+// operations are used and no operations are fused or reordered. All builds
+// give the same bits.
+void TransferLanes(const double* s, double* t, double* bad) { clone().transfer(s, t, bad); }
 
 const char* StepLanesClone() { return clone().name; }
 
