@@ -141,7 +141,6 @@ std::shared_ptr<tbb::task_arena> EngineArena()
 }
 } // namespace
 
-
 void ForEachChunk(int count, int grain, void (*fn)(void*, int, int), void* ctx)
 {
     if (count <= 0)
@@ -164,8 +163,10 @@ void ForEachChunk(int count, int grain, void (*fn)(void*, int, int), void* ctx)
     VELTRANE_TSAN_RELEASE(&launchToken);
     arena->execute([&] {
         tbb::task_group group;
-        for (int c = 0; c < chunks; ++c)
-            group.run(group.defer(Work(Chunk::run, &chunk, c * grain, std::min(count, (c + 1) * grain))));
+        for (int c = 0; c < chunks; ++c) {
+            const int end = std::min(count, (c + 1) * grain);
+            group.run(group.defer(Work(Chunk::run, &chunk, c * grain, end)));
+        }
         group.wait();
     });
     VELTRANE_TSAN_ACQUIRE(&doneToken);

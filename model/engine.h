@@ -69,7 +69,10 @@ private:
 // Entries one task of a column takes: enough to keep the lockstep lanes of a
 // thread busy to the end, few enough that a long column is shared out.
 constexpr int kEntriesPerPart = 400;
-inline int PartsFor(int entries) { return std::max(1, (entries + kEntriesPerPart - 1) / kEntriesPerPart); }
+inline int PartsFor(int entries)
+{
+    return std::max(1, (entries + kEntriesPerPart - 1) / kEntriesPerPart);
+}
 
 // Columns evaluated ahead of the one being committed, for columns of the
 // given number of entries: up to 8, fewer for very large columns so that the

@@ -220,7 +220,7 @@ void classifyLanes(const Weights* w, int wStride, int iterations, int accuracy, 
     const double eps = Tolerance(accuracy);
     const int64_t transient = iterations > 0 ? iterations : 0;
 
-    OrbitLanes b;
+    OrbitLanes b{}; // idle lanes step zeros
     int orbit[L];     // the orbit a lane steps, -1 when it is idle
     int64_t end[L];   // the step count at which the lane's orbit is classified
     int64_t limit[L]; // the transient's length, shortened by a repeat
@@ -233,6 +233,7 @@ void classifyLanes(const Weights* w, int wStride, int iterations, int accuracy, 
                 b.w[i][l] = 0.0;
             b.x[l] = b.y[l] = 0.0;
             b.watch[l] = 0;
+            b.bad[l] = 0.0;
             return;
         }
         const int k = next++;
@@ -258,9 +259,10 @@ void classifyLanes(const Weights* w, int wStride, int iterations, int accuracy, 
 
     int64_t g = 0; // global steps taken, for the history ring
     while (busy > 0) {
-        int64_t room = kIdle;
+        int64_t room = kIdle; // steps until the next busy lane's orbit ends
         for (int l = 0; l < L; ++l)
-            room = std::min(room, end[l] - b.t[l]);
+            if (orbit[l] >= 0)
+                room = std::min(room, end[l] - b.t[l]);
         const int taken = StepLanes(b, g, static_cast<int>(std::min<int64_t>(room, 1 << 20)));
         g += taken;
         for (int l = 0; l < L; ++l) {
