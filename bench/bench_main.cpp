@@ -1,5 +1,5 @@
 // Times the plain one-dot-at-a-time loops against the column engine on the
-// same work, in one run, and prints one line per case ending in the ratio.
+// same work, in one run, and prints one line per figure ending in the ratio.
 //
 //   veltrane-bench [--threads N] [--width W] [--quick] [--widths]
 //
@@ -7,18 +7,31 @@
 // line shows how many threads worked together),
 // --width the lockstep width, --quick uses dot size 4 throughout, --widths
 // times the engine on one thread at every lockstep width instead.
+//
+// Besides the plain loops of the program's own bits, each case is timed
+// against the same plain loop on the C library's exponential (a yardstick, not
+// the program's bits); each command runs with 1 and 2 threads while a second
+// process, started and ended here, keeps one core busy; and "Veltrane" runs on
+// 1, 2, ... threads up to the cores present.
 #include "model/engine.h"
+#include "model/numbers.h"
 #include "model/network.h"
-#include "model/settings.h"
 #include "model/random.h"
+#include "model/settings.h"
+#include "model/transfer_lanes.h"
 #include "params/coexisting.h"
 #include "params/parametric.h"
+#include "params/plane.h"
 #include "plots/basins.h"
 #include "plots/headless_window.h"
 #include "plots/raster.h"
 #include "tests/reference.h"
 
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -27,6 +40,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -48,38 +63,86 @@ long peakKiB()
     return u.ru_maxrss;
 }
 
-// The same plain basin loop with the C library's exponential in the transfer
+// The plain classification with the C library's exponential in the transfer
 // function: not the program's bits, only a yardstick for how fast a plain
-// loop on the system's exp is. Returns a checksum of the classes.
-uint64_t libraryExpBasins(const model::Weights& w, int iterations, int accuracy)
+// loop on the system's exp is. Returns the class (17 for a located fixed
+// point, its colour in fp).
+int libraryClassify(const model::Weights& w, int iterations, double eps, double x, double y,
+                    bool locateFp, model::Color& fp)
 {
     auto transfer = [](double s) {
         const double e = std::exp(s + s);
         return (e - 1.0) / (e + 1.0);
     };
-    const double eps = std::exp(-accuracy * std::log(10.0));
+    double hx[16], hy[16];
+    for (int step = 0; step < iterations + 16; ++step) {
+        if (step >= iterations) {
+            hx[step - iterations] = x;
+            hy[step - iterations] = y;
+        }
+        const double s1 = (w[0] * x + w[1] * y) + w[4];
+        const double s2 = (w[2] * x + w[3] * y) + w[5];
+        y = transfer(s2);
+        x = transfer(s1);
+    }
+    int cls = 0;
+    for (int k = 1; k <= 16 && cls == 0; ++k) {
+        const double dx = x - hx[16 - k], dy = y - hy[16 - k];
+        if (dy * dy + dx * dx < eps)
+            cls = k;
+    }
+    if (locateFp && cls == 1) {
+        cls = 17;
+        fp = model::kernel::FixpointColorOf(x, y);
+    }
+    return cls;
+}
+
+double libraryEps(int accuracy) { return std::exp(-accuracy * std::log(10.0)); }
+
+// The default basin picture on the library's exp; a checksum of the classes.
+uint64_t libraryBasins(const model::Weights& w, int iterations, int accuracy, int step)
+{
+    const double eps = libraryEps(accuracy);
+    const int h = plots::HalfDot(static_cast<int16_t>(step));
     uint64_t sum = 0;
-    for (int i = 0; i <= 799; ++i) {
-        for (int j = 0; j <= 799; ++j) {
-            double x = plots::StateCoordinate(i), y = plots::StateCoordinate(j);
-            double hx[16], hy[16];
-            for (int step = 0; step < iterations + 16; ++step) {
-                if (step >= iterations) {
-                    hx[step - iterations] = x;
-                    hy[step - iterations] = y;
-                }
-                const double s1 = (w[0] * x + w[1] * y) + w[4];
-                const double s2 = (w[2] * x + w[3] * y) + w[5];
-                y = transfer(s2);
-                x = transfer(s1);
+    model::Color fp = 0;
+    for (int i = 0; i <= 799; i += step)
+        for (int j = 0; j <= 799; j += step)
+            sum = sum * 31
+                  + static_cast<uint64_t>(libraryClassify(w, iterations, eps,
+                                                          plots::StateCoordinate(i + h),
+                                                          plots::StateCoordinate(j + h), false, fp));
+    return sum;
+}
+
+// The default parameter-plane pictures on the library's exp: "Parametric"
+// from the one start point, or "Coexisting" counting the kinds of attractor
+// among the start points of every dot.
+uint64_t libraryPlane(const model::Weights& w0, const params::Plane& p, int iterations,
+                      int accuracy, int step, const std::vector<double>& sx,
+                      const std::vector<double>& sy, bool coexisting)
+{
+    const double eps = libraryEps(accuracy);
+    const int h = plots::HalfDot(static_cast<int16_t>(step));
+    model::Weights w = w0;
+    uint64_t sum = 0;
+    for (int i = 0; i <= 799; i += step) {
+        w[p.horizontalIndex] = params::PlaneValue(p.left, p.right, i + h);
+        for (int j = 0; j <= 799; j += step) {
+            w[p.verticalIndex] = params::PlaneValue(p.bottom, p.top, j + h);
+            model::Color fp = 0;
+            if (!coexisting) {
+                sum = sum * 31 + static_cast<uint64_t>(libraryClassify(w, iterations, eps, sx[0],
+                                                                       sy[0], false, fp));
+                continue;
             }
-            int cls = 0;
-            for (int k = 1; k <= 16 && cls == 0; ++k) {
-                const double dx = x - hx[16 - k], dy = y - hy[16 - k];
-                if (dy * dy + dx * dx < eps)
-                    cls = k;
+            std::set<int> kinds;
+            for (size_t k = 0; k < sx.size(); ++k) {
+                const int cls = libraryClassify(w, iterations, eps, sx[k], sy[k], true, fp);
+                kinds.insert(cls == 17 ? 17 : cls);
             }
-            sum = sum * 31 + static_cast<uint64_t>(cls);
+            sum = sum * 31 + kinds.size();
         }
     }
     return sum;
@@ -99,7 +162,14 @@ void report(const char* name, double plain, double engine, bool same, int thread
     std::fflush(stdout);
 }
 
-void basinCase(const Options& o, int threads)
+void reportYardstick(const std::string& name, double library, double engine, int threads)
+{
+    std::printf("%-44s library exp %7.3f s  engine %7.3f s  threads: %d  speedup: %.2f\n",
+                ("  yardstick: " + name).c_str(), library, engine, threads, library / engine);
+    std::fflush(stdout);
+}
+
+void basinCase(const Options& o, int threads, bool yardstick)
 {
     const int s = o.quick ? 4 : 1;
     plots::HeadlessWindow plain, engine;
@@ -112,23 +182,22 @@ void basinCase(const Options& o, int threads)
     const bool same = std::memcmp(plain.canvas().bits(), engine.canvas().bits(),
                                   800 * 800 * sizeof(uint32_t)) == 0;
     const std::string name = "Veltrane, defaults, dot size " + std::to_string(s);
-    report(name.c_str(), tp, te, same, model::LargestTeam());
-    if (s == 1 && threads != 1) {
-        model::ReadWeights(plain);
+    const int team = model::LargestTeam();
+    report(name.c_str(), tp, te, same, team);
+    if (yardstick) {
         const double tl = seconds([&] {
-            volatile uint64_t sink = libraryExpBasins(plain.state().w, 1000, 8);
+            volatile uint64_t sink = libraryBasins(plain.state().w, plain.state().iterations,
+                                                   plain.state().accuracy, s);
             (void)sink;
         });
-        std::printf("%-44s plain %7.3f s  (the C library's exp, other bits)  engine is %.2fx faster\n",
-                    "  yardstick: plain loop, library exp", tl, tl / te);
-        std::fflush(stdout);
+        reportYardstick(name, tl, te, team);
     }
 }
 
 // "Parametric" at the given dot size, or "Coexisting" (5 start points, the
 // default field) at dot size 4: the plain loop and the command, each from the
 // generator's start state, compared by picture and final state.
-void planeCase(const Options& o, int threads, bool coexisting)
+void planeCase(const Options& o, int threads, bool coexisting, bool yardstick)
 {
     const int s = coexisting ? 4 : (o.quick ? 4 : 1);
     plots::HeadlessWindow plain, engine;
@@ -152,13 +221,118 @@ void planeCase(const Options& o, int threads, bool coexisting)
                       && plainRandom == model::Random().state();
     const std::string name = std::string(coexisting ? "Coexisting, 5 start points" : "Parametric")
                              + ", defaults, dot size " + std::to_string(s);
-    report(name.c_str(), tp, te, same, model::LargestTeam());
+    const int team = model::LargestTeam();
+    report(name.c_str(), tp, te, same, team);
+    if (yardstick) {
+        // The same start points as the first run of the command draws.
+        const int n = coexisting ? 5 : 1;
+        std::vector<double> sx(n), sy(n);
+        model::RandomGenerator g;
+        for (int k = 0; k < n; ++k) {
+            sx[k] = params::StartCoordinate(g.next());
+            sy[k] = params::StartCoordinate(g.next());
+        }
+        if (!coexisting) {
+            sx[0] = model::ReadNumber(plain.text(model::Control::txtX00));
+            sy[0] = model::ReadNumber(plain.text(model::Control::txtX01));
+        }
+        model::ReadWeights(plain);
+        const params::Plane plane = params::ReadPlane(plain);
+        const double tl = seconds([&] {
+            volatile uint64_t sink = libraryPlane(plain.state().w, plane, plain.state().iterations,
+                                                  plain.state().accuracy, s, sx, sy, coexisting);
+            (void)sink;
+        });
+        reportYardstick(name, tl, te, team);
+    }
+}
+
+// One run of a command on a fresh window at the given dot size, in seconds.
+double engineRun(void (*command)(model::Window&), int dotSize, int threads)
+{
+    model::SetThreadCount(threads);
+    model::ResetRandomForTests();
+    plots::HeadlessWindow win;
+    win.setText(model::Control::txtStepSize, std::to_string(dotSize));
+    return seconds([&] { command(win); });
+}
+
+// The best of three runs: the figure least disturbed by other programs.
+double bestRun(void (*command)(model::Window&), int dotSize, int threads)
+{
+    double best = 1e300;
+    for (int k = 0; k < 3; ++k)
+        best = std::min(best, engineRun(command, dotSize, threads));
+    return best;
+}
+
+struct CommandCase {
+    const char* name;
+    void (*command)(model::Window&);
+    int dotSize;
+};
+
+// A second process that spins on a core until it is ended (or the bench ends).
+class BusyCore {
+public:
+    BusyCore()
+    {
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            volatile unsigned long spin = 0;
+            for (;;)
+                spin = spin + 1;
+        }
+    }
+    ~BusyCore()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool running() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+void busyCoreCases(const std::vector<CommandCase>& cases)
+{
+    BusyCore busy;
+    if (!busy.running()) {
+        std::printf("busy core: could not start the spinning process\n");
+        return;
+    }
+    for (const CommandCase& c : cases) {
+        const double one = bestRun(c.command, c.dotSize, 1);
+        const double two = bestRun(c.command, c.dotSize, 2);
+        const std::string name = std::string("busy core, ") + c.name + ", dot size "
+                                 + std::to_string(c.dotSize);
+        std::printf("%-44s 1 thread %7.3f s  2 threads %7.3f s  2 threads / 1 thread  speedup: %.2f\n",
+                    name.c_str(), one, two, one / two);
+        std::fflush(stdout);
+    }
+}
+
+void scaling(int dotSize, int cores)
+{
+    const double one = bestRun(plots::cmdVeltrane_Click, dotSize, 1);
+    for (int threads = 1; threads <= cores; ++threads) {
+        const double t = threads == 1 ? one : bestRun(plots::cmdVeltrane_Click, dotSize, threads);
+        const std::string name = "scaling, Veltrane, dot size " + std::to_string(dotSize)
+                                 + ", " + std::to_string(threads) + " threads";
+        std::printf("%-44s engine %7.3f s  against 1 thread  speedup: %.2f\n", name.c_str(), t,
+                    one / t);
+        std::fflush(stdout);
+    }
 }
 
 void widthSweep()
 {
     model::SetThreadCount(1);
-    for (int w : {1, 2, 4, 8}) {
+    for (int w : {1, 2, 4, 8, 16}) {
         model::kernel::SetLockstepWidth(w);
         for (bool shortcut : {false, true}) {
             model::kernel::SetRepeatShortcut(shortcut);
@@ -199,18 +373,27 @@ int main(int argc, char** argv)
     if (o.width > 0)
         model::kernel::SetLockstepWidth(o.width);
     model::SetThreadCount(o.threads);
-    std::printf("lockstep width %d, repeat shortcut on, %d cores\n",
-                model::kernel::LockstepWidth(), model::ThreadCount());
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    std::printf("vector step: %s, lockstep width %d, repeat shortcut on, %d threads, %d cores\n",
+                model::kernel::StepLanesClone(), model::kernel::LockstepWidth(),
+                model::ThreadCount(), cores);
     if (o.widths) {
         widthSweep();
     } else {
+        bool yardstick = true; // against the library's exp once, at the first thread count
         for (int threads : {o.threads, 1}) {
-            basinCase(o, threads);
-            planeCase(o, threads, false);
-            planeCase(o, threads, true);
+            basinCase(o, threads, yardstick);
+            planeCase(o, threads, false, yardstick);
+            planeCase(o, threads, true, yardstick);
+            yardstick = false;
             if (threads == 1)
                 break; // the single-thread ratios were just printed
         }
+        const int s = o.quick ? 4 : 1;
+        busyCoreCases({{"Veltrane", plots::cmdVeltrane_Click, 4},
+                       {"Parametric", params::cmdParametric_Click, s},
+                       {"Coexisting", params::cmdCoexisting_Click, 4}});
+        scaling(4, cores);
     }
     const long peak = peakKiB();
     std::printf("peak memory: %.1f MiB (%.1f MiB at start, %.1f MiB more)\n", peak / 1024.0,

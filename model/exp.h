@@ -13,27 +13,32 @@
 
 namespace model {
 
-inline double Exp(double a)
-{
-    // Clamp first so that the scaling below stays in range; a NaN passes
-    // unchanged (both comparisons are false) and gives NaN.
-    double c = a < -746.0 ? -746.0 : a;
-    c = c > 710.0 ? 710.0 : c;
+namespace detail {
 
-    // a = k ln 2 + r with |r| <= ln 2 / 2: k by adding and removing 1.5 * 2^52
-    // (round to nearest), r by subtracting k ln 2 in two parts, the high part
-    // with trailing zero bits so that k * ln2Hi is exact.
+// The clamp of a lane: a when mask is false. Vector types supply their own.
+inline double Select(bool mask, double a, double b) { return mask ? a : b; }
+
+// e^r for the reduced argument of a: a = k ln 2 + r with |r| <= ln 2 / 2, the
+// value for r returned and k stored. c must lie in [-746, 710]. D is double
+// and I int64_t, or a vector of each of the same length (the compiler's vector
+// extension), whose lanes then take exactly the operations of the scalar.
+template <class D, class I>
+inline D ExpReduced(D c, I& k)
+{
+    // k by adding and removing 1.5 * 2^52 (round to nearest), r by
+    // subtracting k ln 2 in two parts, the high part with trailing zero bits
+    // so that k * ln2Hi is exact.
     constexpr double invLn2 = 1.4426950408889634;
     constexpr double ln2Hi = 6.93147180369123816490e-01;
     constexpr double ln2Lo = 1.90821492927058770002e-10;
     constexpr double shifter = 6755399441055744.0; // 1.5 * 2^52
-    const double shifted = c * invLn2 + shifter;
-    const int64_t k = std::bit_cast<int64_t>(shifted) - std::bit_cast<int64_t>(shifter);
-    const double kd = shifted - shifter;
-    const double hi = c - kd * ln2Hi; // exact
-    const double lo = kd * ln2Lo;
-    const double r = hi - lo;
-    const double rLost = (hi - r) - lo; // what rounding r lost, exactly
+    const D shifted = c * invLn2 + shifter;
+    k = std::bit_cast<I>(shifted) - std::bit_cast<int64_t>(shifter);
+    const D kd = shifted - shifter;
+    const D hi = c - kd * ln2Hi; // exact
+    const D lo = kd * ln2Lo;
+    const D r = hi - lo;
+    const D rLost = (hi - r) - lo; // what rounding r lost, exactly
 
     // e^r = 1 + r + r^2 q(r), Taylor terms to r^14 / 14!: the cut-off is
     // below 1e-19. q is evaluated in Estrin's scheme, pairs of terms side by
@@ -42,25 +47,37 @@ inline double Exp(double a)
     // that r could not hold is added back (e^(r + d) = e^r + d to far below
     // the last bit), so that the one rounding that matters is the last
     // addition: about half a unit in the last place.
-    const double r2 = r * r;
-    const double r4 = r2 * r2;
-    const double r8 = r4 * r4;
-    const double p0 = 1.0 / 2.0 + (1.0 / 6.0) * r;
-    const double p1 = 1.0 / 24.0 + (1.0 / 120.0) * r;
-    const double p2 = 1.0 / 720.0 + (1.0 / 5040.0) * r;
-    const double p3 = 1.0 / 40320.0 + (1.0 / 362880.0) * r;
-    const double p4 = 1.0 / 3628800.0 + (1.0 / 39916800.0) * r;
-    const double p5 = 1.0 / 479001600.0 + (1.0 / 6227020800.0) * r;
-    const double p6 = 1.0 / 87178291200.0;
-    const double q0 = p0 + p1 * r2;
-    const double q1 = p2 + p3 * r2;
-    const double q2 = p4 + p5 * r2;
-    const double t0 = q0 + q1 * r4;
-    const double t1 = q2 + p6 * r4;
-    const double q = t0 + t1 * r8;
-    const double onePlusR = 1.0 + r;
-    const double lost = (1.0 - onePlusR) + r; // exact
-    const double er = onePlusR + ((lost + rLost) + r2 * q);
+    const D r2 = r * r;
+    const D r4 = r2 * r2;
+    const D r8 = r4 * r4;
+    const D p0 = 1.0 / 2.0 + (1.0 / 6.0) * r;
+    const D p1 = 1.0 / 24.0 + (1.0 / 120.0) * r;
+    const D p2 = 1.0 / 720.0 + (1.0 / 5040.0) * r;
+    const D p3 = 1.0 / 40320.0 + (1.0 / 362880.0) * r;
+    const D p4 = 1.0 / 3628800.0 + (1.0 / 39916800.0) * r;
+    const D p5 = 1.0 / 479001600.0 + (1.0 / 6227020800.0) * r;
+    constexpr double p6 = 1.0 / 87178291200.0;
+    const D q0 = p0 + p1 * r2;
+    const D q1 = p2 + p3 * r2;
+    const D q2 = p4 + p5 * r2;
+    const D t0 = q0 + q1 * r4;
+    const D t1 = q2 + p6 * r4;
+    const D q = t0 + t1 * r8;
+    const D onePlusR = 1.0 + r;
+    const D lost = (1.0 - onePlusR) + r; // exact
+    return onePlusR + ((lost + rLost) + r2 * q);
+}
+
+} // namespace detail
+
+inline double Exp(double a)
+{
+    // Clamp first so that the scaling below stays in range; a NaN passes
+    // unchanged (both comparisons are false) and gives NaN.
+    double c = a < -746.0 ? -746.0 : a;
+    c = c > 710.0 ? 710.0 : c;
+    int64_t k;
+    const double er = detail::ExpReduced<double, int64_t>(c, k);
 
     // Times 2^k in two exact halves, 2^k1 * 2^k2 with both factors normal, so
     // that a subnormal result is rounded once, at the last multiplication.
@@ -69,6 +86,29 @@ inline double Exp(double a)
     const double s1 = std::bit_cast<double>(static_cast<uint64_t>(k1 + 1023) << 52);
     const double s2 = std::bit_cast<double>(static_cast<uint64_t>(k2 + 1023) << 52);
     return (er * s1) * s2;
+}
+
+// The exponential inside the transfer function (e - 1) / (e + 1): the bits of
+// Exp(a) wherever a >= -707 (e^a >= 2^-1020, a normal result), one scaling
+// instead of two. Below, it returns e^-707 instead of the tiny or subnormal
+// Exp(a): any e below 2^-54 gives the transfer value -1 exactly, so the
+// transfer's bits are the same for every a. Overflow and NaN as Exp.
+//
+// D and I as for detail::ExpReduced: a vector runs the scalar's operations in
+// every lane.
+template <class D = double, class I = int64_t>
+inline D ExpForTransfer(D a)
+{
+    const D low = D{} + -707.0, high = D{} + 710.0; // a NaN passes both clamps unchanged
+    using detail::Select;
+    D c = Select(a < -707.0, low, a);
+    c = Select(c > 710.0, high, c);
+    I k;
+    const D er = detail::ExpReduced<D, I>(c, k);
+    // k lies in -1020..1024; 2^(k - 1) is normal, er + er exact, so the one
+    // rounding is the multiplication, as in Exp for a normal result.
+    const D half = std::bit_cast<D>((k + 1022) << 52);
+    return (er + er) * half;
 }
 
 } // namespace model

@@ -5,6 +5,7 @@
 #include "model/transfer_lanes.h"
 #include "model/numbers.h"
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cfloat>
@@ -18,7 +19,7 @@ namespace kernel {
 double Transfer(double s, bool& ok)
 {
     const double a = s + s;
-    const double e = Exp(a);
+    const double e = ExpForTransfer(a);
     // s + s overflows only past +-DBL_MAX/2, the exponential past about 709.78;
     // both leave a non-finite value behind. Underflow of e to 0 is no error.
     ok = ok & (std::fabs(a) <= DBL_MAX) & (e <= DBL_MAX);
@@ -72,7 +73,7 @@ Orbit finishOrbit(const double* hx, const double* hy, double x, double y, bool o
 }
 
 std::atomic<bool> repeatShortcut{true};
-std::atomic<int> lockstepWidth{8};
+std::atomic<int> lockstepWidth{kOrbitLanes};
 
 uint64_t bitsOf(double v) { return std::bit_cast<uint64_t>(v); }
 
@@ -203,12 +204,107 @@ void classifyLockstep(const Weights* w, int wStride, int iterations, int accurac
     }
 }
 
+// kOrbitLanes orbits in the vector lanes of StepLanes, each lane taking the
+// next orbit as soon as its own is classified. The same orbits, steps and
+// repeat shortcut as classifyLockstep, with the bookkeeping moved out of the
+// step: StepLanes runs every lane until the next lane ends (or finds a
+// repeat), with the history and the repeat check done branch-free beside
+// the steps. A lane's last 16 states are in the history ring, so an orbit
+// needs no recording phase: it ends limit + 16 steps after its start.
+void classifyLanes(const Weights* w, int wStride, int iterations, int accuracy, const double* x0,
+                   const double* y0, int n, bool locateFp, Orbit* out)
+{
+    constexpr int L = kOrbitLanes;
+    constexpr int64_t kIdle = INT64_MAX / 4;
+    const bool shortcut = repeatShortcut.load(std::memory_order_relaxed);
+    const double eps = Tolerance(accuracy);
+    const int64_t transient = iterations > 0 ? iterations : 0;
+
+    OrbitLanes b{}; // idle lanes step zeros
+    int orbit[L];     // the orbit a lane steps, -1 when it is idle
+    int64_t end[L];   // the step count at which the lane's orbit is classified
+    int64_t limit[L]; // the transient's length, shortened by a repeat
+    int next = 0, busy = 0;
+    auto load = [&](int l) {
+        if (next >= n) {
+            orbit[l] = -1;
+            end[l] = kIdle;
+            for (int i = 0; i < 6; ++i)
+                b.w[i][l] = 0.0;
+            b.x[l] = b.y[l] = 0.0;
+            b.watch[l] = 0;
+            b.bad[l] = 0.0;
+            return;
+        }
+        const int k = next++;
+        ++busy;
+        orbit[l] = k;
+        const Weights& p = w[k * wStride];
+        for (int i = 0; i < 6; ++i)
+            b.w[i][l] = p[i];
+        b.x[l] = x0[k];
+        b.y[l] = y0[k];
+        b.bad[l] = 0.0;
+        b.t[l] = 0;
+        b.cx[l] = bitsOf(b.x[l]);
+        b.cy[l] = bitsOf(b.y[l]);
+        b.cpos[l] = 0;
+        b.cnext[l] = 1;
+        b.watch[l] = shortcut && transient > 0 ? -1 : 0;
+        limit[l] = transient;
+        end[l] = transient + 16;
+    };
+    for (int l = 0; l < L; ++l)
+        load(l);
+
+    int64_t g = 0; // global steps taken, for the history ring
+    while (busy > 0) {
+        int64_t room = kIdle; // steps until the next busy lane's orbit ends
+        for (int l = 0; l < L; ++l)
+            if (orbit[l] >= 0)
+                room = std::min(room, end[l] - b.t[l]);
+        const int taken = StepLanes(b, g, static_cast<int>(std::min<int64_t>(room, 1 << 20)));
+        g += taken;
+        for (int l = 0; l < L; ++l) {
+            if (orbit[l] < 0)
+                continue;
+            const int64_t t = b.t[l];
+            if (b.watch[l] && b.cpos[l] != t && bitsOf(b.x[l]) == b.cx[l]
+                && bitsOf(b.y[l]) == b.cy[l]) {
+                // A repeat (not a checkpoint that has just moved to the
+                // state): the state after step t is the one after step cpos,
+                // so the orbit has period t - cpos from there on. Only a
+                // repeat inside the transient shortens it.
+                b.watch[l] = 0;
+                if (t < limit[l]) {
+                    limit[l] = t + (transient - t) % (t - b.cpos[l]);
+                    end[l] = limit[l] + 16;
+                }
+            } else if (t >= limit[l]) {
+                b.watch[l] = 0; // past the transient: no more repeats to look for
+            }
+            if (t == end[l]) {
+                double hx[16], hy[16];
+                for (int j = 0; j < 16; ++j) {
+                    hx[j] = b.hx[(g - 16 + j) & 15][l];
+                    hy[j] = b.hy[(g - 16 + j) & 15][l];
+                }
+                out[orbit[l]] = finishOrbit(hx, hy, b.x[l], b.y[l], b.bad[l] == 0.0, eps, locateFp);
+                --busy;
+                load(l);
+            }
+        }
+    }
+}
+
 void classifyDispatch(const Weights* w, int wStride, int iterations, int accuracy,
                       const double* x0, const double* y0, int n, bool locateFp, Orbit* out)
 {
     if (n <= 0)
         return;
     switch (LockstepWidth()) {
+    case kOrbitLanes:
+        return classifyLanes(w, wStride, iterations, accuracy, x0, y0, n, locateFp, out);
     case 8:
         return classifyLockstep<8>(w, wStride, iterations, accuracy, x0, y0, n, locateFp, out);
     case 4:
@@ -264,7 +360,11 @@ bool RepeatShortcut() { return repeatShortcut; }
 
 void SetLockstepWidth(int width)
 {
-    lockstepWidth = width >= 8 ? 8 : width >= 4 ? 4 : width >= 2 ? 2 : 1;
+    lockstepWidth = width >= kOrbitLanes ? kOrbitLanes
+                    : width >= 8        ? 8
+                    : width >= 4        ? 4
+                    : width >= 2        ? 2
+                                        : 1;
 }
 int LockstepWidth() { return lockstepWidth.load(std::memory_order_relaxed); }
 

@@ -57,7 +57,8 @@ void ClassifyManyEach(const Weights* w, int iterations, int accuracy, const doub
 // The exact repeat shortcut (on by default).
 void SetRepeatShortcut(bool on);
 bool RepeatShortcut();
-// Orbits stepped in lockstep per thread: 1, 2, 4 or 8 (others round down).
+// Orbits stepped in lockstep per thread: 1, 2, 4, 8 or 16 (others round
+// down); 16, the default, steps them in the vector lanes of StepLanes.
 void SetLockstepWidth(int width);
 int LockstepWidth();
 

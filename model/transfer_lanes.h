@@ -1,5 +1,8 @@
-// The transfer function over a block of sums at once, in vector lanes.
+// The transfer function over a block of sums at once, and the lockstep step
+// of many orbits, in vector lanes.
 #pragma once
+
+#include <cstdint>
 
 namespace model::kernel {
 
@@ -9,5 +12,43 @@ constexpr int kTransferLanes = 16;
 // time; bad[i] is 0 where the step was sound and NaN where s + s or its
 // exponential overflowed (or s was NaN).
 void TransferLanes(const double* s, double* t, double* bad);
+
+// Orbits stepped side by side by StepLanes: enough independent chains of
+// exponentials and divisions to hide their latency.
+constexpr int kOrbitLanes = 16;
+
+// The state of kOrbitLanes orbits, one per lane, laid out for vector
+// registers (entry [lane]).
+struct alignas(64) OrbitLanes {
+    double x[kOrbitLanes], y[kOrbitLanes];
+    double w[6][kOrbitLanes];   // each lane's parameter vector
+    double bad[kOrbitLanes];    // 0 while every step was sound, NaN after a failed one
+    uint64_t cx[kOrbitLanes], cy[kOrbitLanes]; // the checkpoint's bits
+    int64_t t[kOrbitLanes];     // steps taken by the lane's orbit
+    int64_t cpos[kOrbitLanes];  // the step the checkpoint was taken after
+    int64_t cnext[kOrbitLanes]; // the step at which the checkpoint moves next
+    int64_t watch[kOrbitLanes]; // -1 while the lane looks for a repeat, else 0
+    // The state before global step g is kept in history[g % 16]: the last 16
+    // states of every lane, written without a branch.
+    double hx[16][kOrbitLanes], hy[16][kOrbitLanes];
+};
+
+// Takes up to steps steps of every lane (global steps g, g + 1, ...): each
+// step is the map from (x, y), in the scalar classifier's operations and
+// order, then the repeat check of a watching lane: a state equal, bit for
+// bit, to its checkpoint is a repeat; otherwise the checkpoint moves to the
+// state when t reaches cnext (cpos = t, cnext = 2 t). Returns the steps
+// taken: fewer than steps when a watching lane found a repeat, which then
+// stands in x, y, t against cx, cy, cpos.
+int StepLanes(OrbitLanes& lanes, int64_t g, int steps);
+
+// Which build of StepLanes this processor runs: "AVX-512", "AVX2" or
+// "default (SSE2)"; all give the same bits.
+const char* StepLanesClone();
+
+// For tests: runs StepLanes as built for 1 plain SSE2, 2 AVX2 or 3 AVX-512
+// from now on, or as the processor allows (0, the default); false when the
+// processor lacks it.
+bool UseStepLanesClone(int which);
 
 } // namespace model::kernel

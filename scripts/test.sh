@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: first the normal
 # build, then the whole suite again built with AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, then the engine and command tests (no window)
+# built with ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -17,3 +18,11 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== the engine and command tests under ThreadSanitizer"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANE_TSAN=ON >/dev/null
+cmake --build build-tsan -j "$jobs" --target plots_tests params_tests
+for t in plots_tests params_tests; do
+    TSAN_OPTIONS="halt_on_error=1:exitcode=66:suppressions=$PWD/scripts/tsan.supp" \
+        "build-tsan/tests/$t"
+done

@@ -1,10 +1,12 @@
 // The lockstep classifier with the repeat shortcut against the plain one.
 #include "model/network.h"
+#include "model/transfer_lanes.h"
 
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 using model::Weights;
@@ -32,8 +34,9 @@ class Lockstep : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        model::kernel::SetLockstepWidth(8);
+        model::kernel::SetLockstepWidth(16);
         model::kernel::SetRepeatShortcut(true);
+        model::kernel::UseStepLanesClone(0);
     }
 };
 
@@ -65,7 +68,11 @@ TEST_F(Lockstep, EveryWidthWithAndWithoutTheShortcutGivesThePlainResults)
                 std::vector<Orbit> want(n);
                 for (int k = 0; k < n; ++k)
                     want[k] = model::kernel::Classify(c.w, iterations, 8, xs[k], ys[k], fp);
-                for (int width : {1, 2, 4, 8}) {
+                // Width 16 with each build of the vector step this processor runs.
+                for (auto [width, clone] : {std::pair{1, 0}, {2, 0}, {4, 0}, {8, 0}, {16, 1},
+                                            {16, 2}, {16, 3}}) {
+                    if (!model::kernel::UseStepLanesClone(clone))
+                        continue;
                     for (bool shortcut : {false, true}) {
                         model::kernel::SetLockstepWidth(width);
                         model::kernel::SetRepeatShortcut(shortcut);
@@ -115,7 +122,7 @@ TEST_F(Lockstep, PerOrbitWeightsGiveThePlainResults)
     ws.push_back({0, 0, 0, 0, 0, 0});
     const int n = static_cast<int>(ws.size());
     const std::vector<double> xs(n, 1.0), ys(n, 1.0);
-    for (int width : {1, 8}) {
+    for (int width : {1, 8, 16}) {
         for (bool shortcut : {false, true}) {
             model::kernel::SetLockstepWidth(width);
             model::kernel::SetRepeatShortcut(shortcut);
