@@ -261,14 +261,16 @@ void announce(Announcement a)
 void leadRender(int ranks, const Plan& plan, int threads, plots::Canvas& canvas,
                 NpyArray* classes, const std::function<void(int64_t)>& progress)
 {
+    // Everything that may fail before the others wait for orders.
+    Committer committer(plan, canvas, classes);
+    Leader leader(plan, ranks, committer, progress);
     nlohmann::json record;
     ToJson(plan.job, record);
     std::string text = record.dump();
+
     announce(Announcement{1, 0, threads, static_cast<int>(text.size())});
     MPI_Bcast(text.data(), static_cast<int>(text.size()), MPI_CHAR, 0, kWorld);
-
-    Committer committer(plan, canvas, classes);
-    Leader(plan, ranks, committer, progress).run();
+    leader.run();
 }
 
 // Any other rank: evaluates the tiles it is given until told to stop.
