@@ -50,7 +50,9 @@ constexpr int kTilesPerRank = 32;
 // Up to this many ranks, rank 0 evaluates tiles too; beyond, serving the
 // others is its whole work.
 constexpr int kLeaderEvaluatesBelow = 16;
-// Results rank 0 may hold uncommitted, waiting for an earlier tile.
+// What rank 0 may hold of results waiting for an earlier tile: tiles are
+// handed out at most this far beyond the next to commit (and at most four per
+// rank), yet always far enough for every rank to hold its kAhead tiles.
 constexpr int64_t kBufferBytes = int64_t{256} << 20;
 
 int teamTileColumns(const Plan& plan, int ranks)
