@@ -76,7 +76,7 @@ std::string samePlace(const std::string& name)
 }
 
 void writeJobFile(const std::string& name, const Job& job, const std::string& picture,
-                  const std::string& classes, double seconds)
+                  const std::string& classes, double seconds, int processes)
 {
     nlohmann::json record;
     ToJson(job, record);
@@ -95,6 +95,7 @@ void writeJobFile(const std::string& name, const Job& job, const std::string& pi
         record["colour_bar"] = {{"low", job.scale[0]}, {"high", job.scale[1]}, {"stops", stops}};
     }
     record["threads"] = model::ThreadCount();
+    record["processes"] = processes;
     record["elapsed_seconds"] = seconds;
     const std::string text = record.dump(2) + "\n";
     WriteDataFile(name, std::vector<uint8_t>(text.begin(), text.end()));
@@ -102,7 +103,8 @@ void writeJobFile(const std::string& name, const Job& job, const std::string& pi
 
 } // namespace
 
-int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+         const Team* team)
 {
     Given g;
     CLI::App app{"Renders the plots of the two-neuron network without the window, at any "
@@ -266,9 +268,13 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
 
         const auto start = std::chrono::steady_clock::now();
         {
-            Progress progress(plan.dots(), ProgressWanted(g.quiet));
-            Render(plan, canvas, classes ? &*classes : nullptr,
-                   [&](int64_t done) { progress.update(done); });
+            Progress progress(plan.dots(), team ? !g.quiet && team->progressShown
+                                                : ProgressWanted(g.quiet));
+            auto update = [&](int64_t done) { progress.update(done); };
+            if (team)
+                team->render(plan, g.threads, canvas, classes ? &*classes : nullptr, update);
+            else
+                Render(plan, canvas, classes ? &*classes : nullptr, update);
             progress.finish();
         }
         const double seconds =
@@ -279,7 +285,7 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
             classes.reset();
         }
         WritePicture(g.output, canvas);
-        writeJobFile(record, job, g.output, g.classes, seconds);
+        writeJobFile(record, job, g.output, g.classes, seconds, team ? team->processes : 1);
     } catch (const model::RuntimeError& e) {
         err << "veltrane-render: " << e.what() << "\n";
         return kExitRunTime;

@@ -1,19 +1,43 @@
 // The command line of veltrane-render.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
+namespace plots {
+class Canvas;
+}
+
 namespace render {
+
+struct Plan;
+class NpyArray;
 
 // Exit statuses.
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 2;   // the command line or job file cannot be run as given
 constexpr int kExitRunTime = 3; // the computation or a file failed; no file was written
 
+// A render shared among several processes (MPI). Main runs on the one process
+// that reports and writes the files, and calls render where it would render
+// alone: render evaluates and commits the whole picture as Render does, with
+// threads as --threads gave it (0: every core of each machine), and throws as
+// Render does.
+struct Team {
+    int processes = 1; // recorded in the job record
+    std::function<void(const Plan&, int threads, plots::Canvas&, NpyArray*,
+                       const std::function<void(int64_t dotsDone)>&)>
+        render;
+    bool progressShown = false; // whether the progress line reaches a terminal
+};
+
 // Runs one command line (without the program name) and returns the exit
-// status. Help goes to out; the progress line and errors go to err.
-int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// status. Help goes to out; the progress line and errors go to err. With a
+// team, the picture is rendered by the team.
+int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+         const Team* team = nullptr);
 
 } // namespace render

@@ -1,9 +1,18 @@
-// veltrane-render: one picture per command line, without the window.
+// veltrane-render: one picture per command line, without the window; under an
+// MPI launcher, one picture shared among all the ranks of the job.
 #include "render/command_line.h"
+#ifdef VELTRANE_MPI
+#include "render/distributed.h"
+#endif
 
 #include <iostream>
 
 int main(int argc, char** argv)
 {
-    return render::Main(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+#ifdef VELTRANE_MPI
+    if (render::LaunchedByMpi())
+        return render::RunAsRank(argc, argv, args);
+#endif
+    return render::Main(args, std::cout, std::cerr);
 }

@@ -1,0 +1,111 @@
+// veltrane-render under mpirun against the same render in one process: the
+// same bytes, and the same failure.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class UnderMpi : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        // CI runs as root, which mpirun refuses unless told; said here, for
+        // the launchers of this test only.
+        ::setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 1);
+        ::setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 1);
+        dir = fs::temp_directory_path()
+              / ("veltrane-mpi-test-" + std::to_string(::getpid()) + "-"
+                 + testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string at(const std::string& name) const { return (dir / name).string(); }
+
+    // Runs the renderer, alone or as ranks of one job, with stderr into a file;
+    // returns the exit status.
+    int render(int ranks, const std::string& args, const std::string& errors)
+    {
+        std::string command = ranks ? std::string(MPIEXEC) + " -q --oversubscribe -np "
+                                          + std::to_string(ranks) + " "
+                                    : std::string();
+        command += std::string(RENDERER) + " " + args + " -q 2> " + at(errors);
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    fs::path dir;
+};
+
+TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
+{
+    // Tiles of a couple of columns, so that results arrive out of order.
+    // fpbas carries the colour of its located fixed points across tiles.
+    const std::string cases[] = {
+        "veltrane --pixels 240 --iterations 300",
+        "parametric --pixels 240 --iterations 300 --range -3 3 -3 3",
+        "coexisting --reshuffle --pixels 120 --start-values 6 --iterations 200",
+        "fpbas --w 3 0.5 -0.5 3 0.1 -0.1 --pixels 200 --iterations 100",
+    };
+    for (const std::string& c : cases) {
+        ASSERT_EQ(render(0, c + " -o " + at("one.png") + " --classes " + at("one.npy"), "e1"), 0)
+            << c << readFile(at("e1"));
+        ASSERT_EQ(render(3, c + " -o " + at("team.png") + " --classes " + at("team.npy"), "e3"),
+                  0)
+            << c << readFile(at("e3"));
+        EXPECT_TRUE(readFile(at("one.png")) == readFile(at("team.png"))) << c;
+        EXPECT_TRUE(readFile(at("one.npy")) == readFile(at("team.npy"))) << c;
+        const auto one = nlohmann::json::parse(readFile(at("one.json")));
+        const auto team = nlohmann::json::parse(readFile(at("team.json")));
+        EXPECT_EQ(one["options"], team["options"]) << c;
+        EXPECT_EQ(one["processes"], 1) << c;
+        EXPECT_EQ(team["processes"], 3) << c;
+    }
+}
+
+TEST_F(UnderMpi, AFailedDotEndsTheJobAsItEndsOneProcess)
+{
+    // Orbits overflow from x of about 886 on: the first failed dot lies in a
+    // column well inside the picture, behind tiles that other ranks compute.
+    const std::string failing = "veltrane --pixels 301 --iterations 200 --region -1 2000 -1 1";
+    ASSERT_EQ(render(0, failing + " -o " + at("one.png"), "e1"), 3);
+    const std::string said = readFile(at("e1"));
+    EXPECT_NE(said.find("At column 133,"), std::string::npos) << said;
+
+    std::ofstream(at("keep.png")) << "an earlier picture";
+    for (const char* usage : {"", " --size 0"}) {
+        EXPECT_EQ(render(3, failing + usage + " -o " + at("keep.png") + " --classes "
+                                + at("keep.npy"), "e3"),
+                  *usage ? 2 : 3);
+        const std::string teamSaid = readFile(at("e3"));
+        // Said once, by rank 0, whatever the number of ranks.
+        if (*usage)
+            EXPECT_EQ(teamSaid.find("--size"), teamSaid.rfind("--size")) << teamSaid;
+        else
+            EXPECT_EQ(teamSaid, said);
+        EXPECT_EQ(readFile(at("keep.png")), "an earlier picture");
+        std::vector<std::string> left;
+        for (const auto& e : fs::directory_iterator(dir))
+            left.push_back(e.path().filename().string());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"e1", "e3", "keep.png"}));
+    }
+}
+
+} // namespace
