@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 
 namespace model {
@@ -19,6 +20,13 @@ constexpr int BlueOf(Color c) { return (c >> 16) & 0xFF; }
 
 // Parameter vector: w11, w12, w21, w22, b1, b2.
 using Weights = std::array<double, 6>;
+
+// Exact comparison of two parameter vectors, bit for bit: +0 and -0 differ
+// (the map can tell them apart), and a NaN equals the same NaN.
+inline bool SameBits(const Weights& a, const Weights& b)
+{
+    return std::bit_cast<std::array<uint64_t, 6>>(a) == std::bit_cast<std::array<uint64_t, 6>>(b);
+}
 
 struct State {
     Weights w{};            // all zero until the first ReadWeights

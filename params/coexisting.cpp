@@ -78,11 +78,6 @@ int16_t ReadNumStartValues(model::Window& window)
 
 namespace {
 
-bool sameBits(const model::Weights& a, const model::Weights& b)
-{
-    return std::bit_cast<std::array<uint64_t, 6>>(a) == std::bit_cast<std::array<uint64_t, 6>>(b);
-}
-
 // The coexisting-attractor plot as a column walk for the engine (see
 // model/engine.h). A column's entries are its (dot, start point) pairs,
 // dot-major: entry dot * n + k.
@@ -100,7 +95,7 @@ public:
         model::RandomGenerator::State random{};
         friend bool operator==(const Inputs& a, const Inputs& b)
         {
-            return sameBits(a.w, b.w) && a.iterations == b.iterations
+            return model::SameBits(a.w, b.w) && a.iterations == b.iterations
                    && a.accuracy == b.accuracy && a.rowStep == b.rowStep
                    && a.reshuffle == b.reshuffle && a.random == b.random;
         }

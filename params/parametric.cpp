@@ -19,11 +19,6 @@ using model::kernel::Orbit;
 
 namespace {
 
-bool sameBits(const model::Weights& a, const model::Weights& b)
-{
-    return std::bit_cast<std::array<uint64_t, 6>>(a) == std::bit_cast<std::array<uint64_t, 6>>(b);
-}
-
 // The parameter plot as a column walk for the engine (see model/engine.h).
 class ParametricColumns {
 public:
@@ -36,7 +31,7 @@ public:
         int16_t rowStep = 1;
         friend bool operator==(const Inputs& a, const Inputs& b)
         {
-            return sameBits(a.w, b.w) && a.iterations == b.iterations
+            return model::SameBits(a.w, b.w) && a.iterations == b.iterations
                    && a.accuracy == b.accuracy && a.rowStep == b.rowStep;
         }
     };

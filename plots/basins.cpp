@@ -26,9 +26,7 @@ public:
         int16_t rowStep = 1;
         friend bool operator==(const Inputs& a, const Inputs& b)
         {
-            return std::bit_cast<std::array<uint64_t, 6>>(a.w)
-                       == std::bit_cast<std::array<uint64_t, 6>>(b.w)
-                   && a.iterations == b.iterations && a.accuracy == b.accuracy
+            return model::SameBits(a.w, b.w) && a.iterations == b.iterations && a.accuracy == b.accuracy
                    && a.rowStep == b.rowStep;
         }
     };

@@ -26,9 +26,7 @@ public:
         int accuracy = 0;
         friend bool operator==(const Inputs& a, const Inputs& b)
         {
-            return std::bit_cast<std::array<uint64_t, 6>>(a.w)
-                       == std::bit_cast<std::array<uint64_t, 6>>(b.w)
-                   && a.accuracy == b.accuracy;
+            return model::SameBits(a.w, b.w) && a.accuracy == b.accuracy;
         }
     };
 

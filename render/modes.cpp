@@ -46,27 +46,97 @@ bool pointOf(const Plan& p, int64_t d, double& h, double& v)
     return std::isfinite(h) && std::isfinite(v);
 }
 
-template <bool locateFp>
-void evaluateBasins(const Plan& p, int64_t first, int count, DotResult* out)
+DotResult resultOf(const model::kernel::LongOrbit& o)
+{
+    DotResult r;
+    r.cls = o.cls;
+    if (o.failed)
+        r.failure = Failure::Orbit;
+    return r;
+}
+
+DotResult resultOf(const model::kernel::Exponent& e)
+{
+    DotResult r;
+    r.lambda = e.lambda;
+    if (e.failed)
+        r.failure = Failure::Orbit;
+    return r;
+}
+
+// The parameter vector of a parameter-plane dot: the job's, with the column's
+// value in the horizontal entry and then the row's in the vertical one (the
+// row's wins when both axes name the same entry, as in the window).
+bool weightsOf(const Plan& p, int64_t d, model::Weights& w)
+{
+    double h, v;
+    const bool mapped = pointOf(p, d, h, v);
+    w = p.job.w;
+    if (mapped) {
+        w[p.job.idx[0]] = h;
+        w[p.job.idx[1]] = v;
+    }
+    return mapped;
+}
+
+// A mode over the state plane: start point (x, y) of the dot, the job's
+// weights; kernel(xs, ys, m, results) runs m orbits.
+template <class Result, class Kernel>
+void evaluateStatePlane(const Plan& p, int64_t first, int count, DotResult* out,
+                        Kernel kernel)
 {
     double xs[kPiece], ys[kPiece];
     bool mapped[kPiece];
-    Orbit orbits[kPiece];
+    Result results[kPiece];
     for (int b = 0; b < count; b += kPiece) {
         const int m = std::min(kPiece, count - b);
         for (int k = 0; k < m; ++k) {
             mapped[k] = pointOf(p, first + b + k, xs[k], ys[k]);
             if (!mapped[k])
-                xs[k] = ys[k] = 0; // not classified; the dot fails with the mapping
+                xs[k] = ys[k] = 0; // not computed; the dot fails with the mapping
         }
-        model::kernel::ClassifyMany(p.job.w, p.job.iterations, p.job.accuracy, xs, ys, m,
-                                    locateFp, orbits);
+        kernel(xs, ys, m, results);
         for (int k = 0; k < m; ++k) {
-            out[b + k] = mapped[k] ? resultOf(orbits[k]) : DotResult{};
+            out[b + k] = mapped[k] ? resultOf(results[k]) : DotResult{};
             if (!mapped[k])
                 out[b + k].failure = Failure::Mapping;
         }
     }
+}
+
+// The same over the parameter plane: the start point x0, the dot's weights;
+// kernel(ws, xs, ys, m, results).
+template <class Result, class Kernel>
+void evaluateParameterPlane(const Plan& p, int64_t first, int count, DotResult* out,
+                            Kernel kernel)
+{
+    double xs[kPiece], ys[kPiece];
+    bool mapped[kPiece];
+    model::Weights ws[kPiece];
+    Result results[kPiece];
+    std::fill(xs, xs + kPiece, p.job.x0[0]);
+    std::fill(ys, ys + kPiece, p.job.x0[1]);
+    for (int b = 0; b < count; b += kPiece) {
+        const int m = std::min(kPiece, count - b);
+        for (int k = 0; k < m; ++k)
+            mapped[k] = weightsOf(p, first + b + k, ws[k]);
+        kernel(ws, xs, ys, m, results);
+        for (int k = 0; k < m; ++k) {
+            out[b + k] = mapped[k] ? resultOf(results[k]) : DotResult{};
+            if (!mapped[k])
+                out[b + k].failure = Failure::Mapping;
+        }
+    }
+}
+
+template <bool locateFp>
+void evaluateBasins(const Plan& p, int64_t first, int count, DotResult* out)
+{
+    evaluateStatePlane<Orbit>(
+        p, first, count, out, [&](const double* xs, const double* ys, int m, Orbit* r) {
+            model::kernel::ClassifyMany(p.job.w, p.job.iterations, p.job.accuracy, xs, ys, m,
+                                        locateFp, r);
+        });
 }
 
 void evaluateFixpoints(const Plan& p, int64_t first, int count, DotResult* out)
@@ -87,41 +157,14 @@ void evaluateFixpoints(const Plan& p, int64_t first, int count, DotResult* out)
     }
 }
 
-// The parameter vector of a parameter-plane dot: the job's, with the column's
-// value in the horizontal entry and then the row's in the vertical one (the
-// row's wins when both axes name the same entry, as in the window).
-bool weightsOf(const Plan& p, int64_t d, model::Weights& w)
-{
-    double h, v;
-    const bool mapped = pointOf(p, d, h, v);
-    w = p.job.w;
-    if (mapped) {
-        w[p.job.idx[0]] = h;
-        w[p.job.idx[1]] = v;
-    }
-    return mapped;
-}
-
 void evaluateParametric(const Plan& p, int64_t first, int count, DotResult* out)
 {
-    double xs[kPiece], ys[kPiece];
-    bool mapped[kPiece];
-    model::Weights ws[kPiece];
-    Orbit orbits[kPiece];
-    std::fill(xs, xs + kPiece, p.job.x0[0]);
-    std::fill(ys, ys + kPiece, p.job.x0[1]);
-    for (int b = 0; b < count; b += kPiece) {
-        const int m = std::min(kPiece, count - b);
-        for (int k = 0; k < m; ++k)
-            mapped[k] = weightsOf(p, first + b + k, ws[k]);
-        model::kernel::ClassifyManyEach(ws, p.job.iterations, p.job.accuracy, xs, ys, m, false,
-                                        orbits);
-        for (int k = 0; k < m; ++k) {
-            out[b + k] = mapped[k] ? resultOf(orbits[k]) : DotResult{};
-            if (!mapped[k])
-                out[b + k].failure = Failure::Mapping;
-        }
-    }
+    evaluateParameterPlane<Orbit>(
+        p, first, count, out,
+        [&](const model::Weights* ws, const double* xs, const double* ys, int m, Orbit* r) {
+            model::kernel::ClassifyManyEach(ws, p.job.iterations, p.job.accuracy, xs, ys, m,
+                                            false, r);
+        });
 }
 
 void evaluateCoexisting(const Plan& p, int64_t first, int count, DotResult* out)
@@ -179,74 +222,6 @@ void evaluateCoexisting(const Plan& p, int64_t first, int count, DotResult* out)
             r.cls = static_cast<uint16_t>(t.count);
             r.hasFixpoint = last >= 0;
             r.fpColor = r.hasFixpoint ? last : 0;
-        }
-    }
-}
-
-DotResult resultOf(const model::kernel::LongOrbit& o)
-{
-    DotResult r;
-    r.cls = o.cls;
-    if (o.failed)
-        r.failure = Failure::Orbit;
-    return r;
-}
-
-DotResult resultOf(const model::kernel::Exponent& e)
-{
-    DotResult r;
-    r.lambda = e.lambda;
-    if (e.failed)
-        r.failure = Failure::Orbit;
-    return r;
-}
-
-// The modes beyond the window, over the state plane: start point (x, y) of
-// the dot, the job's weights; kernel(xs, ys, m, results) runs m orbits.
-template <class Result, class Kernel>
-void evaluateStatePlane(const Plan& p, int64_t first, int count, DotResult* out,
-                        Kernel kernel)
-{
-    double xs[kPiece], ys[kPiece];
-    bool mapped[kPiece];
-    Result results[kPiece];
-    for (int b = 0; b < count; b += kPiece) {
-        const int m = std::min(kPiece, count - b);
-        for (int k = 0; k < m; ++k) {
-            mapped[k] = pointOf(p, first + b + k, xs[k], ys[k]);
-            if (!mapped[k])
-                xs[k] = ys[k] = 0; // not computed; the dot fails with the mapping
-        }
-        kernel(xs, ys, m, results);
-        for (int k = 0; k < m; ++k) {
-            out[b + k] = mapped[k] ? resultOf(results[k]) : DotResult{};
-            if (!mapped[k])
-                out[b + k].failure = Failure::Mapping;
-        }
-    }
-}
-
-// The same over the parameter plane: the start point x0, the dot's weights;
-// kernel(ws, xs, ys, m, results).
-template <class Result, class Kernel>
-void evaluateParameterPlane(const Plan& p, int64_t first, int count, DotResult* out,
-                            Kernel kernel)
-{
-    double xs[kPiece], ys[kPiece];
-    bool mapped[kPiece];
-    model::Weights ws[kPiece];
-    Result results[kPiece];
-    std::fill(xs, xs + kPiece, p.job.x0[0]);
-    std::fill(ys, ys + kPiece, p.job.x0[1]);
-    for (int b = 0; b < count; b += kPiece) {
-        const int m = std::min(kPiece, count - b);
-        for (int k = 0; k < m; ++k)
-            mapped[k] = weightsOf(p, first + b + k, ws[k]);
-        kernel(ws, xs, ys, m, results);
-        for (int k = 0; k < m; ++k) {
-            out[b + k] = mapped[k] ? resultOf(results[k]) : DotResult{};
-            if (!mapped[k])
-                out[b + k].failure = Failure::Mapping;
         }
     }
 }
