@@ -26,8 +26,8 @@ public:
         int16_t rowStep = 1;
         friend bool operator==(const Inputs& a, const Inputs& b)
         {
-            return model::SameBits(a.w, b.w) && a.iterations == b.iterations && a.accuracy == b.accuracy
-                   && a.rowStep == b.rowStep;
+            return model::SameBits(a.w, b.w) && a.iterations == b.iterations
+                   && a.accuracy == b.accuracy && a.rowStep == b.rowStep;
         }
     };
 
