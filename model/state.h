@@ -18,6 +18,15 @@ constexpr int RedOf(Color c) { return c & 0xFF; }
 constexpr int GreenOf(Color c) { return (c >> 8) & 0xFF; }
 constexpr int BlueOf(Color c) { return (c >> 16) & 0xFF; }
 
+// The canvas: kCanvasSize x kCanvasSize pixels, offsets 0..kLastCanvasIndex
+// from the left and from the bottom edge.
+constexpr int kCanvasSize = 800;
+constexpr int kLastCanvasIndex = kCanvasSize - 1;
+// The window's classifier looks for periods 1..kWindowPeriodCap; with the
+// fixed point located, a period-1 orbit takes the class kFixpointClass.
+constexpr int kWindowPeriodCap = 16;
+constexpr int kFixpointClass = kWindowPeriodCap + 1;
+
 // Parameter vector: w11, w12, w21, w22, b1, b2.
 using Weights = std::array<double, 6>;
 
