@@ -1,0 +1,197 @@
+// The Python module `veltrane`: the renderer's compute core in the calling
+// process, with keyword arguments read as the command line reads its options.
+#include "model/errors.h"
+#include "python/arguments.h"
+#include "python/rendering.h"
+#include "render/job.h"
+#include "render/tiles.h"
+
+#include <pybind11/stl.h>
+
+#include <climits>
+
+namespace py = pybind11;
+
+namespace {
+
+// The module's exception types; they live as long as the interpreter.
+PyObject* usageError = nullptr;
+PyObject* orbitError = nullptr;
+
+void raiseOrbitError(const char* what, py::object column, py::object row, py::object values)
+{
+    py::object error = py::reinterpret_borrow<py::object>(orbitError)(what);
+    error.attr("column") = std::move(column);
+    error.attr("row") = std::move(row);
+    error.attr("values") = std::move(values);
+    PyErr_SetObject(orbitError, error.ptr());
+}
+
+void translate(std::exception_ptr p)
+{
+    try {
+        std::rethrow_exception(p);
+    } catch (const render::UsageError& e) {
+        PyErr_SetString(usageError, e.what());
+    } catch (const render::DotFailure& e) {
+        raiseOrbitError(e.what(), py::int_(e.pixelColumn), py::int_(e.pixelRow),
+                        py::make_tuple(e.horizontal, e.vertical));
+    } catch (const pyvt::OrbitFailure& e) {
+        raiseOrbitError(e.what(), py::none(), py::none(), py::none());
+    } catch (const model::RuntimeError& e) {
+        using Kind = model::RuntimeError::Kind;
+        PyErr_SetString(e.kind() == Kind::FileNotWritten ? PyExc_OSError
+                        : e.kind() == Kind::OutOfMemory  ? PyExc_MemoryError
+                                                         : PyExc_ArithmeticError,
+                        e.what());
+    }
+}
+
+// The numbers of a keyword as the option of that name reads them.
+template <size_t n>
+std::array<double, n> values(const char* option, py::handle value)
+{
+    const auto texts = pyvt::TextsOf(option, value, pyvt::ValueKind::Number, n);
+    std::array<double, n> out;
+    for (size_t i = 0; i < n; ++i)
+        out[i] = render::ReadValue(option, texts[i]);
+    return out;
+}
+
+pyvt::Result renderMode(const std::string& mode, const py::kwargs& kwargs)
+{
+    py::dict options;
+    int threads = 0;
+    py::object progress = py::none();
+    for (auto [key, value] : kwargs) {
+        const std::string keyword = py::str(key);
+        if (keyword == "threads")
+            threads = value.is_none() ? 0 : pyvt::WholeNumber("--threads", value, 1, 4096);
+        else if (keyword == "progress")
+            progress = py::reinterpret_borrow<py::object>(value);
+        else
+            options[key] = value;
+    }
+    if (!progress.is_none() && !py::isinstance<py::bool_>(progress)
+        && !PyCallable_Check(progress.ptr()))
+        throw render::UsageError("progress: expects True, False or a function of the fraction "
+                                 "done.");
+    return pyvt::RenderJob(pyvt::JobOf(mode, options), threads, progress);
+}
+
+void save(const pyvt::Result& result, const std::string& picture,
+          const std::optional<std::string>& classes)
+{
+    pyvt::Save(result, picture, classes);
+}
+
+py::array trajectory(py::handle w, py::handle x0, py::handle steps)
+{
+    const auto start = values<2>("x0", x0);
+    return pyvt::Trajectory(values<6>("w", w), start[0], start[1],
+                            pyvt::WholeNumber("steps", steps, 0, INT_MAX - 1));
+}
+
+int period(py::handle w, py::handle x, py::handle y, py::handle iterations,
+           py::handle accuracy, py::handle maxPeriod)
+{
+    // The settings as render() reads them, with its ranges and messages.
+    py::dict options;
+    options["w"] = w;
+    options["iterations"] = iterations;
+    options["accuracy"] = accuracy;
+    options["max_period"] = maxPeriod;
+    const render::Job job = pyvt::JobOf("veltrane", options);
+    return pyvt::Period(job.w, values<1>("x", x)[0], values<1>("y", y)[0], job.iterations,
+                        job.accuracy, job.maxPeriod);
+}
+
+const std::string& renderDoc()
+{
+    static const std::string doc =
+        "render(mode, **options) -> Result\n\n"
+        "Renders one picture of a mode of veltrane-render (" + render::ModeNames() + ")\n"
+        "in this process, on every core, as the command line renders it: the same\n"
+        "pixels and classes, bit for bit.\n\n"
+        "Options, as on the command line, with underscores for dashes. A number may be\n"
+        "an int, a float, a numpy scalar or a text read as the command line reads it;\n"
+        "a list option takes a sequence of that many numbers. None leaves an option\n"
+        "at its default.\n\n" + pyvt::OptionsHelp() +
+        "    threads: threads to use, 1..4096 (default: every core)\n"
+        "    progress: True draws the renderer's progress line on stderr; a function\n"
+        "        is called with the fraction done between tiles\n\n"
+        "Raises UsageError for an option that is unknown, of the wrong type or out of\n"
+        "range, before anything is computed; OrbitError when a dot's orbit cannot be\n"
+        "iterated; KeyboardInterrupt on Ctrl-C, within a fraction of a second.\n"
+        "The GIL is released while the picture is computed.\n";
+    return doc;
+}
+
+} // namespace
+
+PYBIND11_MODULE(veltrane, m)
+{
+    m.doc() = "The dynamics of a network of two tanh neurons with bias: the pictures of\n"
+              "veltrane-render as numpy arrays, computed in this process.\n\n"
+              "    import veltrane as vt\n"
+              "    r = vt.render(\"veltrane\", w=(0.4, 1.9, -2.7, -4.311, -0.9, 1.8), pixels=800)\n"
+              "    r.image, r.classes, r.job\n"
+              "    vt.save(r, \"out.png\", classes=\"out.npy\")\n";
+
+    usageError = PyErr_NewExceptionWithDoc(
+        "veltrane.UsageError",
+        "An option that cannot be used as given; the message is the renderer's.",
+        PyExc_ValueError, nullptr);
+    orbitError = PyErr_NewExceptionWithDoc(
+        "veltrane.OrbitError",
+        "An orbit that could not be iterated (a floating-point error). In a picture,\n"
+        "column and row give the failed dot's centre and values its two plane values\n"
+        "(horizontal, vertical); elsewhere they are None.",
+        PyExc_ArithmeticError, nullptr);
+    if (!usageError || !orbitError)
+        throw py::error_already_set();
+    m.add_object("UsageError", py::handle(usageError));
+    m.add_object("OrbitError", py::handle(orbitError));
+    py::register_exception_translator(translate);
+
+    m.attr("modes") = py::tuple(py::str(render::ModeNames()).attr("split")(", "));
+
+    py::class_<pyvt::Result>(m, "Result",
+                             "A rendered picture: image, classes and the job that made it.")
+        .def_property_readonly(
+            "image", [](const pyvt::Result& r) { return r.image; },
+            "uint8 (N, N, 3): the picture's red, green and blue, the pixels of its PNG.\n"
+            "Read-only; a view of the renderer's picture, which it keeps alive.")
+        .def_property_readonly(
+            "classes", [](const pyvt::Result& r) { return r.classes; },
+            "(N, N): what --classes writes, the same dtype (uint8, uint16 or float32).\n"
+            "Read-only; a view of the renderer's array, which it keeps alive.")
+        .def_property_readonly(
+            "job", [](const pyvt::Result& r) { return pyvt::JobKeywords(r.job); },
+            "dict: the mode and options as the job record holds them;\n"
+            "render(**r.job) renders the same picture again.")
+        .def("__repr__", [](const pyvt::Result& r) {
+            return "<veltrane.Result " + std::string(render::ModeName(r.job.mode)) + " "
+                   + std::to_string(r.job.pixels) + " x " + std::to_string(r.job.pixels) + ">";
+        });
+
+    m.def("render", &renderMode, py::arg("mode"), renderDoc().c_str());
+    m.def("save", &save, py::arg("result"), py::arg("picture"),
+          py::arg("classes") = py::none(),
+          "save(result, picture, classes=None)\n\n"
+          "Writes the picture (.png or .bmp, by its name), its job record beside it\n"
+          "(.json) and, when named, the classes (.npy), with the renderer's writers.\n"
+          "Raises OSError when a file cannot be written; no file is left half written.");
+    m.def("trajectory", &trajectory, py::arg("w"), py::arg("x0"), py::arg("steps"),
+          "trajectory(w, x0, steps) -> numpy.ndarray\n\n"
+          "The orbit of the network with parameters w (w11 w12 w21 w22 b1 b2) from the\n"
+          "start point x0 = (x, y): float64 (steps + 1, 2), the start point first, then\n"
+          "the point after every step. Raises OrbitError when a step overflows.");
+    m.def("period", &period, py::arg("w"), py::arg("x"), py::arg("y"),
+          py::arg("iterations") = 1000, py::arg("accuracy") = 8, py::arg("max_period") = 16,
+          "period(w, x, y, iterations=1000, accuracy=8, max_period=16) -> int\n\n"
+          "The period of the orbit from (x, y) as the pictures classify it: after\n"
+          "iterations steps, the smallest period 1..max_period whose points agree to\n"
+          "10^-accuracy, or 0 when there is none. The window's classifier at 16, the\n"
+          "long-period classifier above. Raises OrbitError when a step overflows.");
+}
