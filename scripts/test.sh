@@ -12,6 +12,15 @@ jobs=$(nproc)
 bash scripts/build.sh
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+echo "== the Python module"
+if [ -d build/python ]; then
+    # Exit status 5: no test was collected, which here is a failure too.
+    PYTHONPATH=build/python /usr/bin/python3 -m pytest -q tests/python
+else
+    echo "not built: pybind11 or the Python headers are missing" >&2
+    exit 1
+fi
+
 echo "== the suite again under AddressSanitizer and UndefinedBehaviorSanitizer"
 BUILD_DIR=build-asan bash scripts/build.sh -DVELTRANE_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \

@@ -1,0 +1,198 @@
+"""The Python module against the command line it binds, and its Python manners.
+
+Run with PYTHONPATH=build/python; the renderer is found beside the module in
+the build tree, or named by VELTRANE_RENDER.
+"""
+import os
+import pathlib
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+import numpy as np
+import pytest
+from PIL import Image
+
+import veltrane as vt
+
+RENDERER = pathlib.Path(os.environ.get(
+    "VELTRANE_RENDER",
+    pathlib.Path(vt.__file__).resolve().parent.parent / "render" / "veltrane-render"))
+
+CHAOTIC = (4, -4.1, 2.65, -2.85, 1.75, 2.9)
+
+
+def command_line(mode, options):
+    """The arguments of veltrane-render that say what the keywords say."""
+    args = [mode]
+    for key, value in options.items():
+        option = "--" + key.replace("_", "-")
+        if value is True:
+            args.append(option)
+        elif isinstance(value, (list, tuple, np.ndarray)):
+            args += [option] + [str(v) for v in value]
+        else:
+            args += [option, str(value)]
+    return args
+
+
+def run_renderer(args, tmp_path):
+    picture, classes = tmp_path / "cli.png", tmp_path / "cli.npy"
+    done = subprocess.run([str(RENDERER)] + args + ["-q", "-o", str(picture),
+                                                   "--classes", str(classes)],
+                          capture_output=True, text=True)
+    return done, picture, classes
+
+
+needs_renderer = pytest.mark.skipif(not RENDERER.exists(), reason="no veltrane-render built")
+
+# The strings and numpy scalars read as the command line reads the same texts.
+CASES = [
+    ("veltrane", dict(w=np.array([0.4, 1.9, -2.7, -4.311, -0.9, 1.8]), pixels=96,
+                      iterations="500", accuracy=np.int64(6))),
+    ("fpbas", dict(pixels=80, size=np.float32(3))),
+    ("parametric", dict(pixels=64, idx=(0, 3), range=(-5, 5, -5, 5), max_period=40)),
+    ("coexisting", dict(pixels=64, size=4, start_values=3, reshuffle=True, iterations=200)),
+    ("lyapunov", dict(w=CHAOTIC, idx=[4, 5], range=(-0.5, 2, 1, 3), x0=(0.1, 0.2),
+                      plane="parameter", pixels=64)),
+]
+
+
+@needs_renderer
+@pytest.mark.parametrize("mode,options", CASES, ids=[c[0] for c in CASES])
+def test_same_pixels_classes_and_files_as_the_command_line(mode, options, tmp_path):
+    done, picture, classes = run_renderer(command_line(mode, options), tmp_path)
+    assert done.returncode == 0, done.stderr
+    r = vt.render(mode, **options)
+    expected = np.load(classes)
+    assert r.classes.dtype == expected.dtype and r.classes.shape == expected.shape
+    assert r.classes.tobytes() == expected.tobytes()
+    assert np.array_equal(r.image, np.asarray(Image.open(picture).convert("RGB")))
+
+    again = vt.render(**r.job)
+    assert again.classes.tobytes() == r.classes.tobytes()
+    assert again.image.tobytes() == r.image.tobytes()
+
+    # The arrays are views of the renderer's buffers.
+    for a in (r.image, r.classes):
+        assert isinstance(a.base, type(r.classes.base)) and type(a.base).__name__ == "PyCapsule"
+        assert not a.flags.owndata
+
+    vt.save(r, str(tmp_path / "py.png"), classes=str(tmp_path / "py.npy"))
+    assert (tmp_path / "py.png").read_bytes() == picture.read_bytes()
+    assert (tmp_path / "py.npy").read_bytes() == classes.read_bytes()
+
+
+@needs_renderer
+@pytest.mark.parametrize("options,args", [
+    (dict(iterations=0), ["--iterations", "0"]),
+    (dict(pixels="1e9"), ["--pixels", "1e9"]),
+    (dict(idx=(4, 6)), ["--idx", "4", "6"]),
+    (dict(w11="1e400"), ["--w11", "1e400"]),
+    (dict(scale=(1, 0)), ["--scale", "1", "0"]),
+    (dict(plane="parameter"), ["--plane", "parameter"]),
+])
+def test_a_bad_value_is_the_renderers_usage_error_before_computing(options, args, tmp_path):
+    done, _, _ = run_renderer(["veltrane"] + args, tmp_path)
+    called = []
+    with pytest.raises(vt.UsageError) as e:
+        vt.render("veltrane", **{"pixels": 64, "progress": called.append, **options})
+    assert done.stderr.splitlines()[0] == "veltrane-render: " + str(e.value)
+    assert called == []
+
+
+@pytest.mark.parametrize("options", [
+    dict(colour=1), dict(iterations=True), dict(size=[2]), dict(w=(1, 2, 3)), dict(w="1 2"),
+    dict(reshuffle=1), dict(plane=0), dict(iterations=1j), dict(threads=0),
+    dict(progress="yes"), dict(x0=(float("nan"), 0)),
+])
+def test_a_wrong_keyword_or_type_is_a_usage_error(options):
+    with pytest.raises(vt.UsageError):
+        vt.render("veltrane", pixels=64, **options)
+
+
+@needs_renderer
+def test_a_failed_orbit_names_its_dot(tmp_path):
+    options = dict(w=(1000, 0, 0, 0, 0, 0), pixels=64)
+    done, _, _ = run_renderer(command_line("veltrane", options), tmp_path)
+    with pytest.raises(vt.OrbitError) as e:
+        vt.render("veltrane", **options)
+    assert done.stderr.splitlines()[0] == "veltrane-render: " + str(e.value)
+    assert isinstance(e.value, ArithmeticError)
+    # x' = tanh(1000 x) goes to +1 or -1; at +1 the next step overflows (at -1
+    # its exponential only underflows). So the first dot drawn that fails is
+    # the bottom one of the first column right of x = 0.
+    assert (e.value.column, e.value.row, e.value.values) == (32, 63, ((2 * 32) / 63 - 1, -1.0))
+
+
+def test_period_classifies_as_the_pictures_do():
+    w = (0.4, 1.9, -2.7, -4.311, -0.9, 1.8)
+    for cap in (16, 40):
+        r = vt.render("veltrane", w=w, pixels=24, max_period=cap)
+        n = r.classes.shape[0]
+        periods = [[vt.period(w, (2 * c) / (n - 1) - 1, (2 * (n - 1 - row)) / (n - 1) - 1,
+                              max_period=cap) for c in range(n)] for row in range(n)]
+        assert np.array_equal(np.array(periods), r.classes)
+
+
+def test_orbits_known_on_paper():
+    # Biases alone: every orbit jumps to (tanh b1, tanh b2) and stays there.
+    points = vt.trajectory((0, 0, 0, 0, 0.5, -0.25), (0.3, 0.7), 3)
+    assert points.dtype == np.float64 and points.shape == (4, 2)
+    assert points[0].tolist() == [0.3, 0.7]
+    assert np.allclose(points[1:], [np.tanh(0.5), np.tanh(-0.25)], rtol=1e-15)
+    assert vt.period((0, 0, 0, 0, 0.5, -0.25), 0.3, 0.7) == 1
+    # x' = tanh(-3 x) flips sign each step: its attractor is the 2-cycle +-x*, x* = tanh(3 x*).
+    for cap in (16, 100):
+        assert vt.period((-3, 0, 0, 0, 0, 0), 0.5, 0, max_period=cap) == 2
+    with pytest.raises(vt.OrbitError):
+        vt.trajectory((1000, 0, 0, 0, 0, 0), (1, 0), 2)
+
+
+def test_save_writes_nothing_where_a_file_cannot_be_written(tmp_path):
+    r = vt.render("veltrane", pixels=16)
+    blocker = tmp_path / "file"
+    blocker.write_text("")
+    for picture, classes in [(tmp_path / "missing" / "a.png", None),
+                             (blocker / "a.png", None),
+                             (tmp_path / "a.png", tmp_path / "missing" / "a.npy")]:
+        with pytest.raises(OSError):
+            vt.save(r, str(picture), classes=classes and str(classes))
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["file"]
+
+
+def test_the_gil_is_free_while_computing():
+    count, stop, seen = 0, False, []
+
+    def counter():
+        nonlocal count
+        while not stop:
+            count += 1
+            time.sleep(0)  # lets the render take the GIL back between tiles
+
+    # With so long a switch interval, the counter runs during the render only
+    # if the render lets go of the GIL.
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000)
+    thread = threading.Thread(target=counter)
+    thread.start()
+    try:
+        vt.render("veltrane", pixels=300, progress=lambda f: seen.append(count))
+    finally:
+        stop = True
+        thread.join()
+        sys.setswitchinterval(interval)
+    assert seen[-1] > seen[0]
+
+
+def test_ctrl_c_stops_a_long_render():
+    fractions = []
+    timer = threading.Timer(0.5, signal.raise_signal, (signal.SIGINT,))
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        vt.render("veltrane", pixels=4000, progress=fractions.append)
+    timer.join()
+    assert fractions and fractions[-1] < 1
+    assert vt.render("veltrane", pixels=8).classes.shape == (8, 8)
