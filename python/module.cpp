@@ -85,15 +85,15 @@ void save(const pyvt::Result& result, const std::string& picture,
     pyvt::Save(result, picture, classes);
 }
 
-py::array trajectory(py::handle w, py::handle x0, py::handle steps)
+py::array trajectory(py::object w, py::object x0, py::object steps)
 {
     const auto start = values<2>("x0", x0);
     return pyvt::Trajectory(values<6>("w", w), start[0], start[1],
                             pyvt::WholeNumber("steps", steps, 0, INT_MAX - 1));
 }
 
-int period(py::handle w, py::handle x, py::handle y, py::handle iterations,
-           py::handle accuracy, py::handle maxPeriod)
+int period(py::object w, py::object x, py::object y, py::object iterations,
+           py::object accuracy, py::object maxPeriod)
 {
     // The settings as render() reads them, with its ranges and messages.
     py::dict options;
@@ -131,6 +131,9 @@ const std::string& renderDoc()
 
 PYBIND11_MODULE(veltrane, m)
 {
+    // Every docstring starts with its own signature, in Python's terms.
+    py::options options;
+    options.disable_function_signatures();
     m.doc() = "The dynamics of a network of two tanh neurons with bias: the pictures of\n"
               "veltrane-render as numpy arrays, computed in this process.\n\n"
               "    import veltrane as vt\n"
@@ -187,8 +190,10 @@ PYBIND11_MODULE(veltrane, m)
           "The orbit of the network with parameters w (w11 w12 w21 w22 b1 b2) from the\n"
           "start point x0 = (x, y): float64 (steps + 1, 2), the start point first, then\n"
           "the point after every step. Raises OrbitError when a step overflows.");
+    const render::Job defaults = render::DefaultJob();
     m.def("period", &period, py::arg("w"), py::arg("x"), py::arg("y"),
-          py::arg("iterations") = 1000, py::arg("accuracy") = 8, py::arg("max_period") = 16,
+          py::arg("iterations") = defaults.iterations, py::arg("accuracy") = defaults.accuracy,
+          py::arg("max_period") = defaults.maxPeriod,
           "period(w, x, y, iterations=1000, accuracy=8, max_period=16) -> int\n\n"
           "The period of the orbit from (x, y) as the pictures classify it: after\n"
           "iterations steps, the smallest period 1..max_period whose points agree to\n"
