@@ -80,6 +80,7 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
     const bool line = py::isinstance<py::bool_>(progress) && progress.cast<bool>();
     const bool callback = !line && PyCallable_Check(progress.ptr());
     render::Progress shown(plan.dots(), line);
+    const auto begin = Clock::now();
     {
         py::gil_scoped_release free;
         model::SetThreadCount(threads);
@@ -109,6 +110,7 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
 
     Result r;
     r.job = job;
+    r.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     r.canvas = canvas.get();
     r.npy = classes.get();
     const auto n = static_cast<py::ssize_t>(plan.pixels);
@@ -140,6 +142,7 @@ void Save(const Result& result, const std::string& picture,
     json["program"] = "veltrane";
     json["picture"] = picture;
     json["classes"] = classes ? nlohmann::json(*classes) : nlohmann::json(nullptr);
+    json["elapsed_seconds"] = result.seconds;
     const std::string text = json.dump(2) + "\n";
     if (classes)
         render::WriteDataFile(*classes, result.npy->bytes());

@@ -28,6 +28,7 @@ namespace py = pybind11;
 // alive through the capsule that is its base.
 struct Result {
     render::Job job;
+    double seconds = 0; // the time the picture took
     py::array image;   // uint8 (N, N, 3): red, green, blue of every pixel
     py::array classes; // (N, N), the dtype of the classes file
     const plots::Canvas* canvas = nullptr;     // owned through image's base

@@ -194,5 +194,11 @@ def test_ctrl_c_stops_a_long_render():
     with pytest.raises(KeyboardInterrupt):
         vt.render("veltrane", pixels=4000, progress=fractions.append)
     timer.join()
-    assert fractions and fractions[-1] < 1
+    assert all(f < 1 for f in fractions)
     assert vt.render("veltrane", pixels=8).classes.shape == (8, 8)
+
+
+def test_progress_true_draws_the_renderers_line(capfd):
+    vt.render("veltrane", pixels=32, progress=True)
+    line = capfd.readouterr().err
+    assert "100.0%" in line and "done in" in line and line.endswith("\n")
