@@ -6,11 +6,11 @@ set -euo pipefail
 packages=(
     cmake make g++ pkg-config
     qt6-base-dev libgl-dev libgtest-dev libbenchmark-dev
+    python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-pil
+    python3-matplotlib
     fonts-dejavu-core
     libtbb-dev libpng-dev libcli11-dev nlohmann-json3-dev libopenmpi-dev openmpi-bin
     xvfb xauth imagemagick xdotool
-    python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-pil
-    python3-matplotlib
     "$@"
 )
 
