@@ -5,6 +5,7 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace plots {
@@ -39,5 +40,12 @@ struct Team {
 // team, the picture is rendered by the team.
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
          const Team* team = nullptr);
+
+// The help: the usage and every row of the option table.
+std::string HelpText();
+
+// Sets the engine's threads to what --threads asks for (0: every core),
+// capped at this machine's cores, and returns the count set.
+int UseThreads(int requested);
 
 } // namespace render
