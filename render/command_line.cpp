@@ -397,22 +397,13 @@ int UseThreads(int requested)
     return model::ThreadCount();
 }
 
-int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-         const Team* team)
+int Execute(const Request& request, std::ostream& err, const Team* team)
 {
-    Request request;
     try {
-        const CommandLine line = parseCommandLine(args);
-        if (line.help) {
-            out << HelpText();
-            return kExitOk;
-        }
-        request = mergeSources(line);
         checkRequest(request);
     } catch (const UsageError& e) {
         return usageError(err, e.what());
     }
-
     try {
         checkFiles(request);
         const Plan plan = MakePlan(request.job);
@@ -432,6 +423,23 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         return kExitRunTime;
     }
     return kExitOk;
+}
+
+int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+         const Team* team)
+{
+    Request request;
+    try {
+        const CommandLine line = parseCommandLine(args);
+        if (line.help) {
+            out << HelpText();
+            return kExitOk;
+        }
+        request = mergeSources(line);
+    } catch (const UsageError& e) {
+        return usageError(err, e.what());
+    }
+    return Execute(request, err, team);
 }
 
 } // namespace render
