@@ -114,9 +114,13 @@ double ReadStrictNumber(std::string_view option, std::string_view text);
 std::string Quoted(std::string_view text);
 
 // Setting an option of a request; each marks it Given and throws UsageError
-// naming the option. From texts: arity texts (for a flag "true" or "false").
+// naming the option and what was given. From texts: max(arity, 1) texts, each
+// read strictly (a flag takes "true" or "false", a choice one of its words, a
+// file any name). Whole numbers are rounded as the row says and must then
+// lie in lo..hi.
 void SetFromTexts(Request& request, const Option& option, std::span<const std::string> texts);
-// From numbers (Python): arity values; whole numbers are rounded as from text.
+// From numbers (Python): max(arity, 1) values, rounded as from text; a flag
+// takes 0 or 1. Not for choices and files, which take texts.
 void SetFromNumbers(Request& request, const Option& option, std::span<const double> values);
 // From a job record's value under the option's name; marks it Record.
 void SetFromJson(Request& request, const Option& option, const nlohmann::json& value);
@@ -129,9 +133,9 @@ std::string DefaultText(const Option& option);
 // "1..100" for a whole number, else "".
 std::string RangeText(const Option& option);
 
-// The modes of a job record and the command line: the mode's name and every
-// option of a record under "options". An unknown option, a value of the wrong
-// kind or an unknown mode is a UsageError.
+// Reads a job record into a request: its mode, and every option under
+// "options", each marked Record. An unknown option, a value of the wrong kind
+// or an unknown mode is a UsageError; ranges are left to Check.
 void MergeJson(Request& request, const nlohmann::json& record);
 
 // Checks a request once, after every source is merged: every value within its

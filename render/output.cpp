@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstdio>
 #include <csignal>
 #include <random>
 #include <utility>
@@ -241,15 +242,23 @@ void restoreHandlers()
         ::sigaction(kSignals[i], &previous[i], nullptr);
 }
 
-// A fresh name beside path for a temporary file, entered in a slot; the slot's
-// index. Short, so that a long target name still leaves room for it.
-int takeSlot(const std::string& folder, const std::string& name, bool picture)
+// A fresh name for a temporary file in folder; short, so that a long target
+// name still leaves room for it.
+std::string freshName(const std::string& folder)
 {
     static std::mt19937_64 random(std::random_device{}() ^ static_cast<uint64_t>(::getpid()));
     static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::string temp = folder + "/.veltrane-save-";
+    std::string name = (folder.empty() ? std::string(".") : folder) + "/.veltrane-save-";
     for (int k = 0; k < 6; ++k)
-        temp += kLetters[random() % (sizeof kLetters - 1)];
+        name += kLetters[random() % (sizeof kLetters - 1)];
+    return name;
+}
+
+// Enters a temporary file's name in a free slot before the file is made;
+// the slot's index.
+int takeSlot(const std::string& folder, const std::string& name, bool picture)
+{
+    const std::string temp = freshName(folder);
     if (temp.size() >= PATH_MAX)
         notWritten(name, reasonOf(ENAMETOOLONG), picture);
     for (int i = 0; i < kSlots; ++i) {
@@ -343,9 +352,7 @@ void FileSet::add(const std::string& name, const std::vector<uint8_t>& bytes, bo
             return;
         }
     }
-    std::string folder = std::filesystem::path(e.path).parent_path().string();
-    if (folder.empty())
-        folder = ".";
+    const std::string folder = std::filesystem::path(e.path).parent_path().string();
     int fd = -1;
     while (fd < 0) {
         e.slot = takeSlot(folder, name, picture);
@@ -404,6 +411,7 @@ void FileSet::commit()
         std::string backup; // empty: there was no file before
     };
     std::vector<Done> done;
+    done.reserve(entries_.size());
     deferring.store(true);
     int failedAt = -1, error = 0;
     for (size_t i = 0; i < entries_.size() && failedAt < 0; ++i) {
@@ -417,10 +425,7 @@ void FileSet::commit()
             // Something else took the target's place since it was checked.
             error = S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
         } else if (::lstat(e.path.c_str(), &st) == 0) {
-            const std::string folder = std::filesystem::path(e.path).parent_path().string();
-            const int slot = takeSlot(folder.empty() ? "." : folder, e.name, e.picture);
-            backup = slots[slot].path;
-            freeSlot(slot);
+            backup = freshName(std::filesystem::path(e.path).parent_path().string());
             // A hard link keeps the old file in place; where none can be
             // made, it moves aside for the moment of the rename.
             linked = ::link(e.path.c_str(), backup.c_str()) == 0;

@@ -727,18 +727,26 @@ TEST_F(Render, TheLastFailedRenamePutsEveryFileBack)
                                                            't', 'u', 'r', 'e'}));
     EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"a.npy", "a.png", "a.png.json"}));
 
+    // Done: a link stays and its target takes the bytes and keeps its mode.
     fs::remove_all(at("a.png.json"));
+    fs::create_symlink("a.png", at("link.png"));
+    fs::permissions(at("a.png"), fs::perms::owner_read | fs::perms::owner_write);
     render::FileSet files;
-    files.add(at("a.png"), {4, 5, 6}, true);
+    files.add(at("link.png"), {4, 5, 6}, true);
     files.add(at("a.png.json"), {8, 9});
     files.commit();
+    EXPECT_TRUE(fs::is_symlink(at("link.png")));
     EXPECT_EQ(readFile(at("a.png")), std::vector<uint8_t>({4, 5, 6}));
-    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"a.npy", "a.png", "a.png.json"}));
+    EXPECT_EQ(fs::status(at("a.png")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"a.npy", "a.png", "a.png.json", "link.png"}));
 }
 
 TEST_F(Render, ASignalWhileWritingRemovesTheTemporaryFiles)
 {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // A plain fork, so that the child writes into this test's folder; it
+    // touches no thread pool.
+    GTEST_FLAG_SET(death_test_style, "fast");
     std::ofstream(at("a.png")) << "old picture";
     for (int signal : {SIGINT, SIGTERM}) {
         EXPECT_EXIT(
