@@ -109,21 +109,21 @@ constexpr Option file(std::string_view name, char shortName, std::string_view va
                   false, 0, 0, Rounding::Exact, {}, {}, nullptr, nullptr, text, nullptr};
 }
 
-Option withCheck(Option o, void (*check)(const Job&))
+constexpr Option withCheck(Option o, void (*check)(const Job&))
 {
     o.check = check;
     return o;
 }
 
 // A run option: how to run the job, not part of it, so never recorded.
-Option runOption(Option o, std::string_view note)
+constexpr Option runOption(Option o, std::string_view note)
 {
     o.recorded = o.recordedAlways = false;
     o.defaultNote = note;
     return o;
 }
 
-const Option kRows[] = {
+constexpr Option kRows[] = {
     file("output", 'o', "OUT.png|OUT.bmp",
          "the picture: a name ending in .png or .bmp; the job is recorded beside it as "
          "OUT.png.json (OUT.bmp.json)",
