@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev libgl-dev libgtest-dev libbenchmark-dev
     fonts-dejavu-core
     libtbb-dev libpng-dev libcli11-dev nlohmann-json3-dev libopenmpi-dev openmpi-bin
-    xvfb xauth imagemagick xdotool
+    xvfb xauth imagemagick xdotool parallel
     "$@"
 )
 
