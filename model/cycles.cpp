@@ -89,10 +89,11 @@ Point Step(const Weights& w, Point z, Mat* jacobian = nullptr)
 }
 
 constexpr double kConverged = 1e-12;  // the largest defect of a converged cycle
-constexpr double kSameCycle = 1e-9;   // points this close (plus the runs' accuracy) coincide
-constexpr int kMaxIterations = 60;    // Newton steps of one run
-constexpr int kPolishSteps = 2;       // steps taken after convergence, while they help
-constexpr int kMaxHalvings = 40;      // damping of one step
+constexpr double kSameCycle = 1e-9;   // points this close coincide, beyond the runs' accuracy
+constexpr double kAccuracySlack = 10; // how far beyond it: linear convergence leaves more than a step
+constexpr int kMaxIterations = 40;    // Newton steps of one run
+constexpr int kPolishSteps = 10;      // steps taken after convergence, while they help
+constexpr int kMaxHalvings = 8;       // damping of one step
 constexpr int kStartsPerBlock = 256;  // starts evaluated together before their results merge
 
 enum class Outcome { Converged, Overflowed, NotConverged };
@@ -243,7 +244,7 @@ StartResult SearchFrom(const Weights& w, int maxPeriod, Point start)
         case Outcome::Converged: break;
         }
         const std::vector<Point>& z = run.points();
-        if (RepeatsEarlier(z, kSameCycle + run.accuracy()))
+        if (RepeatsEarlier(z, kSameCycle + kAccuracySlack * run.accuracy()))
             continue;
         const auto first = std::min_element(z.begin(), z.end(), Before) - z.begin();
         Found f;
@@ -263,13 +264,13 @@ public:
     {
         const int k = static_cast<int>(f.points.size());
         const Point p0 = f.points[0];
-        const double reach = kSameCycle + f.accuracy + largestAccuracy_;
+        const double reach = kSameCycle + kAccuracySlack * (f.accuracy + largestAccuracy_);
         for (auto it = byX_.lower_bound(p0.x - reach); it != byX_.end() && it->first <= p0.x + reach; ++it) {
             const auto [index, offset] = it->second;
             const Found& g = cycles_[index];
             if (static_cast<int>(g.points.size()) != k)
                 continue;
-            const double tolerance = kSameCycle + f.accuracy + g.accuracy;
+            const double tolerance = kSameCycle + kAccuracySlack * (f.accuracy + g.accuracy);
             bool same = true;
             for (int i = 0; i < k && same; ++i)
                 same = Distance(f.points[i], g.points[(offset + i) % k]) <= tolerance;

@@ -10,6 +10,9 @@ namespace model::analysis {
 
 namespace {
 
+constexpr double kWeakCoupling = 1e-7;
+constexpr double kMapsOntoItself = 1e-8;
+
 // A root of f on [lo, hi], where f(lo) and f(hi) have opposite signs:
 // Newton's method, falling back to bisection whenever a step would leave the
 // bracket or shrink it too slowly. f returns the value and the slope.
@@ -50,6 +53,52 @@ double Bracketed(F f, double lo, double hi)
             break;
     }
     return x;
+}
+
+// tanh s and its slope 1 - tanh^2 s from one exponential e = exp(-2|s|):
+// tanh|s| = (1 - e) / (1 + e), within a few units of 1e-16 of the true value
+// (not relative to it: enough for the signs and brackets of the sampled
+// equation, whose roots are polished with std::tanh afterwards), and
+// 1 - tanh^2 s = 4 e / (1 + e)^2.
+std::pair<double, double> TanhAndSlope(double s)
+{
+    const double e = std::exp(-2 * std::fabs(s));
+    return {std::copysign((1 - e) / (1 + e), s), 4 * e / ((1 + e) * (1 + e))};
+}
+
+// Where f changes sign between lo and hi, f(lo) = flo and f(hi) = fhi having
+// opposite signs: regula falsi with the Illinois correction, which converges
+// superlinearly and keeps the bracket.
+template <class F>
+double SignChange(F f, double lo, double flo, double hi, double fhi)
+{
+    int side = 0;
+    for (int i = 0; i < 100; ++i) {
+        double x = (lo * fhi - hi * flo) / (fhi - flo);
+        if (!(x > std::min(lo, hi) && x < std::max(lo, hi)))
+            x = 0.5 * (lo + hi);
+        if (x == lo || x == hi)
+            break;
+        const double fx = f(x);
+        if (fx == 0)
+            return x;
+        if ((fx < 0) == (flo < 0)) {
+            lo = x;
+            flo = fx;
+            if (side == -1)
+                fhi /= 2;
+            side = -1;
+        } else {
+            hi = x;
+            fhi = fx;
+            if (side == 1)
+                flo /= 2;
+            side = 1;
+        }
+        if (std::fabs(hi - lo) <= 4 * std::numeric_limits<double>::epsilon() * std::fabs(x))
+            break;
+    }
+    return 0.5 * (lo + hi);
 }
 
 bool OppositeSigns(double u, double v) { return (u < 0 && v > 0) || (u > 0 && v < 0); }
@@ -168,28 +217,22 @@ std::vector<Root> Eliminated(const Weights& w)
         double p, g, slope, curve;
     };
     const auto at = [&](double p) {
-        const double x = std::tanh(p), dx = TanhSlope(p), ddx = -2 * x * dx;
-        const double y = std::clamp(phi(p).first / b, -1.0, 1.0);
+        const auto [x, dx] = TanhAndSlope(p);
+        const double ddx = -2 * x * dx;
+        const double y = std::clamp(((p - a * x) - e) / b, -1.0, 1.0);
         const double dy = (1 - a * dx) / b, ddy = -a * ddx / b;
         const double s = (c * x + d * y) + f, ds = c * dx + d * dy, dds = c * ddx + d * ddy;
-        const double t = std::tanh(s), dt = TanhSlope(s);
+        const auto [t, dt] = TanhAndSlope(s);
         return Sample{p, t - y, dt * ds - dy, dt * (dds - 2 * t * ds * ds) - ddy};
     };
     const auto g = [&](double p) {
         const Sample s = at(p);
         return std::pair{s.g, s.slope};
     };
-    // Where a derivative of g changes sign between u and v: bisection.
+    // Where a derivative of g changes sign between u and v.
     const auto turn = [&](const Sample& u, const Sample& v, double Sample::*derivative) {
-        double lo = u.p, hi = v.p;
-        const bool positiveAtLo = u.*derivative > 0;
-        for (int i = 0; i < 200; ++i) {
-            const double mid = 0.5 * (lo + hi);
-            if (mid == lo || mid == hi)
-                break;
-            ((at(mid).*derivative > 0) == positiveAtLo ? lo : hi) = mid;
-        }
-        return at(0.5 * (lo + hi));
+        return at(SignChange([&](double p) { return at(p).*derivative; }, u.p, u.*derivative,
+                             v.p, v.*derivative));
     };
 
     std::vector<double> ps;
@@ -242,7 +285,7 @@ std::vector<Root> Eliminated(const Weights& w)
         const double dx = std::fabs(std::tanh(wr) - std::tanh(wl));
         const double dy = std::fabs(phi(wr).first - phi(wl).first) / bound;
         const double turns = std::fabs(c) * dx + (std::fabs(d) + 1) * std::min(dy, 2.0);
-        const int n = static_cast<int>(std::clamp(32 + 16 * turns, 32.0, 4096.0));
+        const int n = static_cast<int>(std::clamp(16 + 8 * turns, 16.0, 2048.0));
         Sample prev = at(wl);
         if (prev.g == 0)
             ps.push_back(prev.p);
@@ -271,10 +314,19 @@ std::vector<FixedPoint> FindFixedPoints(const Weights& w)
     for (double v : w)
         if (!std::isfinite(v))
             return {};
+    // The elimination divides by the coupling weight; below kWeakCoupling
+    // times the size of the other terms of its equation, its rounding would
+    // blur y, and the smaller coupling is dropped instead: the equations are
+    // triangular then, and polishing restores it.
+    const bool byFirst = std::fabs(w[1]) >= std::fabs(w[2]);
+    const double coupling = byFirst ? std::fabs(w[1]) : std::fabs(w[2]);
+    const double rest = 1 + (byFirst ? std::fabs(w[0]) + std::fabs(w[4]) : std::fabs(w[3]) + std::fabs(w[5]));
     std::vector<Root> roots;
-    if (w[1] == 0 || w[2] == 0) {
-        roots = Triangular(w);
-    } else if (std::fabs(w[1]) >= std::fabs(w[2])) {
+    if (coupling < kWeakCoupling * rest) {
+        Weights triangular = w;
+        triangular[byFirst ? 2 : 1] = 0;
+        roots = Triangular(triangular);
+    } else if (byFirst) {
         roots = Eliminated(w);
     } else {
         // Eliminate x instead: the same equations with the neurons swapped.
@@ -282,13 +334,21 @@ std::vector<FixedPoint> FindFixedPoints(const Weights& w)
         for (Root& r : roots)
             std::swap(r.p, r.q);
     }
+    // A root is kept where the map maps it onto itself within its rounding:
+    // a safeguard against a polish gone astray at extreme weights.
+    const double eps = std::numeric_limits<double>::epsilon();
+    const double slack1 = kMapsOntoItself + 16 * eps * (std::fabs(w[0]) + std::fabs(w[1]) + std::fabs(w[4]));
+    const double slack2 = kMapsOntoItself + 16 * eps * (std::fabs(w[2]) + std::fabs(w[3]) + std::fabs(w[5]));
     std::vector<FixedPoint> points;
     for (Root r : roots) {
         r = Polish(w, r);
-        const double d1 = TanhSlope(r.p), d2 = TanhSlope(r.q);
         FixedPoint fp;
         fp.x = std::tanh(r.p);
         fp.y = std::tanh(r.q);
+        if (!(std::fabs(std::tanh((w[0] * fp.x + w[1] * fp.y) + w[4]) - fp.x) <= slack1 &&
+              std::fabs(std::tanh((w[2] * fp.x + w[3] * fp.y) + w[5]) - fp.y) <= slack2))
+            continue;
+        const double d1 = TanhSlope(r.p), d2 = TanhSlope(r.q);
         fp.multipliers = Multipliers(d1 * w[0] + d2 * w[3], d1 * d2 * (w[0] * w[3] - w[1] * w[2]));
         fp.type = TypeOf(fp.multipliers);
         points.push_back(fp);

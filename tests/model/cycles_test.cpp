@@ -204,12 +204,21 @@ TEST(Cycles, ExtraStartsReachWhatTheGridMissesAndBadSearchesAreRefused)
     EXPECT_NEAR(report.cycles[1].points[0].x, PositiveRoot(2), 1e-12);
     EXPECT_NEAR(report.cycles[1].points[0].y, PositiveRoot(1.5), 1e-12);
 
+    // A non-hyperbolic fixed point, which Newton's method reaches only
+    // linearly, from many sides: listed once.
+    search.extraStarts.clear();
+    search.seeds = 16;
+    const CycleReport neutral = FindCycles({1, 0, 0, -1, 0, 0}, search);
+    ASSERT_EQ(neutral.cycles.size(), 1u);
+    EXPECT_EQ(neutral.cycles[0].type, OrbitType::NonHyperbolic);
+
     // Parameters that are not finite: every run is skipped, none throws.
     search.extraStarts.clear();
     search.maxPeriod = 3;
     const CycleReport none = FindCycles({NAN, 0, 0, 1, 0, 0}, search);
     EXPECT_TRUE(none.cycles.empty());
-    EXPECT_EQ(none.overflowed + none.notConverged, 3);
+    EXPECT_EQ(none.overflowed + none.notConverged, none.newtonRuns);
+    EXPECT_EQ(none.newtonRuns, 16 * 16 * 3);
 
     for (auto [period, seeds, x1] : {std::tuple{0, 8, 1.0}, {65, 8, 1.0}, {4, 0, 1.0},
                                      {4, 1025, 1.0}, {4, 8, INFINITY}}) {
@@ -249,6 +258,7 @@ TEST(FixedPoints, CountsEqualNewtonFromADenseGridOfStarts)
     std::vector<Weights> cases = {
         {3, 0.05, -0.02, 3, 0, 0}, // nearly decoupled: nine
         {3, 1e-9, 2e-10, 2.5, 0.1, -0.1},
+        {3, 1e-300, -1e-300, 3, 0, 0}, // couplings below the rounding of the others
         {0.4, 1.9, -2.7, -4.311, -0.9, 1.8},
         kChaotic,
     };
