@@ -112,10 +112,11 @@ public:
         if (!std::isfinite(defect))
             return Outcome::Overflowed;
         int polished = 0;
+        double size = 0; // of the latest step, the estimate of the error left
         for (int iteration = 0; iteration < kMaxIterations; ++iteration) {
             if (!direction())
-                return defect < kConverged ? finish(0) : Outcome::Overflowed;
-            double size = 0;
+                return defect < kConverged ? finish(size) : Outcome::Overflowed;
+            size = 0;
             for (const Point& d : dz_)
                 size = std::max({size, std::fabs(d.x), std::fabs(d.y)});
             if (defect < kConverged && (polished++ == kPolishSteps || size == 0))
@@ -138,7 +139,7 @@ public:
             if (!accepted)
                 return defect < kConverged ? finish(size) : Outcome::NotConverged;
         }
-        return defect < kConverged ? finish(0) : Outcome::NotConverged;
+        return defect < kConverged ? finish(size) : Outcome::NotConverged;
     }
 
     // After a converged run: the orbit and an estimate of its error (the size

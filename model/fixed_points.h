@@ -4,16 +4,21 @@
 //
 // A fixed point satisfies p = (w11 tanh p + w12 tanh q) + b1 and
 // q = (w21 tanh p + w22 tanh q) + b2 in the pre-activations p and q, with
-// (x, y) = (tanh p, tanh q). With w12 = 0 (or w21 = 0) the equations are
-// triangular: one neuron's equation alone, then the other's for each of its
-// roots, each a one-dimensional equation p - a tanh p = t solved exactly on
-// the (at most three) pieces where its left side is monotone. Otherwise the
-// first equation gives y = (p - w11 tanh p - b1) / w12 along the pieces of p
-// where |y| <= 1, and the second becomes one equation in p, whose roots are
-// bracketed between samples and the extrema of its left side (located from
-// its derivative), so that two close roots are not missed. The variable
-// eliminated is the one with the larger coupling weight, and each root is
-// polished by Newton's method on both equations.
+// (x, y) = (tanh p, tanh q), and all of them are found so:
+// - With w12 = 0 (or w21 = 0) the equations are triangular: one neuron's
+//   equation alone, then the other's for each of its roots, each a
+//   one-dimensional equation p - a tanh p = t solved exactly on the (at most
+//   three) pieces where its left side is monotone. Couplings too weak for the
+//   elimination below (under 1e-7 of the other terms of their equation) are
+//   solved so too, the weaker one left out and restored by the polish.
+// - Otherwise the first equation gives y = (p - w11 tanh p - b1) / w12 on the
+//   pieces of p where |y| <= 1, and the second becomes one equation g(p) = 0.
+//   Its roots are bracketed between samples, split where g turns: at a change
+//   of sign of g' (one extremum: two close roots at a fold) and at the two
+//   extrema around a change of sign of g'' (three close roots, as at a
+//   pitchfork). The variable eliminated is the one with the larger coupling.
+// Each root is polished by Newton's method on both equations, and kept only
+// where the map sends it onto itself within its rounding.
 #pragma once
 
 #include "model/cycles.h"
