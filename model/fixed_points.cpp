@@ -148,17 +148,17 @@ struct Root {
     double q = 0;
 };
 
-// Both equations at once, in the pre-activations: the residual and its
-// Jacobian I - W diag(1 - x^2, 1 - y^2).
+// Both equations at once, in the pre-activations: p and q less their images.
 std::pair<double, double> Residual(const Weights& w, Root r)
 {
     const double x = std::tanh(r.p), y = std::tanh(r.q);
     return {r.p - ((w[0] * x + w[1] * y) + w[4]), r.q - ((w[2] * x + w[3] * y) + w[5])};
 }
 
-// A few Newton steps on both equations, each kept only if it lowers the
-// residual: the roots from one equation inherit the rounding of the
-// elimination, large where the coupling weight is tiny.
+// A few Newton steps on both equations (their Jacobian is
+// I - W diag(1 - x^2, 1 - y^2)), each kept only if it lowers the residual:
+// the roots from one equation inherit the rounding of the elimination, and
+// those of a triangular system with a weak coupling left out lack it.
 Root Polish(const Weights& w, Root r)
 {
     auto [h1, h2] = Residual(w, r);
