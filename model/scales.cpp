@@ -70,3 +70,19 @@ Color LongPeriodColor(int period)
 }
 
 } // namespace model
+
+namespace model {
+
+Color OrbitDensityColor(uint64_t count, uint64_t most)
+{
+    if (count == 0)
+        return kWhite;
+    constexpr int last = static_cast<int>(std::size(kSequential)) - 1;
+    const double t = std::min(1.0, std::log1p(static_cast<double>(count))
+                                       / std::log1p(static_cast<double>(std::max(most, count))));
+    const double at = (1.0 - t) * last;
+    const int i = std::min(last - 1, static_cast<int>(at));
+    return mix(kSequential[i], kSequential[i + 1], at - i);
+}
+
+} // namespace model

@@ -4,6 +4,7 @@
 
 #include "model/state.h"
 
+#include <cstdint>
 #include <vector>
 
 namespace model {
@@ -37,5 +38,15 @@ std::vector<ScaleStop> LyapunovStops(double low, double high);
 // (from dark violet through teal and green to yellow), logarithmic in the
 // period so that 17 and 4096 lie at its two ends whatever the cap in use.
 Color LongPeriodColor(int period);
+
+} // namespace model
+
+namespace model {
+
+// The colour of a pixel of the orbit diagram that `count` states out of at most
+// `most` fell into: white for none; else the sequential scale above, run from
+// its light end to its dark end as log(1 + count) / log(1 + most) goes from 0
+// to 1, so that the more an attractor visits a pixel, the darker it shows.
+Color OrbitDensityColor(uint64_t count, uint64_t most);
 
 } // namespace model

@@ -10,7 +10,7 @@ packages=(
     python3-matplotlib
     fonts-dejavu-core
     libtbb-dev libpng-dev libcli11-dev nlohmann-json3-dev libopenmpi-dev openmpi-bin
-    xvfb xauth imagemagick xdotool
+    xvfb xauth imagemagick xdotool parallel
     "$@"
 )
 
