@@ -47,27 +47,12 @@ void translate(std::exception_ptr p)
     }
 }
 
-// The numbers of a keyword as the option of that name reads them.
-template <size_t n>
-std::array<double, n> values(const char* option, py::handle value)
-{
-    const auto texts = pyvt::TextsOf(option, value, pyvt::ValueKind::Number, n);
-    std::array<double, n> out;
-    for (size_t i = 0; i < n; ++i)
-        out[i] = render::ReadValue(option, texts[i]);
-    return out;
-}
-
 pyvt::Result renderMode(const std::string& mode, const py::kwargs& kwargs)
 {
     py::dict options;
-    int threads = 0;
     py::object progress = py::none();
     for (auto [key, value] : kwargs) {
-        const std::string keyword = py::str(key);
-        if (keyword == "threads")
-            threads = value.is_none() ? 0 : pyvt::WholeNumber("--threads", value, 1, 4096);
-        else if (keyword == "progress")
+        if (std::string(py::str(key)) == "progress")
             progress = py::reinterpret_borrow<py::object>(value);
         else
             options[key] = value;
@@ -76,7 +61,8 @@ pyvt::Result renderMode(const std::string& mode, const py::kwargs& kwargs)
         && !PyCallable_Check(progress.ptr()))
         throw render::UsageError("progress: expects True, False or a function of the fraction "
                                  "done.");
-    return pyvt::RenderJob(pyvt::JobOf(mode, options), threads, progress);
+    const render::Request request = pyvt::RequestOf(mode, options);
+    return pyvt::RenderJob(request.job, request.threads, progress);
 }
 
 void save(const pyvt::Result& result, const std::string& picture,
@@ -87,8 +73,12 @@ void save(const pyvt::Result& result, const std::string& picture,
 
 py::array trajectory(py::object w, py::object x0, py::object steps)
 {
-    const auto start = values<2>("x0", x0);
-    return pyvt::Trajectory(values<6>("w", w), start[0], start[1],
+    // Read as parametric reads its parameters and start point.
+    py::dict options;
+    options["w"] = w;
+    options["x0"] = x0;
+    const render::Job job = pyvt::RequestOf("parametric", options).job;
+    return pyvt::Trajectory(job.w, job.x0[0], job.x0[1],
                             pyvt::WholeNumber("steps", steps, 0, INT_MAX - 1));
 }
 
@@ -101,8 +91,8 @@ int period(py::object w, py::object x, py::object y, py::object iterations,
     options["iterations"] = iterations;
     options["accuracy"] = accuracy;
     options["max_period"] = maxPeriod;
-    const render::Job job = pyvt::JobOf("veltrane", options);
-    return pyvt::Period(job.w, values<1>("x", x)[0], values<1>("y", y)[0], job.iterations,
+    const render::Job job = pyvt::RequestOf("veltrane", options).job;
+    return pyvt::Period(job.w, pyvt::Number("x", x), pyvt::Number("y", y), job.iterations,
                         job.accuracy, job.maxPeriod);
 }
 
@@ -110,14 +100,14 @@ const std::string& renderDoc()
 {
     static const std::string doc =
         "render(mode, **options) -> Result\n\n"
-        "Renders one picture of a mode of veltrane-render (" + render::ModeNames() + ")\n"
-        "in this process, on every core, as the command line renders it: the same\n"
-        "pixels and classes, bit for bit.\n\n"
+        "Renders one picture of a mode of veltrane-render in this process, on every\n"
+        "core, as the command line renders it: the same pixels and classes, bit for\n"
+        "bit. Modes: " + render::ModeNames() + ".\n\n"
         "Options, as on the command line, with underscores for dashes. A number may be\n"
         "an int, a float, a numpy scalar or a text read as the command line reads it;\n"
         "a list option takes a sequence of that many numbers. None leaves an option\n"
-        "at its default.\n\n" + pyvt::OptionsHelp() +
-        "    threads: threads to use, 1..4096 (default: every core)\n"
+        "at its default. An option in [...] applies to those modes only.\n\n"
+        + pyvt::OptionsHelp() +
         "    progress: True draws the renderer's progress line on stderr; a function\n"
         "        is called with the fraction done between tiles\n\n"
         "Raises UsageError for an option that is unknown, of the wrong type or out of\n"
@@ -171,7 +161,7 @@ PYBIND11_MODULE(veltrane, m)
             "Read-only; a view of the renderer's array, which it keeps alive.")
         .def_property_readonly(
             "job", [](const pyvt::Result& r) { return pyvt::JobKeywords(r.job); },
-            "dict: the mode and options as the job record holds them;\n"
+            "dict: the mode and the options it reads, as the job record holds them;\n"
             "render(**r.job) renders the same picture again.")
         .def("__repr__", [](const pyvt::Result& r) {
             return "<veltrane.Result " + std::string(render::ModeName(r.job.mode)) + " "

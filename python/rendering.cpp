@@ -5,13 +5,13 @@
 #include "model/network.h"
 #include "model/numbers.h"
 #include "plots/canvas.h"
+#include "render/command_line.h"
 #include "render/npy.h"
+#include "render/options.h"
 #include "render/output.h"
 #include "render/plan.h"
 #include "render/progress.h"
 #include "render/tiles.h"
-
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <bit>
@@ -79,11 +79,18 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
         std::make_unique<render::NpyArray>(plan.traits->classType, plan.pixels, plan.pixels);
     const bool line = py::isinstance<py::bool_>(progress) && progress.cast<bool>();
     const bool callback = !line && PyCallable_Check(progress.ptr());
+    if (const int used = render::UseThreads(threads); used < threads) {
+        const std::string warning = "--threads " + std::to_string(threads)
+                                    + " is more than the " + std::to_string(used)
+                                    + " cores of this machine; " + std::to_string(used)
+                                    + " are used.";
+        if (PyErr_WarnEx(PyExc_RuntimeWarning, warning.c_str(), 1) != 0)
+            throw py::error_already_set();
+    }
     render::Progress shown(plan.dots(), line);
     const auto begin = Clock::now();
     {
         py::gil_scoped_release free;
-        model::SetThreadCount(threads);
         // The renderer's loop (render::Render) with tiles sized by time: the
         // same picture, since tiles may be evaluated in any size and order.
         render::Committer committer(plan, *canvas, classes.get());
@@ -130,24 +137,23 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
 void Save(const Result& result, const std::string& picture,
           const std::optional<std::string>& classes)
 {
-    render::FormatOf(picture);
-    const std::string record = render::JobFileName(picture);
+    render::Request request;
+    request.job = result.job;
+    request.output = picture;
+    request.classes = classes.value_or("");
+    render::CheckRequest(request);
     py::gil_scoped_release free;
-    render::CheckWritable(picture);
-    render::CheckWritable(record);
+    render::CheckFiles(request);
+    // Everything is encoded before the first file is written, so that the
+    // files stand incomplete for as short a time as can be.
+    const std::vector<uint8_t> encoded = render::EncodePicture(picture, *result.canvas);
+    const std::vector<uint8_t> record = render::RecordBytes(request, result.seconds, 1);
+    render::FileSet files;
     if (classes)
-        render::CheckWritable(*classes);
-    nlohmann::json json;
-    render::ToJson(result.job, json);
-    json["program"] = "veltrane";
-    json["picture"] = picture;
-    json["classes"] = classes ? nlohmann::json(*classes) : nlohmann::json(nullptr);
-    json["elapsed_seconds"] = result.seconds;
-    const std::string text = json.dump(2) + "\n";
-    if (classes)
-        render::WriteDataFile(*classes, result.npy->bytes());
-    render::WritePicture(picture, *result.canvas);
-    render::WriteDataFile(record, std::vector<uint8_t>(text.begin(), text.end()));
+        files.add(*classes, result.npy->bytes());
+    files.add(picture, encoded, true);
+    files.add(render::JobFileName(picture), record);
+    files.commit();
 }
 
 py::array Trajectory(const model::Weights& w, double x, double y, int64_t steps)

@@ -245,8 +245,9 @@ std::string samePlace(const std::string& name)
     return ec ? name : p.string();
 }
 
-// Everything the request says, checked once: the options, and the files named.
-void checkRequest(const Request& request)
+} // namespace
+
+void CheckRequest(const Request& request)
 {
     Check(request);
     if (request.output.empty())
@@ -264,14 +265,15 @@ void checkRequest(const Request& request)
                            "own.");
 }
 
-// Whether every file can be written, before anything is computed.
-void checkFiles(const Request& request)
+void CheckFiles(const Request& request)
 {
     CheckWritable(request.output);
     CheckWritable(JobFileName(request.output));
     if (!request.classes.empty())
         CheckWritable(request.classes);
 }
+
+namespace {
 
 // Renders the picture (and the classes) and returns the seconds it took.
 double renderPicture(const Request& request, const Plan& plan, plots::Canvas& canvas,
@@ -303,7 +305,9 @@ double renderPicture(const Request& request, const Plan& plan, plots::Canvas& ca
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-std::vector<uint8_t> recordBytes(const Request& request, double seconds, int processes)
+} // namespace
+
+std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int processes)
 {
     const Job& job = request.job;
     nlohmann::json record;
@@ -330,6 +334,8 @@ std::vector<uint8_t> recordBytes(const Request& request, double seconds, int pro
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
+namespace {
+
 // The classes, the picture and the job record, replaced together.
 void writeFiles(const Request& request, const plots::Canvas& canvas,
                 std::optional<NpyArray>& classes, double seconds, int processes)
@@ -340,7 +346,7 @@ void writeFiles(const Request& request, const plots::Canvas& canvas,
         classes.reset(); // its memory serves the picture's encoding
     }
     files.add(request.output, EncodePicture(request.output, canvas), true);
-    files.add(JobFileName(request.output), recordBytes(request, seconds, processes));
+    files.add(JobFileName(request.output), RecordBytes(request, seconds, processes));
     files.commit();
 }
 
@@ -400,12 +406,12 @@ int UseThreads(int requested)
 int Execute(const Request& request, std::ostream& err, const Team* team)
 {
     try {
-        checkRequest(request);
+        CheckRequest(request);
     } catch (const UsageError& e) {
         return usageError(err, e.what());
     }
     try {
-        checkFiles(request);
+        CheckFiles(request);
         const Plan plan = MakePlan(request.job);
         plots::Canvas canvas(plan.pixels, plan.pixels);
         std::optional<NpyArray> classes;

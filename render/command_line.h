@@ -50,6 +50,16 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
 // this fails).
 int Execute(const Request& request, std::ostream& err, const Team* team = nullptr);
 
+// The steps of Execute that the Python module's save takes as well. Checks
+// the request once: its options, the picture's name and a classes file of its
+// own (UsageError).
+void CheckRequest(const Request& request);
+// Whether every file of the request can be written, before anything is
+// computed (RuntimeError, file not written).
+void CheckFiles(const Request& request);
+// The job record of a request rendered in seconds by processes processes.
+std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int processes);
+
 // The help: the usage and every row of the option table.
 std::string HelpText();
 

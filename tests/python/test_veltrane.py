@@ -93,6 +93,10 @@ def test_same_pixels_classes_and_files_as_the_command_line(mode, options, tmp_pa
     (dict(w11="1e400"), ["--w11", "1e400"]),
     (dict(scale=(1, 0)), ["--scale", "1", "0"]),
     (dict(plane="parameter"), ["--plane", "parameter"]),
+    (dict(pen=(1, 2, 3)), ["--pen", "1", "2", "3"]),
+    (dict(w11="O.5"), ["--w11", "O.5"]),
+    (dict(w11=float("nan")), ["--w11", "nan"]),
+    (dict(threads=0), ["--threads", "0"]),
 ])
 def test_a_bad_value_is_the_renderers_usage_error_before_computing(options, args, tmp_path):
     done, _, _ = run_renderer(["veltrane"] + args, tmp_path)
@@ -105,8 +109,8 @@ def test_a_bad_value_is_the_renderers_usage_error_before_computing(options, args
 
 @pytest.mark.parametrize("options", [
     dict(colour=1), dict(iterations=True), dict(size=[2]), dict(w=(1, 2, 3)), dict(w="1 2"),
-    dict(reshuffle=1), dict(plane=0), dict(iterations=1j), dict(threads=0),
-    dict(progress="yes"), dict(x0=(float("nan"), 0)),
+    dict(reshuffle=1), dict(plane=0), dict(iterations=1j), dict(progress="yes"),
+    dict(output="a.png"), dict(quiet=True),
 ])
 def test_a_wrong_keyword_or_type_is_a_usage_error(options):
     with pytest.raises(vt.UsageError):
@@ -196,6 +200,12 @@ def test_ctrl_c_stops_a_long_render():
     timer.join()
     assert all(f < 1 for f in fractions)
     assert vt.render("veltrane", pixels=8).classes.shape == (8, 8)
+
+
+@pytest.mark.skipif(os.cpu_count() >= 4096, reason="a machine of 4096 cores")
+def test_more_threads_than_cores_is_a_warning():
+    with pytest.warns(RuntimeWarning, match="cores of this machine"):
+        vt.render("veltrane", pixels=8, threads=4096)
 
 
 def test_progress_true_draws_the_renderers_line(capfd):
