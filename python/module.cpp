@@ -65,10 +65,22 @@ pyvt::Result renderMode(const std::string& mode, const py::kwargs& kwargs)
     return pyvt::RenderJob(request.job, request.threads, progress);
 }
 
-void save(const pyvt::Result& result, const std::string& picture,
-          const std::optional<std::string>& classes)
+// A file name given as a str, bytes or path object, as the file system spells it.
+std::string fileName(const char* argument, py::handle name)
 {
-    pyvt::Save(result, picture, classes);
+    if (!py::isinstance<py::str>(name) && !py::isinstance<py::bytes>(name)
+        && !py::hasattr(name, "__fspath__"))
+        throw render::UsageError(std::string(argument) + ": expects a file name, not "
+                                 + std::string(py::str(py::type::handle_of(name).attr("__name__")))
+                                 + ".");
+    return py::module_::import("os").attr("fsencode")(name).cast<std::string>();
+}
+
+void save(const pyvt::Result& result, py::handle picture, py::handle classes)
+{
+    pyvt::Save(result, fileName("picture", picture),
+               classes.is_none() ? std::nullopt
+                                 : std::optional<std::string>(fileName("classes", classes)));
 }
 
 py::array trajectory(py::object w, py::object x0, py::object steps)

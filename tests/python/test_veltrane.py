@@ -80,7 +80,7 @@ def test_same_pixels_classes_and_files_as_the_command_line(mode, options, tmp_pa
         assert isinstance(a.base, type(r.classes.base)) and type(a.base).__name__ == "PyCapsule"
         assert not a.flags.owndata
 
-    vt.save(r, str(tmp_path / "py.png"), classes=str(tmp_path / "py.npy"))
+    vt.save(r, tmp_path / "py.png", classes=str(tmp_path / "py.npy"))
     assert (tmp_path / "py.png").read_bytes() == picture.read_bytes()
     assert (tmp_path / "py.npy").read_bytes() == classes.read_bytes()
 
