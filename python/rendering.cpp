@@ -144,8 +144,9 @@ void Save(const Result& result, const std::string& picture,
     render::CheckRequest(request);
     py::gil_scoped_release free;
     render::CheckFiles(request);
-    // Everything is encoded before the first file is written, so that the
-    // files stand incomplete for as short a time as can be.
+    // Everything is encoded before the file set exists: while it does, its
+    // handlers of SIGINT and SIGTERM end the process (after removing its
+    // temporary files) instead of raising KeyboardInterrupt.
     const std::vector<uint8_t> encoded = render::EncodePicture(picture, *result.canvas);
     const std::vector<uint8_t> record = render::RecordBytes(request, result.seconds, 1);
     render::FileSet files;
