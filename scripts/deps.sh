@@ -9,6 +9,7 @@ packages=(
     fonts-dejavu-core
     libtbb-dev libpng-dev libcli11-dev nlohmann-json3-dev libopenmpi-dev openmpi-bin
     xvfb xauth imagemagick xdotool
+    desktop-file-utils appstream lintian help2man bash-completion dpkg-dev fakeroot man-db file
     "$@"
 )
 
