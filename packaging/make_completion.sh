@@ -11,11 +11,12 @@ help=$("$program" --help)
 entries=$(help_options <<<"$help")
 options=$(cut -f1 <<<"$entries" | tr ' ' '\n' | grep -- '^--' | tr '\n' ' ' | sed 's/ $//')
 valued=$(awk -F'\t' '$2 == "value" { print $1 }' <<<"$entries" | tr '\n' ' ' | sed 's/ $//')
-# The modes, from the description of the positional "mode": the lowercase
-# words of its list ("a, b, c or d").
-modes=$(awk '/^Positionals:/ { p = 1; next } /^[^ ]/ { p = 0 }
-             p && $1 == "mode" { sub(/^[ \t]*mode[ \t]+[A-Z]*[ \t]+/, ""); print }' <<<"$help" |
-        sed 's/.*://; s/, / /g; s/ or / /g' | tr ' ' '\n' | grep -E '^[a-z][a-z0-9-]*$' |
+# The modes, from a line "MODE: a, b, c or d", or else from the description
+# of the positional "mode": the lowercase words of the list.
+modes=$(awk '/^MODE: / { sub(/^MODE: /, ""); print; exit }
+             /^Positionals:/ { p = 1; next } /^[^ ]/ { p = 0 }
+             p && $1 == "mode" { sub(/^[ \t]*mode[ \t]+[A-Z]*[ \t]+/, ""); print; exit }' <<<"$help" |
+        sed 's/.*://; s/,/ /g; s/ or / /g' | tr ' ' '\n' | grep -E '^[a-z][a-z0-9-]*$' |
         tr '\n' ' ' | sed 's/ $//' || true)
 [ -n "$options" ] || { echo "make_completion.sh: no options found in $program --help" >&2; exit 1; }
 
