@@ -27,6 +27,7 @@ echo "-- desktop-file-validate, appstreamcli validate"
 desktop-file-validate "$usr/share/applications/$id.desktop"
 appstreamcli validate --no-net "$usr/share/metainfo/$id.metainfo.xml"
 grep -qx "Icon=$id" "$usr/share/applications/$id.desktop" || fail "the desktop entry's icon is not $id"
+grep -qF "$id" "$usr/bin/veltrane" || fail "the window does not name its desktop entry $id"
 for size in 48x48 128x128 256x256; do
     [ "$(identify -format %wx%h "$usr/share/icons/hicolor/$size/apps/$id.png")" = "$size" ] ||
         fail "no $size icon"
@@ -50,6 +51,13 @@ done
 cmp "$out/build.png" "$out/package.png" || fail "the packaged renderer draws other bytes"
 cmp "$out/build.npy" "$out/package.npy" || fail "the packaged renderer writes other classes"
 echo "a 200 x 200 render equals the build tree's"
+
+modules=$(find "$usr/lib" -path "*/dist-packages/veltrane*.so" 2>/dev/null || true)
+if [ -n "$modules" ]; then
+    PYTHONPATH=$(dirname "$modules") /usr/bin/python3 -c "import veltrane" ||
+        fail "the packaged Python module does not import"
+    echo "the Python module imports"
+fi
 
 echo "-- the man pages"
 for page in veltrane veltrane-render; do
