@@ -9,6 +9,7 @@ packages=(
     python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-pil
     python3-matplotlib
     fonts-dejavu-core
+    desktop-file-utils appstream lintian help2man bash-completion dpkg-dev fakeroot man-db file
     libtbb-dev libpng-dev libcli11-dev nlohmann-json3-dev libopenmpi-dev openmpi-bin
     xvfb xauth imagemagick xdotool parallel
     "$@"
