@@ -14,13 +14,9 @@ bash scripts/build.sh
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== the Python module"
-if [ -d build/python ]; then
-    # Exit status 5: no test was collected, which here is a failure too.
-    PYTHONPATH=build/python /usr/bin/python3 -m pytest -q tests/python
-else
-    echo "not built: pybind11 or the Python headers are missing" >&2
-    exit 1
-fi
+# A module that is missing fails the tests' import; no test collected (status
+# 5) fails the run too.
+PYTHONPATH=build/python /usr/bin/python3 -m pytest -q tests/python
 
 echo "== the suite again under AddressSanitizer and UndefinedBehaviorSanitizer"
 BUILD_DIR=build-asan bash scripts/build.sh -DVELTRANE_SANITIZE=ON
