@@ -42,8 +42,15 @@ std::string numberText(const std::string& option, py::handle v)
             return py::str(py::reinterpret_steal<py::object>(PyNumber_Index(v.ptr())));
         // numpy's float32, float16 and 0-d arrays, and any other real number.
         const auto* number = Py_TYPE(v.ptr())->tp_as_number;
-        if (number && number->nb_float)
-            return doubleText(py::float_(py::reinterpret_borrow<py::object>(v)));
+        if (number && number->nb_float) {
+            PyObject* real = PyNumber_Float(v.ptr());
+            if (real) {
+                const double d = PyFloat_AS_DOUBLE(real);
+                Py_DECREF(real);
+                return doubleText(d);
+            }
+            PyErr_Clear(); // an array of several numbers, say
+        }
     }
     throw UsageError(option + ": expects a number, not " + typeName(v) + ".");
 }
@@ -88,7 +95,8 @@ const Option& rowOf(const std::string& keyword)
     for (char& c : name)
         if (c == '_')
             c = '-';
-    const Option* row = keyword.find('-') == std::string::npos ? render::FindOption(name) : nullptr;
+    const Option* row =
+        keyword.find('-') == std::string::npos ? render::FindOption(name) : nullptr;
     if (row && row->kind == ValueKind::File)
         throw UsageError("\"" + keyword + "\" is a file of the command line: write the files "
                          "with save().");
@@ -98,9 +106,11 @@ const Option& rowOf(const std::string& keyword)
     for (const Option& o : render::Options())
         if (isKeyword(o))
             keywords.append(KeywordOf(o.name));
-    const py::list near = py::module_::import("difflib").attr("get_close_matches")(keyword, keywords, 1);
+    const py::list near =
+        py::module_::import("difflib").attr("get_close_matches")(keyword, keywords, 1);
     throw UsageError("unknown option \"" + keyword + "\""
-                     + (near.empty() ? std::string(".") : "; did you mean " + std::string(py::str(near[0])) + "?"));
+                     + (near.empty() ? std::string(".")
+                                     : "; did you mean " + std::string(py::str(near[0])) + "?"));
 }
 
 // A help line cut at blanks to lines of at most 79 characters, the ones

@@ -110,7 +110,7 @@ def test_a_bad_value_is_the_renderers_usage_error_before_computing(options, args
 @pytest.mark.parametrize("options", [
     dict(colour=1), dict(iterations=True), dict(size=[2]), dict(w=(1, 2, 3)), dict(w="1 2"),
     dict(reshuffle=1), dict(plane=0), dict(iterations=1j), dict(progress="yes"),
-    dict(output="a.png"), dict(quiet=True),
+    dict(output="a.png"), dict(quiet=True), dict(w=np.zeros((6, 2))),
 ])
 def test_a_wrong_keyword_or_type_is_a_usage_error(options):
     with pytest.raises(vt.UsageError):
