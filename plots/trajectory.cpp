@@ -14,7 +14,7 @@ namespace {
 // mapping, halves rounded upwards.
 int16_t pixelOf(double coordinate)
 {
-    return model::Floor16(((coordinate + 1.0) * 799.0) / 2.0 + 0.5);
+    return model::Floor16(((coordinate + 1.0) * model::kLastCanvasIndex) / 2.0 + 0.5);
 }
 
 } // namespace
@@ -45,7 +45,8 @@ void TraceTrajectory(model::Window& window, double u, double v)
         x = model::Transfer(a);
         const int16_t column = pixelOf(x);
         const int16_t k = pixelOf(y);
-        canvas.setDot(column, 799 - k, st.penColor); // penColor read at every dot
+        // penColor is read at every dot.
+        canvas.setDot(column, model::kLastCanvasIndex - k, st.penColor);
     }
 }
 
