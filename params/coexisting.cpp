@@ -30,7 +30,7 @@ void cmdCoexisting_Click(model::Window& window)
                           .verticalIndex = plane.verticalIndex, .startValues = n,
                           .startX = startX.data(), .startY = startY.data()};
     PlaneColumns plot(window, CoexistingDots, plane, fixed, n, true);
-    plots::Walk(window, plot);
+    plots::DotColumns::Walk(plot);
 }
 
 } // namespace params

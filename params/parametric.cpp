@@ -15,7 +15,7 @@ void cmdParametric_Click(model::Window& window)
     const DotInputs fixed{.horizontalIndex = plane.horizontalIndex,
                           .verticalIndex = plane.verticalIndex, .x0 = x0, .y0 = y0};
     PlaneColumns plot(window, ParametricDots, plane, fixed, 1, false);
-    plots::Walk(window, plot);
+    plots::DotColumns::Walk(plot);
 }
 
 } // namespace params

@@ -58,19 +58,23 @@ void ThrowBadIndex(int index)
 PlaneColumns::PlaneColumns(model::Window& window, plots::DotFunction dots, const Plane& plane,
                            const plots::DotInputs& fixed, int orbitsPerDot,
                            bool readsStartPoints)
-    : DotColumns(dots,
+    : DotColumns(window, dots,
                  plots::MakeRaster(model::kCanvasSize, window.state().stepSize, plane.left,
                                    plane.right, plane.bottom, plane.top),
                  orbitsPerDot),
-      window_(window), st_(window.state()), fixed_(fixed), readsStartPoints_(readsStartPoints)
+      fixed_(fixed), readsStartPoints_(readsStartPoints)
 {
 }
 
+// The plain loop writes the column's horizontal value, then checks the
+// vertical index at the column's first dot: nothing happens in between.
 PlaneColumns::Inputs PlaneColumns::begin(int c)
 {
     if (!IsParameterIndex(fixed_.horizontalIndex))
         ThrowBadIndex(fixed_.horizontalIndex);
     st_.w[fixed_.horizontalIndex] = checked(raster_.columnValue(c));
+    if (!IsParameterIndex(fixed_.verticalIndex))
+        ThrowBadIndex(fixed_.verticalIndex);
     Inputs in{fixed_, st_.stepSize};
     in.dots.w = st_.w;
     in.dots.iterations = st_.iterations;
@@ -92,22 +96,14 @@ bool PlaneColumns::predict(const Inputs& in, int c, int, Inputs& next) const
 {
     const plots::Raster raster = rasterOf(in);
     const double v = raster.rowValue(raster.rows() - 1), h = raster_.columnValue(c + 1);
-    if (!IsParameterIndex(fixed_.verticalIndex) || !std::isfinite(v) || !std::isfinite(h))
+    if (!std::isfinite(v) || !std::isfinite(h))
         return false;
     next = in;
     next.dots.w[fixed_.verticalIndex] = v;
     next.dots.w[fixed_.horizontalIndex] = h;
     if (in.dots.reshuffle)
-        next.dots.random = AfterStartPoints(
-            in.dots.random, static_cast<uint64_t>(raster.rows()) * in.dots.startValues);
+        next.dots.random = AfterStartPoints(in.dots.random, raster.rows() * next.dots.startValues);
     return true;
-}
-
-int PlaneColumns::prepare(int slot, const Inputs& in, int c)
-{
-    if (!IsParameterIndex(fixed_.verticalIndex))
-        return 0; // the commit raises the index error before any dot
-    return DotColumns::prepare(slot, in, c);
 }
 
 // Drawing order, bottom to top. The generator ends where the plain loop
@@ -115,9 +111,6 @@ int PlaneColumns::prepare(int slot, const Inputs& in, int c)
 // those it used.
 void PlaneColumns::commit(int slot, const Inputs& in, int c)
 {
-    const int vi = fixed_.verticalIndex;
-    if (!IsParameterIndex(vi))
-        ThrowBadIndex(vi); // nothing of the column is drawn yet
     const plots::Raster raster = rasterOf(in);
     const plots::DotResult* dots = results(slot);
     const uint64_t n = static_cast<uint64_t>(in.dots.startValues);
@@ -131,7 +124,7 @@ void PlaneColumns::commit(int slot, const Inputs& in, int c)
             drawnUpTo(k * n);
             throwMappingOverflow();
         }
-        st_.w[vi] = raster.rowValue(k);
+        st_.w[fixed_.verticalIndex] = raster.rowValue(k);
         if (dot.hasFixpoint)
             st_.fixpointColor = dot.fpColor;
         if (dot.failure != Failure::None) {

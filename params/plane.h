@@ -47,12 +47,9 @@ public:
 
     Inputs begin(int c);
     bool predict(const Inputs& in, int c, int slot, Inputs& next) const;
-    int prepare(int slot, const Inputs& in, int c);
     void commit(int slot, const Inputs& in, int c);
 
 private:
-    model::Window& window_;
-    model::State& st_;
     const plots::DotInputs fixed_;
     const bool readsStartPoints_;
 };

@@ -11,8 +11,7 @@ namespace {
 class BasinColumns : public DotColumns {
 public:
     BasinColumns(model::Window& window, DotFunction dots)
-        : DotColumns(dots, MakeRaster(model::kCanvasSize, window.state().stepSize), 1),
-          window_(window), st_(window.state())
+        : DotColumns(window, dots, MakeRaster(model::kCanvasSize, window.state().stepSize), 1)
     {
     }
 
@@ -36,17 +35,13 @@ public:
                                     model::PeriodColor(st_, static_cast<int16_t>(dots[k].cls)));
         }
     }
-
-private:
-    model::Window& window_;
-    model::State& st_;
 };
 
 void basinPlot(model::Window& window, DotFunction dots)
 {
     StartRasterPlot(window);
     BasinColumns plot(window, dots);
-    Walk(window, plot);
+    DotColumns::Walk(plot);
 }
 
 } // namespace

@@ -6,8 +6,9 @@
 
 namespace plots {
 
-DotColumns::DotColumns(DotFunction dots, const Raster& raster, int orbitsPerDot)
-    : raster_(raster), dots_(dots), orbitsPerDot_(orbitsPerDot),
+DotColumns::DotColumns(model::Window& window, DotFunction dots, const Raster& raster,
+                       int orbitsPerDot)
+    : window_(window), st_(window.state()), raster_(raster), dots_(dots), orbitsPerDot_(orbitsPerDot),
       ahead_(model::ColumnsAhead(raster.rows() * orbitsPerDot)), slots_(ahead_ + 1)
 {
 }

@@ -34,10 +34,16 @@ public:
 
     // raster: the plot's geometry as it starts (each column brings its own
     // row step); orbitsPerDot sets how much is evaluated ahead.
-    DotColumns(DotFunction dots, const Raster& raster, int orbitsPerDot);
+    DotColumns(model::Window& window, DotFunction dots, const Raster& raster, int orbitsPerDot);
 
-    int columns() const { return raster_.columns(); }
-    int ahead() const { return ahead_; }
+    // Walks every column, letting the window's events run between two.
+    template <class Plot>
+    static void Walk(Plot& plot)
+    {
+        DotColumns& walk = plot;
+        model::WalkColumns(plot, walk.raster_.columns(), walk.ahead_,
+                           [&] { walk.window_.processPendingEvents(); });
+    }
 
     bool predict(const Inputs& in, int, int, Inputs& next) const
     {
@@ -58,6 +64,8 @@ protected:
     // The evaluated dots of the column in slot, bottom to top.
     const DotResult* results(int slot) const { return slots_[slot].dots.data(); }
 
+    model::Window& window_;
+    model::State& st_;
     const Raster raster_;
 
 private:
@@ -72,13 +80,6 @@ private:
     const int ahead_;
     std::vector<Slot> slots_;
 };
-
-// Walks every column of plot, letting the window's events run between two.
-template <class Plot>
-void Walk(model::Window& window, Plot& plot)
-{
-    model::WalkColumns(plot, plot.columns(), plot.ahead(), [&] { window.processPendingEvents(); });
-}
 
 // The start of a raster plot that fills the canvas: clears it, sets the dot
 // width to stepSize and loads w from its fields.

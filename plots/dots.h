@@ -100,9 +100,10 @@ DotResult ResultOf(const model::kernel::Orbit& o);
 DotResult ResultOf(const model::kernel::LongOrbit& o);
 DotResult ResultOf(const model::kernel::Exponent& e);
 
-// Dots evaluated together by one kernel call: enough for the lockstep lanes,
-// small enough for the stack.
-constexpr int kDotsPerPiece = 64;
+// Dots evaluated together by one kernel call: a whole part of a window's
+// column, so that the lockstep lanes stay full to near the end, and small
+// enough for the stack.
+constexpr int kDotsPerPiece = 512;
 
 // The frame of the modes with one orbit per dot: for each piece of the run,
 // place(k, row) readies entry k of the kernel's inputs for the dot of that row
@@ -113,8 +114,9 @@ void EvaluatePieces(int row, int count, DotResult* out, Place place, Run run)
 {
     bool mapped[kDotsPerPiece];
     Result results[kDotsPerPiece];
-    for (int b = 0; b < count; b += kDotsPerPiece) {
-        const int m = std::min(kDotsPerPiece, count - b);
+    const int pieces = (count + kDotsPerPiece - 1) / kDotsPerPiece; // of even length
+    for (int piece = 0; piece < pieces; ++piece) {
+        const int b = count * piece / pieces, m = count * (piece + 1) / pieces - b;
         for (int k = 0; k < m; ++k)
             mapped[k] = place(k, row + b + k);
         run(m, results);

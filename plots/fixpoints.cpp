@@ -13,14 +13,11 @@ namespace {
 class FixpointColumns : public DotColumns {
 public:
     explicit FixpointColumns(model::Window& window)
-        : DotColumns(FixptDots, MakeRaster(model::kCanvasSize, 1), 1), window_(window)
+        : DotColumns(window, FixptDots, MakeRaster(model::kCanvasSize, 1), 1)
     {
     }
 
-    Inputs begin(int) const
-    {
-        return {{.w = window_.state().w, .accuracy = window_.state().accuracy}, 1};
-    }
+    Inputs begin(int) const { return {{.w = st_.w, .accuracy = st_.accuracy}, 1}; }
 
     // Bottom to top; a failed test ends the command with the marks below it
     // drawn. penColor is read at every mark.
@@ -31,12 +28,9 @@ public:
             if (marks[k].failure != DotResult::Failure::None)
                 model::ThrowOrbitFailed();
             if (marks[k].cls == 1)
-                window_.canvas().setDot(c, raster_.pixelRow(k), window_.state().penColor);
+                window_.canvas().setDot(c, raster_.pixelRow(k), st_.penColor);
         }
     }
-
-private:
-    model::Window& window_;
 };
 
 } // namespace
@@ -46,7 +40,7 @@ void cmdFixpoints_Click(model::Window& window)
     window.canvas().setDotWidth(1); // stepSize plays no part here
     model::ReadWeights(window);
     FixpointColumns plot(window);
-    Walk(window, plot);
+    DotColumns::Walk(plot);
 }
 
 } // namespace plots

@@ -96,17 +96,10 @@ Plan MakePlan(const Job& job)
     p.pixels = job.pixels;
     p.columns = p.raster.columns();
     p.rows = p.raster.rows();
-    p.inputs = {.w = job.w,
-                .iterations = job.iterations,
-                .accuracy = job.accuracy,
-                .maxPeriod = job.maxPeriod,
-                .lyapunovSteps = job.lyapunovSteps,
-                .horizontalIndex = job.idx[0],
-                .verticalIndex = job.idx[1],
-                .x0 = job.x0[0],
-                .y0 = job.x0[1],
-                .startValues = job.startValues,
-                .reshuffle = job.reshuffle,
+    p.inputs = {.w = job.w, .iterations = job.iterations, .accuracy = job.accuracy,
+                .maxPeriod = job.maxPeriod, .lyapunovSteps = job.lyapunovSteps,
+                .horizontalIndex = job.idx[0], .verticalIndex = job.idx[1], .x0 = job.x0[0],
+                .y0 = job.x0[1], .startValues = job.startValues, .reshuffle = job.reshuffle,
                 .countFixpoints = job.fp};
     if (job.mode == Mode::Coexisting) {
         model::RandomGenerator random; // the window's generator as at program start
