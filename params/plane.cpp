@@ -14,17 +14,13 @@ namespace {
 
 using Failure = plots::DotResult::Failure;
 
-[[noreturn]] void throwMappingOverflow()
-{
-    model::throwFloatingPoint("Floating-point overflow in the parameter plane: "
-                              "the range values are too large.");
-}
-
-// Any overflow in the mapping leaves an infinity or NaN behind.
+// A plane value, or the floating-point error of a mapping that overflowed:
+// any overflow on the way leaves an infinity or NaN behind.
 double checked(double value)
 {
     if (!std::isfinite(value))
-        throwMappingOverflow();
+        model::throwFloatingPoint("Floating-point overflow in the parameter plane: "
+                                  "the range values are too large.");
     return value;
 }
 
@@ -120,11 +116,9 @@ void PlaneColumns::commit(int slot, const Inputs& in, int c)
     };
     for (int k = 0; k < raster.rows(); ++k) {
         const plots::DotResult& dot = dots[k];
-        if (dot.failure == Failure::Mapping) {
-            drawnUpTo(k * n);
-            throwMappingOverflow();
-        }
-        st_.w[fixed_.verticalIndex] = raster.rowValue(k);
+        if (dot.failure == Failure::Mapping)
+            drawnUpTo(k * n); // checked() below raises the mapping error
+        st_.w[fixed_.verticalIndex] = checked(raster.rowValue(k));
         if (dot.hasFixpoint)
             st_.fixpointColor = dot.fpColor;
         if (dot.failure != Failure::None) {

@@ -32,9 +32,9 @@ inline bool IsParameterIndex(int index) { return index >= 0 && index <= 5; }
 [[noreturn]] void ThrowBadIndex(int index);
 
 // A parameter-plane plot as a column walk (see plots/columns.h). A column's
-// start checks the horizontal index and writes the column's value into
-// w(horizontal index); each dot, as it is drawn, writes its vertical value
-// into w(vertical index), the index checked at the first dot. A value that
+// start checks the horizontal index, writes the column's value into
+// w(horizontal index) and checks the vertical index; each dot, as it is
+// drawn, writes its vertical value into w(vertical index). A value that
 // cannot be mapped raises the floating-point error where the plain loop
 // computes it, with the dots below it drawn.
 class PlaneColumns : public plots::DotColumns {

@@ -8,8 +8,9 @@ namespace plots {
 
 DotColumns::DotColumns(model::Window& window, DotFunction dots, const Raster& raster,
                        int orbitsPerDot)
-    : window_(window), st_(window.state()), raster_(raster), dots_(dots), orbitsPerDot_(orbitsPerDot),
-      ahead_(model::ColumnsAhead(raster.rows() * orbitsPerDot)), slots_(ahead_ + 1)
+    : window_(window), st_(window.state()), raster_(raster), dots_(dots),
+      orbitsPerDot_(orbitsPerDot), ahead_(model::ColumnsAhead(raster.rows() * orbitsPerDot)),
+      slots_(ahead_ + 1)
 {
 }
 

@@ -76,6 +76,8 @@ struct DotInputs {
                && a.countFixpoints == b.countFixpoints && a.random == b.random;
     }
 };
+// A field added above must be compared in operator== too.
+static_assert(sizeof(DotInputs) == 128);
 
 // A mode's definition of a dot: evaluates rows [row, row + count) of column
 // `column` of the raster into out[0..count).
@@ -114,7 +116,7 @@ void EvaluatePieces(int row, int count, DotResult* out, Place place, Run run)
 {
     bool mapped[kDotsPerPiece];
     Result results[kDotsPerPiece];
-    const int pieces = (count + kDotsPerPiece - 1) / kDotsPerPiece; // of even length
+    const int pieces = (count + kDotsPerPiece - 1) / kDotsPerPiece; // of near-equal length
     for (int piece = 0; piece < pieces; ++piece) {
         const int b = count * piece / pieces, m = count * (piece + 1) / pieces - b;
         for (int k = 0; k < m; ++k)
