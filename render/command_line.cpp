@@ -4,6 +4,7 @@
 #include "model/scales.h"
 #include "render/job.h"
 #include "render/npy.h"
+#include "render/options.h"
 #include "render/output.h"
 #include "render/plan.h"
 #include "render/progress.h"
@@ -13,10 +14,8 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <optional>
 
 #ifndef VELTRANE_VERSION
@@ -27,45 +26,216 @@ namespace render {
 
 namespace {
 
+const char* const kAbout =
+    "Renders the plots of the two-neuron network without the window, at any resolution, "
+    "with the classes of every pixel.\n\n";
 const char* const kUsage =
     "usage: veltrane-render MODE [options] -o OUT.png|OUT.bmp\n"
-    "       veltrane-render --from JOB.json [options] -o OUT.png|OUT.bmp\n"
-    "MODE: veltrane, fpbas, fixpt, parametric, coexisting or lyapunov; --help lists the options.\n";
+    "       veltrane-render --from JOB.json [options] -o OUT.png|OUT.bmp\n";
 
-constexpr const char* kWeightNames[] = {"w11", "w12", "w21", "w22", "b1", "b2"};
-
-// Everything the command line may say, as typed.
-struct Given {
-    std::string mode, output, classes, from;
-    std::vector<std::string> w, idx, range, x0, pen, region, scale;
-    std::array<std::string, 6> weight;
-    std::string size, iterations, accuracy, startValues, pixels;
-    std::string maxPeriod, plane, lyapunovSteps;
-    bool reshuffle = false, fp = false, quiet = false;
-    int threads = 0;
+// What the command line says, as typed: the mode and, in the order of the
+// option table, the texts of every option given.
+struct CommandLine {
+    std::string mode;
+    std::vector<std::pair<const Option*, std::vector<std::string>>> given;
+    bool help = false;
 };
 
-int wholeNumber(const std::string& option, const std::string& text, int lo, int hi)
+// The option names a mistyped one may have meant.
+std::vector<std::string> optionNames()
 {
-    const double v = ReadValue(option, text);
-    if (v != std::floor(v) || v < lo || v > hi)
-        throw UsageError(option + ": \"" + text + "\" is not a whole number in "
-                         + std::to_string(lo) + ".." + std::to_string(hi) + ".");
-    return static_cast<int>(v);
+    std::vector<std::string> names = {"--help", "-h"};
+    for (const Option& o : Options()) {
+        names.push_back(Flagged(o));
+        if (o.kind == ValueKind::Flag)
+            names.push_back("--no-" + std::string(o.name));
+        if (o.shortName)
+            names.push_back(std::string("-") + o.shortName);
+    }
+    return names;
 }
 
-Job loadJob(const std::string& name)
+size_t editDistance(std::string_view a, std::string_view b)
 {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The usage error of an argument nobody asked for.
+UsageError unexpected(const std::string& argument)
+{
+    const std::string name = argument.substr(0, argument.find('='));
+    if (name.size() < 2 || name[0] != '-' || (name[1] != '-' && !std::isalpha(name[1] & 0xFF)))
+        return UsageError("unexpected argument " + Quoted(argument) + ".");
+    std::string nearest;
+    size_t best = SIZE_MAX;
+    for (const std::string& candidate : optionNames())
+        if (const size_t d = editDistance(name, candidate); d < best) {
+            best = d;
+            nearest = candidate;
+        }
+    return UsageError("unknown option " + Quoted(name) + "; did you mean " + nearest + "?");
+}
+
+std::string metavariable(const Option& o)
+{
+    switch (o.kind) {
+    case ValueKind::Number:
+    case ValueKind::WholeNumber:
+        return o.arity > 1 ? "NUMBER x " + std::to_string(o.arity) : "NUMBER";
+    default: return std::string(o.valueNames);
+    }
+}
+
+// The usage error of an option given the wrong number of values, which the
+// parser reports as "--region: ..." or "reshuffle was given ...".
+UsageError miscounted(const std::string& what)
+{
+    for (const Option& o : Options()) {
+        const std::string name(o.name);
+        if (what.rfind(Flagged(o) + ":", 0) != 0 && what.rfind(name + " was given", 0) != 0)
+            continue;
+        if (o.kind == ValueKind::Flag)
+            return UsageError(Flagged(o) + " takes no value.");
+        if (o.arity == 1)
+            return UsageError(Flagged(o) + " takes one " + metavariable(o) + ", given once.");
+        return UsageError(Flagged(o) + " takes " + std::to_string(o.arity) + " numbers ("
+                          + std::string(o.valueNames) + "), given once.");
+    }
+    return UsageError(what);
+}
+
+CommandLine parseCommandLine(const std::vector<std::string>& args)
+{
+    CLI::App app;
+    app.allow_extras();
+    app.set_help_flag("-h,--help");
+    CommandLine line;
+    app.add_option("mode", line.mode);
+    struct Texts {
+        std::vector<std::string> texts;
+        bool on = false;
+        CLI::Option* option = nullptr;
+    };
+    std::vector<Texts> got(Options().size());
+    for (const Option& o : Options()) {
+        Texts& t = got[IndexOf(o)];
+        std::string names = o.shortName ? std::string("-") + o.shortName + "," : "";
+        names += Flagged(o);
+        if (o.kind == ValueKind::Flag) {
+            t.option = app.add_flag(names + ",!--no-" + std::string(o.name), t.on)
+                           ->disable_flag_override();
+        } else {
+            // Exactly arity values, taken whatever they look like, so that a
+            // list holds "-.5" as well as "-0.5".
+            t.option = app.add_option(names, t.texts)
+                           ->type_size(o.arity)
+                           ->expected(1)
+                           ->allow_extra_args(false);
+        }
+    }
+
+    std::vector<std::string> argvText{"veltrane-render"};
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argvText)
+        argv.push_back(a.data());
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::CallForHelp&) {
+        line.help = true;
+        return line;
+    } catch (const CLI::ArgumentMismatch& e) {
+        throw miscounted(e.what());
+    } catch (const CLI::ParseError& e) {
+        throw UsageError(e.what());
+    }
+    const std::vector<std::string> names = optionNames();
+    for (const Option& o : Options()) {
+        Texts& t = got[IndexOf(o)];
+        if (t.option->count() == 0)
+            continue;
+        // Values are taken whatever they look like; one that names an option
+        // means too few were given.
+        for (const std::string& text : t.texts)
+            if (std::find(names.begin(), names.end(), text.substr(0, text.find('=')))
+                != names.end())
+                throw miscounted(Flagged(o) + ":");
+    }
+    if (!app.remaining().empty())
+        throw unexpected(app.remaining().front());
+    for (const Option& o : Options()) {
+        Texts& t = got[IndexOf(o)];
+        if (t.option->count() == 0)
+            continue;
+        if (o.kind == ValueKind::Flag)
+            t.texts = {t.on ? "true" : "false"};
+        line.given.emplace_back(&o, std::move(t.texts));
+    }
+    return line;
+}
+
+nlohmann::json readRecord(const std::string& name)
+{
+    const std::string said = "the job file \"" + name + "\"";
+    std::error_code ec;
+    if (std::filesystem::is_directory(name, ec))
+        throw UsageError(said + " cannot be read: it is a folder.");
     std::ifstream in(name);
     if (!in)
-        throw UsageError("the job file \"" + name + "\" cannot be read.");
+        throw UsageError(said + " cannot be read.");
     try {
-        return FromJson(nlohmann::json::parse(in));
+        return nlohmann::json::parse(in);
     } catch (const nlohmann::json::exception& e) {
-        throw UsageError("the job file \"" + name + "\" is not valid JSON (" + e.what() + ").");
-    } catch (const UsageError& e) {
-        throw UsageError("the job file \"" + name + "\": " + e.what());
+        throw UsageError(said + " is not valid JSON (" + e.what() + ").");
+    } catch (const std::exception& e) {
+        throw UsageError(said + " cannot be read (" + e.what() + ").");
     }
+}
+
+void applyGiven(const CommandLine& line, Request& request)
+{
+    for (const auto& [option, texts] : line.given)
+        SetFromTexts(request, *option, texts);
+}
+
+// The job record named by --from, if any, with the options given beside it
+// over it; the mode given beside it replaces the recorded one.
+Request mergeSources(const CommandLine& line)
+{
+    Request given;
+    applyGiven(line, given);
+    if (given.from.empty() && line.mode.empty())
+        throw UsageError("no mode given.");
+    if (given.from.empty()) {
+        given.job.mode = ModeOf(line.mode);
+        return given;
+    }
+    Request merged;
+    merged.from = given.from;
+    try {
+        MergeJson(merged, readRecord(given.from));
+    } catch (const UsageError& e) {
+        const std::string what = e.what();
+        if (what.rfind("the job file", 0) == 0)
+            throw;
+        throw UsageError("the job file \"" + given.from + "\": " + what);
+    }
+    if (!line.mode.empty())
+        merged.job.mode = ModeOf(line.mode);
+    applyGiven(line, merged);
+    return merged;
 }
 
 std::string samePlace(const std::string& name)
@@ -75,15 +245,74 @@ std::string samePlace(const std::string& name)
     return ec ? name : p.string();
 }
 
-void writeJobFile(const std::string& name, const Job& job, const std::string& picture,
-                  const std::string& classes, double seconds, int processes)
+// Everything the request says, checked once: the options, and the files named.
+void checkRequest(const Request& request)
 {
+    Check(request);
+    if (request.output.empty())
+        throw UsageError("no picture named: give -o OUT.png or -o OUT.bmp.");
+    FormatOf(request.output);
+    if (request.classes.empty())
+        return;
+    const std::string classes = samePlace(request.classes);
+    if (classes == samePlace(request.output))
+        throw UsageError("--classes: \"" + request.classes
+                         + "\" is the picture; the classes need a file of their own.");
+    if (classes == samePlace(JobFileName(request.output)))
+        throw UsageError("--classes: \"" + request.classes
+                         + "\" is the picture's job record; the classes need a file of their "
+                           "own.");
+}
+
+// Whether every file can be written, before anything is computed.
+void checkFiles(const Request& request)
+{
+    CheckWritable(request.output);
+    CheckWritable(JobFileName(request.output));
+    if (!request.classes.empty())
+        CheckWritable(request.classes);
+}
+
+// Renders the picture (and the classes) and returns the seconds it took.
+double renderPicture(const Request& request, const Plan& plan, plots::Canvas& canvas,
+                     NpyArray* classes, const Team* team, std::ostream& err)
+{
+    if (const int threads = UseThreads(request.threads); threads < request.threads)
+        err << "veltrane-render: --threads " << request.threads << " is more than the "
+            << threads << " cores of this machine; " << threads << " are used.\n";
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        Progress progress(plan.dots(), team ? !request.quiet && team->progressShown
+                                            : ProgressWanted(request.quiet));
+        auto update = [&](int64_t done) { progress.update(done); };
+        if (team)
+            team->render(plan, request.threads, canvas, classes, update);
+        else
+            Render(plan, canvas, classes, update);
+        progress.finish();
+    } catch (const DotFailure& e) {
+        // The failure of the plane mapping speaks of the parameter plane's
+        // range; on the state plane the values are the region's.
+        std::string what = e.what();
+        const std::string range = "the range values";
+        if (const size_t at = what.find(range);
+            at != std::string::npos && !plan.traits->parameterPlane)
+            what.replace(at, range.size(), "the region values");
+        throw model::RuntimeError(e.kind(), what);
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::vector<uint8_t> recordBytes(const Request& request, double seconds, int processes)
+{
+    const Job& job = request.job;
     nlohmann::json record;
     ToJson(job, record);
     record["program"] = "veltrane-render";
     record["version"] = VELTRANE_VERSION;
-    record["picture"] = picture;
-    record["classes"] = classes.empty() ? nlohmann::json(nullptr) : nlohmann::json(classes);
+    record["picture"] = request.output;
+    record["classes"] =
+        request.classes.empty() ? nlohmann::json(nullptr) : nlohmann::json(request.classes);
     if (job.mode == Mode::Lyapunov) {
         // The colour bar of the picture: the scale is linear in each colour
         // component between these stops and clamped beyond the outer two.
@@ -98,203 +327,119 @@ void writeJobFile(const std::string& name, const Job& job, const std::string& pi
     record["processes"] = processes;
     record["elapsed_seconds"] = seconds;
     const std::string text = record.dump(2) + "\n";
-    WriteDataFile(name, std::vector<uint8_t>(text.begin(), text.end()));
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// The classes, the picture and the job record, replaced together.
+void writeFiles(const Request& request, const plots::Canvas& canvas,
+                std::optional<NpyArray>& classes, double seconds, int processes)
+{
+    FileSet files;
+    if (classes) {
+        files.add(request.classes, classes->bytes());
+        classes.reset(); // its memory serves the picture's encoding
+    }
+    files.add(request.output, EncodePicture(request.output, canvas), true);
+    files.add(JobFileName(request.output), recordBytes(request, seconds, processes));
+    files.commit();
+}
+
+int usageError(std::ostream& err, const std::string& message)
+{
+    err << "veltrane-render: " << message << "\n--help lists the options.\n";
+    return kExitUsage;
+}
+
+std::string helpLine(std::string names, const std::string& help)
+{
+    constexpr size_t kColumn = 30;
+    names = "  " + names;
+    names += names.size() + 1 < kColumn ? std::string(kColumn - names.size(), ' ')
+                                        : "\n" + std::string(kColumn, ' ');
+    return names + help + "\n";
 }
 
 } // namespace
 
-int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-         const Team* team)
+std::string HelpText()
 {
-    Given g;
-    CLI::App app{"Renders the plots of the two-neuron network without the window, at any "
-                 "resolution, with the classes of every pixel.",
-                 "veltrane-render"};
-    app.add_option("mode", g.mode, "veltrane, fpbas, fixpt, parametric, coexisting or lyapunov");
-    app.add_option("-o,--output", g.output, "the picture: a name ending in .png or .bmp; the "
-                                            "job is recorded beside it as .json");
-    app.add_option("--classes", g.classes, "also write the class of every pixel as a .npy array");
-    app.add_option("--from", g.from, "render the job recorded in a .json file again; options "
-                                     "given beside it override it");
-    auto* wOpt = app.add_option("--w", g.w, "the six parameters W11 W12 W21 W22 B1 B2 "
-                                           "(0.4 1.9 -2.7 -4.311 -0.9 1.8)")
-                     ->expected(6);
-    std::array<CLI::Option*, 6> weightOpt;
-    for (int i = 0; i < 6; ++i)
-        weightOpt[i] = app.add_option(std::string("--") + kWeightNames[i], g.weight[i],
-                                      std::string("the parameter ") + kWeightNames[i]);
-    auto* sizeOpt = app.add_option("--size", g.size, "dot size 1..100 (default 1)");
-    auto* iterOpt = app.add_option("--iterations", g.iterations, "iterations 1..32767 (1000)");
-    auto* accOpt = app.add_option("--accuracy", g.accuracy, "accuracy 1..14 (8)");
-    auto* idxOpt = app.add_option("--idx", g.idx, "parameter-plane axes H V, 0..5 (4 5)")
-                       ->expected(2);
-    auto* rangeOpt = app.add_option("--range", g.range,
-                                    "parameter-plane ranges L R B T (-1 1 -1 1)")
-                         ->expected(4);
-    auto* x0Opt = app.add_option("--x0", g.x0, "start point of parametric (1 1)")->expected(2);
-    auto* startOpt = app.add_option("--start-values", g.startValues,
-                                    "start points of coexisting, 1..500 (5)");
-    auto* reshuffleOpt = app.add_flag("--reshuffle,!--no-reshuffle", g.reshuffle,
-                                      "coexisting: new random start points for every dot");
-    auto* fpOpt = app.add_flag("--fp,!--no-fp", g.fp,
-                               "coexisting: count distinct fixed points one by one");
-    auto* penOpt = app.add_option("--pen", g.pen, "drawing colour of fixpt, R G B 0..255 (0 0 0)")
-                       ->expected(3);
-    auto* pixelsOpt = app.add_option("--pixels", g.pixels, "picture size N x N, 2..32767 (800)");
-    auto* regionOpt = app.add_option("--region", g.region,
-                                     "state-plane part shown X0 X1 Y0 Y1 (-1 1 -1 1)")
-                          ->expected(4);
-    auto* maxPeriodOpt = app.add_option("--max-period", g.maxPeriod,
-                                        "veltrane, parametric: longest period sought, "
-                                        "16..4096 (16, the window's)");
-    auto* planeOpt = app.add_option("--plane", g.plane,
-                                    "lyapunov: state (the start points of veltrane) or "
-                                    "parameter (the plane of parametric) (state)");
-    auto* stepsOpt = app.add_option("--lyapunov-steps", g.lyapunovSteps,
-                                    "lyapunov: steps measured after the iterations (1000)");
-    auto* scaleOpt = app.add_option("--scale", g.scale,
-                                    "lyapunov: colour limits LO HI, blue to white at 0 to red "
-                                    "(-1 0.5)")
-                         ->expected(2);
-    app.add_option("--threads", g.threads, "threads to use (default: every core)")
-        ->check(CLI::Range(1, 4096));
-    app.add_flag("-q,--quiet", g.quiet, "no progress line");
-
-    std::vector<std::string> argvText{"veltrane-render"};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argvText)
-        argv.push_back(a.data());
-
-    auto usage = [&](const std::string& message) {
-        err << "veltrane-render: " << message << "\n" << kUsage;
-        return kExitUsage;
-    };
-
-    Job job;
-    try {
-        app.parse(static_cast<int>(argv.size()), argv.data());
-    } catch (const CLI::Success&) {
-        out << app.help();
-        return kExitOk;
-    } catch (const CLI::ParseError& e) {
-        return usage(e.what());
+    std::string text = std::string(kAbout) + kUsage + "MODE: " + ModeNames() + "\n\nOptions:\n";
+    text += helpLine("-h, --help", "print this help and exit");
+    for (const Option& o : Options()) {
+        std::string names = o.shortName ? std::string("-") + o.shortName + ", " : "";
+        names += Flagged(o);
+        names += o.kind == ValueKind::Flag ? ", --no-" + std::string(o.name)
+                                           : " " + metavariable(o);
+        std::string help;
+        if (!o.modes.all()) {
+            for (Mode m : AllModes())
+                if (o.modes.contains(m))
+                    help += (help.empty() ? "" : ", ") + std::string(ModeName(m));
+            help += ": ";
+        }
+        help += o.help;
+        if (o.arity > 1)
+            help += " " + std::string(o.valueNames);
+        if (const std::string range = RangeText(o); !range.empty())
+            help += ", " + range;
+        if (o.kind != ValueKind::Flag && o.kind != ValueKind::File)
+            help += " (default " + DefaultText(o) + ")";
+        text += helpLine(names, help);
     }
+    return text;
+}
 
+int UseThreads(int requested)
+{
+    model::SetThreadCount(0);
+    const int cores = model::ThreadCount();
+    model::SetThreadCount(requested > 0 ? std::min(requested, cores) : 0);
+    return model::ThreadCount();
+}
+
+int Execute(const Request& request, std::ostream& err, const Team* team)
+{
     try {
-        if (!g.from.empty())
-            job = loadJob(g.from);
-        else if (g.mode.empty())
-            throw UsageError("no mode given.");
-        else
-            job = DefaultJob();
-        if (!g.mode.empty())
-            job.mode = ModeOf(g.mode);
-
-        auto given = [](const CLI::Option* o) { return o->count() > 0; };
-        if (given(wOpt))
-            for (int i = 0; i < 6; ++i)
-                job.w[i] = ReadValue("--w", g.w[i]);
-        for (int i = 0; i < 6; ++i)
-            if (given(weightOpt[i]))
-                job.w[i] = ReadValue(std::string("--") + kWeightNames[i], g.weight[i]);
-        if (given(sizeOpt))
-            job.size = ReadSetting("--size", g.size, 1, 100);
-        if (given(iterOpt))
-            job.iterations = ReadSetting("--iterations", g.iterations, 1, 32767);
-        if (given(accOpt))
-            job.accuracy = ReadSetting("--accuracy", g.accuracy, 1, 14);
-        if (given(idxOpt))
-            for (int i = 0; i < 2; ++i)
-                job.idx[i] = ReadRounded("--idx", g.idx[i], 0, 5);
-        if (given(rangeOpt))
-            for (int i = 0; i < 4; ++i)
-                job.range[i] = ReadValue("--range", g.range[i]);
-        if (given(x0Opt))
-            for (int i = 0; i < 2; ++i)
-                job.x0[i] = ReadValue("--x0", g.x0[i]);
-        if (given(startOpt))
-            job.startValues = ReadRounded("--start-values", g.startValues, 1, 500);
-        if (given(reshuffleOpt))
-            job.reshuffle = g.reshuffle;
-        if (given(fpOpt))
-            job.fp = g.fp;
-        if (given(penOpt))
-            for (int i = 0; i < 3; ++i)
-                job.pen[i] = ReadRounded("--pen", g.pen[i], 0, 255);
-        if (given(pixelsOpt))
-            job.pixels = wholeNumber("--pixels", g.pixels, 2, kMaxPixels);
-        if (given(regionOpt))
-            for (int i = 0; i < 4; ++i)
-                job.region[i] = ReadValue("--region", g.region[i]);
-        if (given(maxPeriodOpt))
-            job.maxPeriod = wholeNumber("--max-period", g.maxPeriod, 16, 4096);
-        if (given(planeOpt))
-            job.parameterPlane = PlaneOf(g.plane);
-        if (given(stepsOpt))
-            job.lyapunovSteps = wholeNumber("--lyapunov-steps", g.lyapunovSteps, 1,
-                                            kMaxLyapunovSteps);
-        if (given(scaleOpt))
-            for (int i = 0; i < 2; ++i)
-                job.scale[i] = ReadValue("--scale", g.scale[i]);
-        Validate(job);
-
-        if (g.output.empty())
-            throw UsageError("no picture named: give -o OUT.png or -o OUT.bmp.");
-        FormatOf(g.output);
-        const std::string record = JobFileName(g.output);
-        if (!g.classes.empty()
-            && (samePlace(g.classes) == samePlace(g.output)
-                || samePlace(g.classes) == samePlace(record)))
-            throw UsageError("--classes must name a file of its own, not the picture or "
-                             "its job record \"" + record + "\".");
+        checkRequest(request);
     } catch (const UsageError& e) {
-        return usage(e.what());
+        return usageError(err, e.what());
     }
-
-    model::SetThreadCount(g.threads);
-    const std::string record = JobFileName(g.output);
     try {
-        CheckWritable(g.output);
-        CheckWritable(record);
-        if (!g.classes.empty())
-            CheckWritable(g.classes);
-
-        const Plan plan = MakePlan(job);
+        checkFiles(request);
+        const Plan plan = MakePlan(request.job);
         plots::Canvas canvas(plan.pixels, plan.pixels);
         std::optional<NpyArray> classes;
-        if (!g.classes.empty())
+        if (!request.classes.empty())
             classes.emplace(plan.traits->classType, plan.pixels, plan.pixels);
-
-        const auto start = std::chrono::steady_clock::now();
-        {
-            Progress progress(plan.dots(), team ? !g.quiet && team->progressShown
-                                                : ProgressWanted(g.quiet));
-            auto update = [&](int64_t done) { progress.update(done); };
-            if (team)
-                team->render(plan, g.threads, canvas, classes ? &*classes : nullptr, update);
-            else
-                Render(plan, canvas, classes ? &*classes : nullptr, update);
-            progress.finish();
-        }
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-        if (classes) {
-            WriteDataFile(g.classes, classes->bytes());
-            classes.reset();
-        }
-        WritePicture(g.output, canvas);
-        writeJobFile(record, job, g.output, g.classes, seconds, team ? team->processes : 1);
+        const double seconds = renderPicture(request, plan, canvas,
+                                             classes ? &*classes : nullptr, team, err);
+        writeFiles(request, canvas, classes, seconds, team ? team->processes : 1);
     } catch (const model::RuntimeError& e) {
         err << "veltrane-render: " << e.what() << "\n";
         return kExitRunTime;
     } catch (const std::bad_alloc&) {
-        err << "veltrane-render: out of memory: a picture of " << job.pixels << " x "
-            << job.pixels << " pixels does not fit this machine.\n";
+        err << "veltrane-render: out of memory: a picture of " << request.job.pixels << " x "
+            << request.job.pixels << " pixels does not fit this machine.\n";
         return kExitRunTime;
     }
     return kExitOk;
+}
+
+int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+         const Team* team)
+{
+    Request request;
+    try {
+        const CommandLine line = parseCommandLine(args);
+        if (line.help) {
+            out << HelpText();
+            return kExitOk;
+        }
+        request = mergeSources(line);
+    } catch (const UsageError& e) {
+        return usageError(err, e.what());
+    }
+    return Execute(request, err, team);
 }
 
 } // namespace render

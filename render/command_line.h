@@ -5,6 +5,7 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace plots {
@@ -14,6 +15,7 @@ class Canvas;
 namespace render {
 
 struct Plan;
+struct Request;
 class NpyArray;
 
 // Exit statuses.
@@ -36,8 +38,23 @@ struct Team {
 
 // Runs one command line (without the program name) and returns the exit
 // status. Help goes to out; the progress line and errors go to err. With a
-// team, the picture is rendered by the team.
+// team, the picture is rendered by the team. The steps: the command line is
+// parsed, the job record of --from (if any) is read and the given options
+// are merged over it, and Execute does the rest.
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
          const Team* team = nullptr);
+
+// Runs a request whose sources are merged (from a command line, or from
+// Python): checks it once (usage errors, status 2), checks that its files can
+// be written, renders, and replaces the files together (status 3 when any of
+// this fails).
+int Execute(const Request& request, std::ostream& err, const Team* team = nullptr);
+
+// The help: the usage and every row of the option table.
+std::string HelpText();
+
+// Sets the engine's threads to what --threads asks for (0: every core),
+// capped at this machine's cores, and returns the count set.
+int UseThreads(int requested);
 
 } // namespace render

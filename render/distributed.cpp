@@ -330,7 +330,7 @@ int runAsWorker()
         std::string text(static_cast<size_t>(a.jobLength), '\0');
         MPI_Bcast(text.data(), a.jobLength, MPI_CHAR, 0, kWorld);
         try {
-            model::SetThreadCount(a.threads);
+            UseThreads(a.threads);
             serve(MakePlan(FromJson(nlohmann::json::parse(text))));
         } catch (const std::exception& e) {
             // Rank 0 checked the same job, so only a broken copy of the

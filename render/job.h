@@ -1,7 +1,7 @@
 // One batch render: the plot, the window's fields it reads, and the raster.
 //
 // The fields carry their values as the window would read them from the text
-// typed into the field. A job is checked against the ranges the window
+// typed into the field, each text read strictly as one number. A job is checked against the ranges the window
 // accepts before anything is computed, and it is written beside the picture
 // as JSON, from which the same picture can be rendered again.
 #pragma once
@@ -11,6 +11,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <array>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -25,9 +26,8 @@ const char* ModeName(Mode mode);
 Mode ModeOf(std::string_view name);
 // "veltrane, fpbas, fixpt, parametric, coexisting, lyapunov".
 std::string ModeNames();
-// Whether a --plane name is "parameter" (true) or "state"; throws UsageError
-// for any other.
-bool PlaneOf(std::string_view name);
+// Every mode, in the order of ModeNames.
+std::span<const Mode> AllModes();
 
 constexpr int kMaxPixels = 32767;
 constexpr int kMaxLyapunovSteps = 1000000;
@@ -41,14 +41,14 @@ struct Job {
     std::array<int, 2> idx{4, 5};            // parameter-plane axes, 0..5 each
     std::array<double, 4> range{-1, 1, -1, 1};  // parameter plane: left right bottom top
     std::array<double, 2> x0{1, 1};          // start point of the parametric plot
-    int startValues = 5;                     // 1..500
+    int startValues = 5;                     // 1..params::kMaxStartValues
     bool reshuffle = false, fp = false;      // the two check boxes
     std::array<int, 3> pen{0, 0, 0};         // drawing colour, 0..255 each
-    int pixels = 800;                        // N: the picture is N x N, 2..32767
+    int pixels = model::kCanvasSize;                       // N: the picture is N x N, 2..32767
     std::array<double, 4> region{-1, 1, -1, 1}; // state plane: x0 x1 y0 y1
     // Beyond the window: the period cap of veltrane and parametric, 16..4096
     // (16 is the window's); lyapunov's plane, measuring steps and colour limits.
-    int maxPeriod = 16;
+    int maxPeriod = model::kWindowPeriodCap;
     bool parameterPlane = false;             // lyapunov over the parameter plane from x0
     int lyapunovSteps = 1000;                // 1..kMaxLyapunovSteps
     std::array<double, 2> scale{-1, 0.5};    // lyapunov colour limits LO < HI
@@ -65,21 +65,15 @@ public:
 // The job of the window's design-time texts, with dot size 1.
 Job DefaultJob();
 
-// Throws UsageError naming the first value outside what the window accepts.
+// Throws UsageError naming the first value outside what the window accepts,
+// or an option the job's mode does not read that is not at its default.
 void Validate(const Job& job);
-
-// Reading one option's text as the window reads its field; each throws
-// UsageError naming the option when the text cannot be read or its value is
-// out of range. Settings (dot size, iterations, accuracy) take the floor, as
-// an edit of their fields does; counts and indices round half to even.
-double ReadValue(const std::string& option, const std::string& text);
-int ReadSetting(const std::string& option, const std::string& text, int lo, int hi);
-int ReadRounded(const std::string& option, const std::string& text, int lo, int hi);
 
 // The job as JSON: {"mode": ..., "options": {...}}, each option under its
 // command-line name without the dashes; and back. FromJson starts from the
 // defaults, so a hand-written job file may leave options out; an unknown
-// option, a value of the wrong kind or out of range is a UsageError.
+// option, a value of the wrong kind or out of range is a UsageError. The rows
+// of the option table (render/options.h) say what is written and read.
 void ToJson(const Job& job, nlohmann::json& out);
 Job FromJson(const nlohmann::json& in);
 

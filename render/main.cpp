@@ -7,9 +7,19 @@
 
 #include <iostream>
 
+#ifndef VELTRANE_VERSION
+#define VELTRANE_VERSION "unknown"
+#endif
+
 int main(int argc, char** argv)
 {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    // The version alone, before anything else: the man page and the package
+    // read it from here.
+    if (args == std::vector<std::string>{"--version"}) {
+        std::cout << "veltrane-render " VELTRANE_VERSION "\n";
+        return 0;
+    }
 #ifdef VELTRANE_MPI
     if (render::LaunchedByMpi())
         return render::RunAsRank(argc, argv, args);

@@ -7,8 +7,9 @@ packages=(
     cmake make g++ pkg-config
     qt6-base-dev libgl-dev libgtest-dev libbenchmark-dev
     fonts-dejavu-core
+    desktop-file-utils appstream lintian help2man bash-completion dpkg-dev fakeroot man-db file
     libtbb-dev libpng-dev libcli11-dev nlohmann-json3-dev libopenmpi-dev openmpi-bin
-    xvfb xauth imagemagick xdotool
+    xvfb xauth imagemagick xdotool parallel
     "$@"
 )
 

@@ -2,7 +2,8 @@
 # Installs what is missing, builds and runs every test: first the normal
 # build, then the whole suite again built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, then the engine and command tests (no window)
-# built with ThreadSanitizer.
+# built with ThreadSanitizer; last, the normal build is packaged and its
+# package checked as installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -26,3 +27,7 @@ for t in plots_tests params_tests; do
     TSAN_OPTIONS="halt_on_error=1:exitcode=66:suppressions=$PWD/scripts/tsan.supp" \
         "build-tsan/tests/$t"
 done
+
+echo "== the Debian package, checked as installed"
+bash scripts/package.sh
+bash packaging/check.sh build/veltrane_*.deb

@@ -71,8 +71,8 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
             << c << readFile(at("e3"));
         EXPECT_TRUE(readFile(at("one.png")) == readFile(at("team.png"))) << c;
         EXPECT_TRUE(readFile(at("one.npy")) == readFile(at("team.npy"))) << c;
-        const auto one = nlohmann::json::parse(readFile(at("one.json")));
-        const auto team = nlohmann::json::parse(readFile(at("team.json")));
+        const auto one = nlohmann::json::parse(readFile(at("one.png.json")));
+        const auto team = nlohmann::json::parse(readFile(at("team.png.json")));
         EXPECT_EQ(one["options"], team["options"]) << c;
         EXPECT_EQ(one["processes"], 1) << c;
         EXPECT_EQ(team["processes"], 3) << c;

@@ -3,6 +3,7 @@
 #include "model/long_period.h"
 #include "model/lyapunov.h"
 #include "model/network.h"
+#include "model/numbers.h"
 #include "model/scales.h"
 #include "model/random.h"
 #include "model/window.h"
@@ -15,6 +16,8 @@
 #include "render/command_line.h"
 #include "render/job.h"
 #include "render/npy.h"
+#include "render/options.h"
+#include "render/output.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -28,6 +31,9 @@
 #include <set>
 #include <sstream>
 
+#include <csignal>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -190,7 +196,7 @@ TEST_F(Render, EqualsTheWindowsSaveAtEightHundred)
          "100", "--threads", "3"},
         {"fpbas", "--w", "0.4", "1.9", "-2.7", "-4.311", "-1.0", "1.8", "--size", "6",
          "--iterations", "200", "--accuracy", "12"},
-        {"fixpt", "--size", "20"},
+        {"fixpt"}, // fixpt draws every pixel and reads no dot size
         {"fixpt", "--w", "3", "0.5", "-0.5", "3", "0.1", "-0.1", "--accuracy", "4", "--pen",
          "200", "30", "90", "--threads", "1"},
         {"fixpt", "--w", "3", "1", "1", "3", "0", "0.2", "--accuracy", "3", "--pen", "0", "128",
@@ -311,18 +317,18 @@ TEST_F(Render, JobFileRendersTheSamePictureAgain)
                    "-o", at("a.png")}),
               0)
         << errors.str();
-    ASSERT_EQ(run({"--from", at("a.json"), "-o", at("b.png")}), 0) << errors.str();
+    ASSERT_EQ(run({"--from", at("a.png.json"), "-o", at("b.png")}), 0) << errors.str();
     EXPECT_TRUE(readFile(at("a.png")) == readFile(at("b.png")));
 
     // An option beside --from overrides the recorded one, and only that one.
-    ASSERT_EQ(run({"--from", at("a.json"), "--iterations", "50", "-o", at("c.bmp")}), 0)
+    ASSERT_EQ(run({"--from", at("a.png.json"), "--iterations", "50", "-o", at("c.bmp")}), 0)
         << errors.str();
     auto options = [&](const char* name) {
         return nlohmann::json::parse(std::ifstream(at(name)))["options"];
     };
-    nlohmann::json expected = options("a.json");
+    nlohmann::json expected = options("a.png.json");
     expected["iterations"] = 50;
-    EXPECT_EQ(options("c.json"), expected);
+    EXPECT_EQ(options("c.bmp.json"), expected);
 }
 
 TEST(NpyArray, ElementTypesAreLittleEndianInCOrder)
@@ -380,6 +386,18 @@ TEST_F(Render, ErrorsLeaveNoFileBehind)
          "mapping of the plane"},
         {{"veltrane", "--size", "50", "--classes", "no/such/folder/c.npy"}, 3,
          "folder does not exist"},
+        {{"veltrane", "--size", "20", "--region", "1e308", "-1e308", "0", "1"}, 3,
+         "the region values are too large"},
+        {{"--from", "/"}, 2, "\"/\" cannot be read: it is a folder"},
+        {{"veltrane", "--sise", "3"}, 2, "unknown option \"--sise\"; did you mean --size?"},
+        {{"veltrane", "--no-reshufle"}, 2, "did you mean --no-reshuffle?"},
+        {{"veltrane", "--region", "1", "2", "3"}, 2, "--region takes 4 numbers (X0 X1 Y0 Y1)"},
+        {{"veltrane", "--classes", "keep.png"}, 2, "keep.png\" is the picture;"},
+        {{"veltrane", "--classes", "keep.png.json"}, 2, "keep.png.json\" is the picture's job"},
+        {{"veltrane", "--scale", "-1", "0.5"}, 2, "--scale applies to lyapunov only, not to veltrane"},
+        {{"veltrane", "--pen", "0", "0", "0"}, 2, "--pen applies to fixpt only, not to veltrane"},
+        {{"fixpt", "--size", "20"}, 2, "not to fixpt"},
+        {{"veltrane", "--threads", "0"}, 2, "--threads: \"0\" is not a whole number in 1..4096"},
     };
     const std::string old = "an earlier picture";
     for (const Case& c : cases) {
@@ -389,14 +407,16 @@ TEST_F(Render, ErrorsLeaveNoFileBehind)
         if (std::find(args.begin(), args.end(), "--classes") == args.end())
             args.insert(args.end(), {"--classes", at("keep.npy")});
         for (std::string& a : args)
-            if (a == "picture.gif" || a == "no/such/folder/c.npy" || a == "missing.json")
+            if (a == "picture.gif" || a == "no/such/folder/c.npy" || a == "missing.json"
+                || a == "keep.png" || a == "keep.png.json")
                 a = at(a);
         std::ofstream(at("keep.png")) << old;
         ASSERT_EQ(run(args), c.status) << c.args[0] << " " << errors.str();
         const std::string said = errors.str();
         EXPECT_NE(said.find(c.says), std::string::npos) << said;
-        // One line, and for a usage error the three lines of the usage summary.
-        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), c.status == 2 ? 4 : 1) << said;
+        // One line, and for a usage error the pointer to the help.
+        EXPECT_EQ(said.find("Usage"), std::string::npos) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), c.status == 2 ? 2 : 1) << said;
         const std::vector<uint8_t> kept = readFile(at("keep.png"));
         EXPECT_EQ(std::string(kept.begin(), kept.end()), old);
         std::vector<std::string> left;
@@ -493,10 +513,10 @@ TEST_F(Render, LyapunovIsThePlainExponentOnEitherPlane)
             }
         EXPECT_GT(positive, 0) << parameter; // chaos everywhere on the state plane,
         EXPECT_EQ(negative > 0, parameter);  // periodic windows in the parameter plane
-        const nlohmann::json record = nlohmann::json::parse(std::ifstream(at("a.json")));
+        const nlohmann::json record = nlohmann::json::parse(std::ifstream(at("a.png.json")));
         EXPECT_EQ(record["colour_bar"]["low"], -0.5);
         EXPECT_EQ(record["colour_bar"]["stops"].size(), 3u);
-        ASSERT_EQ(run({"--from", at("a.json"), "-o", at("b.png"), "--classes", at("b.npy")}), 0);
+        ASSERT_EQ(run({"--from", at("a.png.json"), "-o", at("b.png"), "--classes", at("b.npy")}), 0);
         EXPECT_TRUE(readFile(at("a.npy")) == readFile(at("b.npy")));
     }
     for (std::vector<std::string> bad : {
@@ -510,6 +530,234 @@ TEST_F(Render, LyapunovIsThePlainExponentOnEitherPlane)
         bad.insert(bad.end(), {"-o", at("bad.png")});
         EXPECT_EQ(run(bad), 2) << bad[1];
         EXPECT_FALSE(fs::exists(at("bad.png")));
+    }
+}
+
+// --- The option table and the command line ------------------------------------
+
+TEST_F(Render, NumbersAreReadWholeAndStrictlyInEveryPlace)
+{
+    // Accepted: the window's value of the same text.
+    for (const char* text : {"0.5", "-.9", "+1e3", "1D-2", "&H1F", "&o17", ".5E+2", "5.", "-0"})
+        EXPECT_EQ(std::bit_cast<uint64_t>(render::ReadStrictNumber("--w11", text)),
+                  std::bit_cast<uint64_t>(model::ReadNumber(text)))
+            << text;
+    // Refused, on the command line and for a whole number too, naming the
+    // option and the text.
+    for (const char* text : {"NaN", "O.5", "", "1,000", " 1", "1e", "&H", "-&H1", "1 000",
+                             "0x10", "inf", "1e5x", "--"}) {
+        for (const char* option : {"--w11", "--iterations"}) {
+            ASSERT_EQ(run({"veltrane", option, text, "-o", at("a.png")}), 2) << text;
+            EXPECT_NE(errors.str().find(std::string(option) + ": \"" + text + "\" is not a number"),
+                      std::string::npos)
+                << errors.str();
+        }
+    }
+    EXPECT_FALSE(fs::exists(at("a.png")));
+    // A long text is cut, and control characters do not reach the terminal.
+    const std::string hostile = "\x1b[31m" + std::string(60, '7') + "\n";
+    ASSERT_EQ(run({"veltrane", "--w", "1", "2", "3", "4", "5", hostile, "-o", at("a.png")}), 2);
+    const std::string said = errors.str();
+    EXPECT_NE(said.find("--w: \"\\x1B[31m" + std::string(35, '7') + "\"... is not a number."),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(said.find('\x1b'), std::string::npos);
+
+    // Every form works inside a list, with the value of its plain form.
+    ASSERT_EQ(run({"veltrane", "--w", "0.4", "1.9", "-2.7", "-4.311", "-.9", "1.8", "--region",
+                   "-.35", "-.05", "&H0", ".35", "--pixels", "60", "-o", at("a.png")}),
+              0)
+        << errors.str();
+    ASSERT_EQ(run({"veltrane", "--w", "0.4", "1.9", "-2.7", "-4.311", "-0.9", "1.8", "--region",
+                   "-0.35", "-0.05", "0", "0.35", "--pixels", "60", "-o", at("b.png")}),
+              0);
+    EXPECT_TRUE(readFile(at("a.png")) == readFile(at("b.png")));
+}
+
+TEST(OptionTable, EveryRecordedOptionReadsBackAsWritten)
+{
+    // A value away from the default for every option of every mode that reads
+    // it, through the record and back.
+    for (render::Mode mode : render::AllModes()) {
+        render::Request request;
+        request.job.mode = mode;
+        for (const render::Option& o : render::Options()) {
+            if (!o.recorded || !o.modes.contains(mode) || o.kind == render::ValueKind::File)
+                continue;
+            for (int i = 0; i < std::max(1, o.arity); ++i)
+                o.put(request, i, o.kind == render::ValueKind::WholeNumber ? o.hi - i
+                                  : o.kind == render::ValueKind::Number    ? 0.25 + i
+                                                                           : 1);
+        }
+        nlohmann::json record;
+        render::ToJson(request.job, record);
+        const render::Job back = render::FromJson(record);
+        for (const render::Option& o : render::Options()) {
+            if (o.kind == render::ValueKind::File)
+                continue;
+            render::Request read;
+            read.job = back;
+            EXPECT_EQ(render::ValueText(read, o), render::ValueText(request, o))
+                << render::ModeName(mode) << " " << o.name;
+        }
+    }
+}
+
+TEST_F(Render, ARecordIsCorrectedBesideItAndChangesModeOnlyWhereTheModeReadsIt)
+{
+    ASSERT_EQ(run({"lyapunov", "--pixels", "20", "--scale", "-2", "1", "-o", at("l.png")}), 0);
+    // Options are merged first, then checked once.
+    nlohmann::json record = nlohmann::json::parse(std::ifstream(at("l.png.json")));
+    record["options"]["size"] = 0;
+    std::ofstream(at("bad.json")) << record.dump();
+    ASSERT_EQ(run({"--from", at("bad.json"), "-o", at("b.png")}), 2);
+    EXPECT_NE(errors.str().find("bad.json\": --size: 0 is outside 1..100."), std::string::npos)
+        << errors.str();
+    EXPECT_EQ(run({"--from", at("bad.json"), "--size", "2", "-o", at("b.png")}), 0)
+        << errors.str();
+    // The recorded scale is lyapunov's; as veltrane the record says too much,
+    // while a record at the defaults of what veltrane does not read is fine.
+    ASSERT_EQ(run({"--from", at("l.png.json"), "veltrane", "-o", at("v.png")}), 2);
+    EXPECT_NE(errors.str().find("--scale applies to lyapunov only, not to veltrane"),
+              std::string::npos)
+        << errors.str();
+    EXPECT_EQ(run({"--from", at("l.png.json"), "fpbas", "--scale", "-1", "0.5", "-o",
+                   at("v.png")}),
+              2);
+    record["options"].erase("scale");
+    record["options"]["size"] = 1;
+    std::ofstream(at("bad.json")) << record.dump();
+    EXPECT_EQ(run({"--from", at("bad.json"), "veltrane", "-o", at("v.png")}), 0) << errors.str();
+}
+
+TEST_F(Render, HelpSaysNumberAndListsEveryOption)
+{
+    std::ostringstream out;
+    ASSERT_EQ(render::Main({"--help"}, out, errors), 0);
+    const std::string help = out.str();
+    for (const char* unwanted : {"TEXT", "{false}", "INT"})
+        EXPECT_EQ(help.find(unwanted), std::string::npos) << unwanted;
+    for (const render::Option& o : render::Options())
+        EXPECT_TRUE(help.find(render::Flagged(o) + " ") != std::string::npos
+                    || help.find(render::Flagged(o) + ",") != std::string::npos)
+            << o.name;
+    EXPECT_NE(help.find("--size NUMBER"), std::string::npos);
+    EXPECT_NE(help.find("1..100 (default 1)"), std::string::npos);
+}
+
+TEST_F(Render, ThreadsBeyondTheCoresAreCappedWithAWarning)
+{
+    ASSERT_EQ(run({"fpbas", "--pixels", "50", "-o", at("a.png")}), 0);
+    ASSERT_EQ(run({"fpbas", "--pixels", "50", "--threads", "4096", "-o", at("b.png")}), 0);
+    EXPECT_NE(errors.str().find("--threads 4096 is more than the"), std::string::npos)
+        << errors.str();
+    EXPECT_TRUE(readFile(at("a.png")) == readFile(at("b.png")));
+    const auto threads = [&](const char* name) {
+        return nlohmann::json::parse(std::ifstream(at(name)))["threads"].get<int>();
+    };
+    EXPECT_EQ(threads("b.png.json"), threads("a.png.json")); // every core, and no more
+}
+
+// --- The files of one run ------------------------------------------------------
+
+std::vector<std::string> filesIn(const fs::path& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(Render, EachPictureNameKeepsARecordOfItsOwn)
+{
+    ASSERT_EQ(run({"veltrane", "--pixels", "20", "-o", at("x.png")}), 0);
+    ASSERT_EQ(run({"fixpt", "--pixels", "20", "-o", at("x.bmp")}), 0);
+    const auto mode = [&](const char* name) {
+        return nlohmann::json::parse(std::ifstream(at(name)))["mode"].get<std::string>();
+    };
+    EXPECT_EQ(mode("x.png.json"), "veltrane");
+    EXPECT_EQ(mode("x.bmp.json"), "fixpt");
+    // A record under an older name is read as before.
+    fs::copy_file(at("x.bmp.json"), at("x.json"));
+    ASSERT_EQ(run({"--from", at("x.json"), "-o", at("y.bmp")}), 0) << errors.str();
+    EXPECT_TRUE(readFile(at("x.bmp")) == readFile(at("y.bmp")));
+}
+
+TEST_F(Render, AFailedWriteReplacesNoFile)
+{
+    // The record cannot be written (a pipe nobody reads) after the classes and
+    // the picture were: neither is replaced, and no temporary file is left.
+    std::ofstream(at("keep.png")) << "old picture";
+    std::ofstream(at("keep.npy")) << "old classes";
+    ASSERT_EQ(::mkfifo(at("keep.png.json").c_str(), 0600), 0);
+    ASSERT_EQ(run({"veltrane", "--pixels", "30", "-o", at("keep.png"), "--classes",
+                   at("keep.npy")}),
+              3);
+    EXPECT_NE(errors.str().find("keep.png.json"), std::string::npos) << errors.str();
+    EXPECT_EQ(readFile(at("keep.png")), std::vector<uint8_t>({'o', 'l', 'd', ' ', 'p', 'i', 'c',
+                                                              't', 'u', 'r', 'e'}));
+    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"keep.npy", "keep.png", "keep.png.json"}));
+
+    // A record name too long for the file system is found before computing
+    // (this job would fail at its first dots).
+    const std::string longName = std::string(251, 'n') + ".png";
+    ASSERT_EQ(run({"veltrane", "--w11", "1e308", "--pixels", "30", "-o", at(longName)}), 3);
+    EXPECT_NE(errors.str().find("the name is too long"), std::string::npos) << errors.str();
+    EXPECT_EQ(errors.str().find("At column"), std::string::npos) << errors.str();
+}
+
+TEST_F(Render, TheLastFailedRenamePutsEveryFileBack)
+{
+    std::ofstream(at("a.npy")) << "old classes";
+    std::ofstream(at("a.png")) << "old picture";
+    {
+        render::FileSet files;
+        files.add(at("a.npy"), {1, 2, 3});
+        files.add(at("a.png"), {4, 5, 6}, true);
+        files.add(at("new.png"), {7}, true);
+        files.add(at("a.png.json"), {8, 9});
+        // Between writing and renaming, the record's place is taken by a folder.
+        fs::create_directories(at("a.png.json/inside"));
+        EXPECT_THROW(files.commit(), model::RuntimeError);
+    }
+    EXPECT_EQ(readFile(at("a.npy")), std::vector<uint8_t>({'o', 'l', 'd', ' ', 'c', 'l', 'a',
+                                                           's', 's', 'e', 's'}));
+    EXPECT_EQ(readFile(at("a.png")), std::vector<uint8_t>({'o', 'l', 'd', ' ', 'p', 'i', 'c',
+                                                           't', 'u', 'r', 'e'}));
+    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"a.npy", "a.png", "a.png.json"}));
+
+    // Done: a link stays and its target takes the bytes and keeps its mode.
+    fs::remove_all(at("a.png.json"));
+    fs::create_symlink("a.png", at("link.png"));
+    fs::permissions(at("a.png"), fs::perms::owner_read | fs::perms::owner_write);
+    render::FileSet files;
+    files.add(at("link.png"), {4, 5, 6}, true);
+    files.add(at("a.png.json"), {8, 9});
+    files.commit();
+    EXPECT_TRUE(fs::is_symlink(at("link.png")));
+    EXPECT_EQ(readFile(at("a.png")), std::vector<uint8_t>({4, 5, 6}));
+    EXPECT_EQ(fs::status(at("a.png")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"a.npy", "a.png", "a.png.json", "link.png"}));
+}
+
+TEST_F(Render, ASignalWhileWritingRemovesTheTemporaryFiles)
+{
+    // A plain fork, so that the child writes into this test's folder; it
+    // touches no thread pool.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    std::ofstream(at("a.png")) << "old picture";
+    for (int signal : {SIGINT, SIGTERM}) {
+        EXPECT_EXIT(
+            {
+                render::FileSet files;
+                files.add(at("a.png"), std::vector<uint8_t>(1 << 20, 1), true);
+                files.add(at("b.npy"), {1});
+                std::raise(signal);
+            },
+            testing::KilledBySignal(signal), "");
+        EXPECT_EQ(filesIn(dir), std::vector<std::string>{"a.png"});
     }
 }
 

@@ -1,0 +1,483 @@
+#include "model/fixed_points.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <tuple>
+#include <utility>
+
+namespace model::analysis {
+
+namespace {
+
+constexpr double kWeakCoupling = 1e-7;
+constexpr double kMapsOntoItself = 1e-8;
+
+// A root of f on [lo, hi], where f(lo) and f(hi) have opposite signs:
+// Newton's method, falling back to bisection whenever a step would leave the
+// bracket or shrink it too slowly. f returns the value and the slope.
+template <class F>
+double Bracketed(F f, double lo, double hi)
+{
+    double flo = f(lo).first;
+    if (flo == 0)
+        return lo;
+    if (f(hi).first == 0)
+        return hi;
+    // neg < pos in the sense f(neg) < 0 < f(pos).
+    double neg = flo < 0 ? lo : hi, pos = flo < 0 ? hi : lo;
+    double x = 0.5 * (lo + hi);
+    double step = std::fabs(hi - lo), lastStep = step;
+    auto [fx, dfx] = f(x);
+    (fx < 0 ? neg : pos) = x;
+    for (int i = 0; i < 200 && fx != 0; ++i) {
+        const bool newtonLeaves = ((x - pos) * dfx - fx) * ((x - neg) * dfx - fx) > 0;
+        if (newtonLeaves || std::fabs(2 * fx) > std::fabs(lastStep * dfx)) {
+            lastStep = step;
+            step = 0.5 * (pos - neg);
+            const double mid = neg + step;
+            if (mid == x || mid == neg || mid == pos)
+                break;
+            x = mid;
+        } else {
+            lastStep = step;
+            step = fx / dfx;
+            const double next = x - step;
+            if (next == x)
+                break;
+            x = next;
+        }
+        std::tie(fx, dfx) = f(x);
+        (fx < 0 ? neg : pos) = x;
+        if (std::fabs(pos - neg) <= 4 * std::numeric_limits<double>::epsilon() * std::fabs(x))
+            break;
+    }
+    return x;
+}
+
+// tanh s and its slope 1 - tanh^2 s from one exponential e = exp(-2|s|):
+// tanh|s| = (1 - e) / (1 + e), within a few units of 1e-16 of the true value
+// (not relative to it: enough for the signs and brackets of the sampled
+// equation, whose roots are polished with std::tanh afterwards), and
+// 1 - tanh^2 s = 4 e / (1 + e)^2.
+std::pair<double, double> TanhAndSlope(double s)
+{
+    const double e = std::exp(-2 * std::fabs(s));
+    return {std::copysign((1 - e) / (1 + e), s), 4 * e / ((1 + e) * (1 + e))};
+}
+
+// Where f changes sign between lo and hi, f(lo) = flo and f(hi) = fhi having
+// opposite signs: regula falsi with the Illinois correction, which converges
+// superlinearly and keeps the bracket.
+template <class F>
+double SignChange(F f, double lo, double flo, double hi, double fhi)
+{
+    int side = 0;
+    for (int i = 0; i < 100; ++i) {
+        double x = (lo * fhi - hi * flo) / (fhi - flo);
+        if (!(x > std::min(lo, hi) && x < std::max(lo, hi)))
+            x = 0.5 * (lo + hi);
+        if (x == lo || x == hi)
+            break;
+        const double fx = f(x);
+        if (fx == 0)
+            return x;
+        if ((fx < 0) == (flo < 0)) {
+            lo = x;
+            flo = fx;
+            if (side == -1)
+                fhi /= 2;
+            side = -1;
+        } else {
+            hi = x;
+            fhi = fx;
+            if (side == 1)
+                flo /= 2;
+            side = 1;
+        }
+        if (std::fabs(hi - lo) <= 4 * std::numeric_limits<double>::epsilon() * std::fabs(x))
+            break;
+    }
+    return 0.5 * (lo + hi);
+}
+
+bool OppositeSigns(double u, double v) { return (u < 0 && v > 0) || (u > 0 && v < 0); }
+
+// The pieces of [lo, hi] on which p - a tanh p is monotone: one for a <= 1;
+// for a > 1 the slope 1 - a (1 - tanh^2 p) vanishes at p = +-acosh(sqrt a).
+std::vector<std::pair<double, double>> MonotonePieces(double a, double lo, double hi)
+{
+    std::vector<std::pair<double, double>> pieces;
+    if (!(a > 1)) {
+        pieces.push_back({lo, hi});
+        return pieces;
+    }
+    const double fold = std::acosh(std::sqrt(a));
+    const double cuts[] = {lo, std::clamp(-fold, lo, hi), std::clamp(fold, lo, hi), hi};
+    for (int i = 0; i < 3; ++i)
+        if (cuts[i] < cuts[i + 1])
+            pieces.push_back({cuts[i], cuts[i + 1]});
+    return pieces;
+}
+
+// The roots p of p - a tanh p = t, ascending. |p - t| <= |a| bounds them.
+std::vector<double> Roots1D(double a, double t)
+{
+    const auto f = [a, t](double p) {
+        return std::pair{(p - a * std::tanh(p)) - t, 1 - a * TanhSlope(p)};
+    };
+    std::vector<double> roots;
+    const double reach = std::fabs(a) + 1;
+    for (auto [lo, hi] : MonotonePieces(a, t - reach, t + reach)) {
+        const double flo = f(lo).first, fhi = f(hi).first;
+        if (flo == 0)
+            roots.push_back(lo);
+        if (fhi == 0)
+            roots.push_back(hi);
+        if (OppositeSigns(flo, fhi))
+            roots.push_back(Bracketed(f, lo, hi));
+    }
+    std::sort(roots.begin(), roots.end());
+    roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
+    return roots;
+}
+
+// A fixed point by its pre-activations.
+struct Root {
+    double p = 0;
+    double q = 0;
+};
+
+// Both equations at once, in the pre-activations: p and q less their images.
+std::pair<double, double> Residual(const Weights& w, Root r)
+{
+    const double x = std::tanh(r.p), y = std::tanh(r.q);
+    return {r.p - ((w[0] * x + w[1] * y) + w[4]), r.q - ((w[2] * x + w[3] * y) + w[5])};
+}
+
+// A few Newton steps on both equations (their Jacobian is
+// I - W diag(1 - x^2, 1 - y^2)), each kept only if it lowers the residual:
+// the roots from one equation inherit the rounding of the elimination, and
+// those of a triangular system with a weak coupling left out lack it.
+Root Polish(const Weights& w, Root r)
+{
+    auto [h1, h2] = Residual(w, r);
+    double size = std::max(std::fabs(h1), std::fabs(h2));
+    for (int i = 0; i < 4 && size > 0; ++i) {
+        const double d1 = TanhSlope(r.p), d2 = TanhSlope(r.q);
+        const double a = 1 - w[0] * d1, b = -w[1] * d2, c = -w[2] * d1, d = 1 - w[3] * d2;
+        const double det = a * d - b * c;
+        if (det == 0 || !std::isfinite(det))
+            break;
+        const Root next{r.p - (d * h1 - b * h2) / det, r.q - (a * h2 - c * h1) / det};
+        const auto [n1, n2] = Residual(w, next);
+        const double nextSize = std::max(std::fabs(n1), std::fabs(n2));
+        if (!(nextSize < size))
+            break;
+        r = next;
+        h1 = n1;
+        h2 = n2;
+        size = nextSize;
+    }
+    return r;
+}
+
+// The roots with w12 = 0 or w21 = 0: one neuron's equation alone, then the
+// other's for each of its roots.
+std::vector<Root> Triangular(const Weights& w)
+{
+    std::vector<Root> roots;
+    if (w[1] == 0) {
+        for (double p : Roots1D(w[0], w[4]))
+            for (double q : Roots1D(w[3], w[2] * std::tanh(p) + w[5]))
+                roots.push_back({p, q});
+    } else {
+        for (double q : Roots1D(w[3], w[5]))
+            for (double p : Roots1D(w[0], w[1] * std::tanh(q) + w[4]))
+                roots.push_back({p, q});
+    }
+    return roots;
+}
+
+// The roots with w12 != 0, eliminating y through the first equation:
+// y(p) = (p - w11 tanh p - b1) / w12, a fixed point wherever
+// g(p) = tanh((w21 tanh p + w22 y(p)) + b2) - y(p) vanishes with |y(p)| <= 1.
+std::vector<Root> Eliminated(const Weights& w)
+{
+    const double a = w[0], b = w[1], c = w[2], d = w[3], e = w[4], f = w[5];
+    const double bound = std::fabs(b);
+    const auto phi = [a, e](double p) {
+        return std::pair{(p - a * std::tanh(p)) - e, 1 - a * TanhSlope(p)};
+    };
+    // g and its first two derivatives; with X = tanh p, Y = y(p),
+    // s = (w21 X + w22 Y) + b2 and T = tanh s: X' = 1 - X^2, X'' = -2 X X',
+    // Y' = (1 - w11 X') / w12, Y'' = -w11 X'' / w12, T' = (1 - T^2) s' and
+    // T'' = (1 - T^2) (s'' - 2 T s'^2).
+    struct Sample {
+        double p, g, slope, curve;
+    };
+    const auto at = [&](double p) {
+        const auto [x, dx] = TanhAndSlope(p);
+        const double ddx = -2 * x * dx;
+        const double y = std::clamp(((p - a * x) - e) / b, -1.0, 1.0);
+        const double dy = (1 - a * dx) / b, ddy = -a * ddx / b;
+        const double s = (c * x + d * y) + f, ds = c * dx + d * dy, dds = c * ddx + d * ddy;
+        const auto [t, dt] = TanhAndSlope(s);
+        return Sample{p, t - y, dt * ds - dy, dt * (dds - 2 * t * ds * ds) - ddy};
+    };
+    const auto g = [&](double p) {
+        const Sample s = at(p);
+        return std::pair{s.g, s.slope};
+    };
+    // Where a derivative of g changes sign between u and v.
+    const auto turn = [&](const Sample& u, const Sample& v, double Sample::*derivative) {
+        return at(SignChange([&](double p) { return at(p).*derivative; }, u.p, u.*derivative,
+                             v.p, v.*derivative));
+    };
+
+    std::vector<double> ps;
+    // The roots between two neighbouring samples. g is split where it turns:
+    // at a change of sign of its slope (an extremum), or, where the slope
+    // keeps its sign at both samples, at the extrema on either side of a
+    // change of sign of its curvature where the slope there has the other
+    // sign (the two extrema of a near-triple root, as at a pitchfork). Each
+    // part is monotone and holds a root where its ends' signs differ.
+    const auto rootsBetween = [&](const Sample& u, const Sample& v) {
+        Sample cuts[4] = {u};
+        int n = 1;
+        if (OppositeSigns(u.slope, v.slope)) {
+            cuts[n++] = turn(u, v, &Sample::slope);
+        } else if (OppositeSigns(u.curve, v.curve)) {
+            const Sample inflection = turn(u, v, &Sample::curve);
+            if (OppositeSigns(inflection.slope, u.slope)) {
+                cuts[n++] = turn(u, inflection, &Sample::slope);
+                cuts[n++] = turn(inflection, v, &Sample::slope);
+            }
+        }
+        cuts[n++] = v;
+        for (int i = 0; i + 1 < n; ++i) {
+            if (i > 0 && cuts[i].g == 0)
+                ps.push_back(cuts[i].p);
+            if (OppositeSigns(cuts[i].g, cuts[i + 1].g))
+                ps.push_back(Bracketed(g, cuts[i].p, cuts[i + 1].p));
+        }
+    };
+    const double reach = std::fabs(a) + bound + 1;
+    for (auto [lo, hi] : MonotonePieces(a, e - reach, e + reach)) {
+        // The window of the piece where |phi| <= |w12|.
+        const double plo = phi(lo).first, phi_hi = phi(hi).first;
+        const bool rising = phi_hi >= plo;
+        const double first = rising ? -bound : bound, last = rising ? bound : -bound;
+        const auto beyond = [rising](double v, double limit) { return rising ? v > limit : v < limit; };
+        if (beyond(plo, last) || beyond(first, phi_hi))
+            continue;
+        const auto solve = [&](double target) {
+            return Bracketed([&](double p) {
+                auto [v, dv] = phi(p);
+                return std::pair{v - target, dv};
+            }, lo, hi);
+        };
+        const double wl = beyond(first, plo) ? solve(first) : lo;
+        const double wr = beyond(phi_hi, last) ? solve(last) : hi;
+        if (!(wl < wr))
+            continue;
+        // Samples dense enough for the turns of the second equation's tanh.
+        const double dx = std::fabs(std::tanh(wr) - std::tanh(wl));
+        const double dy = std::fabs(phi(wr).first - phi(wl).first) / bound;
+        const double turns = std::fabs(c) * dx + (std::fabs(d) + 1) * std::min(dy, 2.0);
+        const int n = static_cast<int>(std::clamp(16 + 8 * turns, 16.0, 2048.0));
+        Sample prev = at(wl);
+        if (prev.g == 0)
+            ps.push_back(prev.p);
+        for (int j = 1; j <= n; ++j) {
+            const Sample next = at(j == n ? wr : std::lerp(wl, wr, static_cast<double>(j) / n));
+            rootsBetween(prev, next);
+            if (next.g == 0)
+                ps.push_back(next.p);
+            prev = next;
+        }
+    }
+    std::sort(ps.begin(), ps.end());
+    ps.erase(std::unique(ps.begin(), ps.end()), ps.end());
+    std::vector<Root> roots;
+    for (double p : ps) {
+        const double x = std::tanh(p), y = std::clamp(phi(p).first / b, -1.0, 1.0);
+        roots.push_back({p, (c * x + d * y) + f});
+    }
+    return roots;
+}
+
+} // namespace
+
+std::vector<FixedPoint> FindFixedPoints(const Weights& w)
+{
+    for (double v : w)
+        if (!std::isfinite(v))
+            return {};
+    // The elimination divides by the coupling weight; below kWeakCoupling
+    // times the size of the other terms of its equation, its rounding would
+    // blur y, and the smaller coupling is dropped instead: the equations are
+    // triangular then, and polishing restores it.
+    const bool byFirst = std::fabs(w[1]) >= std::fabs(w[2]);
+    const double coupling = byFirst ? std::fabs(w[1]) : std::fabs(w[2]);
+    const double rest = 1 + (byFirst ? std::fabs(w[0]) + std::fabs(w[4]) : std::fabs(w[3]) + std::fabs(w[5]));
+    std::vector<Root> roots;
+    if (coupling < kWeakCoupling * rest) {
+        Weights triangular = w;
+        triangular[byFirst ? 2 : 1] = 0;
+        roots = Triangular(triangular);
+    } else if (byFirst) {
+        roots = Eliminated(w);
+    } else {
+        // Eliminate x instead: the same equations with the neurons swapped.
+        roots = Eliminated({w[3], w[2], w[1], w[0], w[5], w[4]});
+        for (Root& r : roots)
+            std::swap(r.p, r.q);
+    }
+    // A root is kept where the map maps it onto itself within its rounding:
+    // a safeguard against a polish gone astray at extreme weights.
+    const double eps = std::numeric_limits<double>::epsilon();
+    const double slack1 = kMapsOntoItself + 16 * eps * (std::fabs(w[0]) + std::fabs(w[1]) + std::fabs(w[4]));
+    const double slack2 = kMapsOntoItself + 16 * eps * (std::fabs(w[2]) + std::fabs(w[3]) + std::fabs(w[5]));
+    std::vector<FixedPoint> points;
+    for (Root r : roots) {
+        r = Polish(w, r);
+        FixedPoint fp;
+        fp.x = std::tanh(r.p);
+        fp.y = std::tanh(r.q);
+        if (!(std::fabs(std::tanh((w[0] * fp.x + w[1] * fp.y) + w[4]) - fp.x) <= slack1 &&
+              std::fabs(std::tanh((w[2] * fp.x + w[3] * fp.y) + w[5]) - fp.y) <= slack2))
+            continue;
+        const double d1 = TanhSlope(r.p), d2 = TanhSlope(r.q);
+        fp.multipliers = Multipliers(d1 * w[0] + d2 * w[3], d1 * d2 * (w[0] * w[3] - w[1] * w[2]));
+        fp.type = TypeOf(fp.multipliers);
+        points.push_back(fp);
+    }
+    std::sort(points.begin(), points.end(), [](const FixedPoint& u, const FixedPoint& v) {
+        return u.x < v.x || (u.x == v.x && u.y < v.y);
+    });
+    return points;
+}
+
+FixedPointCounts CountTypes(const std::vector<FixedPoint>& points)
+{
+    FixedPointCounts n;
+    for (const FixedPoint& p : points) {
+        uint8_t& slot = p.type == OrbitType::Attracting ? n.attracting
+                      : p.type == OrbitType::Saddle     ? n.saddle
+                      : p.type == OrbitType::Repelling  ? n.repelling
+                                                        : n.nonHyperbolic;
+        slot = static_cast<uint8_t>(std::min(255, slot + 1));
+    }
+    return n;
+}
+
+int64_t ClassKey(const FixedPointCounts& n)
+{
+    return int64_t{n.attracting} << 24 | int64_t{n.saddle} << 16 | int64_t{n.repelling} << 8 |
+           int64_t{n.nonHyperbolic};
+}
+
+FixedPointCounts CountsOfKey(int64_t key)
+{
+    return {static_cast<uint8_t>(key >> 24), static_cast<uint8_t>(key >> 16),
+            static_cast<uint8_t>(key >> 8), static_cast<uint8_t>(key)};
+}
+
+const char* BifurcationName(Bifurcation kind)
+{
+    switch (kind) {
+    case Bifurcation::SaddleNode: return "saddle-node";
+    case Bifurcation::PeriodDoubling: return "period-doubling";
+    case Bifurcation::NeimarkSacker: break;
+    }
+    return "neimark-sacker";
+}
+
+CurveSignature SignatureOf(const std::vector<FixedPoint>& points)
+{
+    CurveSignature s;
+    s.count = static_cast<uint8_t>(std::min<size_t>(255, points.size()));
+    for (const FixedPoint& p : points) {
+        const Multiplier u = p.multipliers[0], v = p.multipliers[1];
+        const bool real = u.im == 0;
+        if (real && (1 + u.re) * (1 + v.re) < 0)
+            s.flipping = static_cast<uint8_t>(std::min(255, s.flipping + 1));
+        const double det = real ? u.re * v.re : u.re * u.re + u.im * u.im;
+        if (det > 1)
+            s.expanding = static_cast<uint8_t>(std::min(255, s.expanding + 1));
+    }
+    return s;
+}
+
+namespace {
+
+Weights Along(const Weights& from, const Weights& to, double t)
+{
+    Weights w;
+    for (int i = 0; i < 6; ++i)
+        w[i] = std::lerp(from[i], to[i], t);
+    return w;
+}
+
+// Whether the fixed point whose det J is nearest 1 has complex multipliers.
+bool ComplexNearUnitDet(const std::vector<FixedPoint>& points)
+{
+    double nearest = INFINITY;
+    bool complex = false;
+    for (const FixedPoint& p : points) {
+        const Multiplier u = p.multipliers[0], v = p.multipliers[1];
+        const double det = u.im == 0 ? u.re * v.re : u.re * u.re + u.im * u.im;
+        if (std::fabs(det - 1) < nearest) {
+            nearest = std::fabs(det - 1);
+            complex = u.im != 0;
+        }
+    }
+    return complex;
+}
+
+struct Search {
+    const Weights& from;
+    const Weights& to;
+    double resolution;
+    std::vector<Crossing> found;
+
+    void between(double t0, const CurveSignature& s0, double t1, const CurveSignature& s1)
+    {
+        if (s0 == s1)
+            return;
+        const double mid = 0.5 * (t0 + t1);
+        const std::vector<FixedPoint> points = FindFixedPoints(Along(from, to, mid));
+        if (t1 - t0 <= resolution || mid == t0 || mid == t1) {
+            if (s0.count != s1.count)
+                found.push_back({mid, Bifurcation::SaddleNode});
+            else if (s0.flipping != s1.flipping)
+                found.push_back({mid, Bifurcation::PeriodDoubling});
+            else if (ComplexNearUnitDet(points))
+                found.push_back({mid, Bifurcation::NeimarkSacker});
+            return;
+        }
+        const CurveSignature sm = SignatureOf(points);
+        between(t0, s0, mid, sm);
+        between(mid, sm, t1, s1);
+    }
+};
+
+} // namespace
+
+std::vector<Crossing> FindCrossings(const Weights& from, const CurveSignature& atFrom,
+                                    const Weights& to, const CurveSignature& atTo,
+                                    double resolution)
+{
+    Search search{from, to, resolution, {}};
+    search.between(0, atFrom, 1, atTo);
+    return std::move(search.found);
+}
+
+std::vector<Crossing> FindCrossings(const Weights& from, const Weights& to, double resolution)
+{
+    return FindCrossings(from, SignatureOf(FindFixedPoints(from)), to,
+                         SignatureOf(FindFixedPoints(to)), resolution);
+}
+
+} // namespace model::analysis

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Runs a program with the arguments given (--help or --version, as help2man
+# asks) and passes its text on, with a usage line spelled the way help2man
+# finds it ("Usage:", further forms as "  or: ..."), so that the man page
+# gets its synopsis whichever way the program spells its usage.
+#   help_for_man.sh PROGRAM ARGUMENT...
+set -euo pipefail
+program=$1
+shift
+name=$(basename "$program")
+"$program" "$@" | awk -v name="$name" '
+    /^[Uu]sage: / { sub(/^usage:/, "Usage:"); print; usage = 1; next }
+    usage && $1 == name { sub(/^ +/, "  or: "); print; next }
+    { usage = 0; print }'
