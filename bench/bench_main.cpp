@@ -1,18 +1,19 @@
 // Times the plain one-dot-at-a-time loops against the column engine on the
 // same work, in one run, and prints one line per figure ending in the ratio.
 //
-//   veltrane-bench [--threads N] [--width W] [--quick] [--widths]
+//   veltrane-bench [--threads N] [--quick] [--widths]
 //
 // --threads sets the engine's thread count (default: the machine's cores; the
 // line shows how many threads worked together),
-// --width the lockstep width, --quick uses dot size 4 throughout, --widths
-// times the engine on one thread at every lockstep width instead.
+// --quick uses dot size 4 throughout, --widths times the classifier's vector
+// lanes against a scalar lockstep of each width instead.
 //
 // Besides the plain loops of the program's own bits, each case is timed
 // against the same plain loop on the C library's exponential (a yardstick, not
 // the program's bits); each command runs with 1 and 2 threads while a second
 // process, started and ended here, keeps one core busy; and "Veltrane" runs on
 // 1, 2, ... threads up to the cores present.
+#include "bench/scalar_lockstep.h"
 #include "model/engine.h"
 #include "model/numbers.h"
 #include "model/network.h"
@@ -25,7 +26,7 @@
 #include "plots/basins.h"
 #include "plots/headless_window.h"
 #include "plots/raster.h"
-#include "tests/reference.h"
+#include "reference/plain_loops.h"
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -107,8 +108,8 @@ uint64_t libraryBasins(const model::Weights& w, int iterations, int accuracy, in
     const int h = plots::HalfDot(static_cast<int16_t>(step));
     uint64_t sum = 0;
     model::Color fp = 0;
-    for (int i = 0; i <= 799; i += step)
-        for (int j = 0; j <= 799; j += step)
+    for (int i = 0; i <= model::kLastCanvasIndex; i += step)
+        for (int j = 0; j <= model::kLastCanvasIndex; j += step)
             sum = sum * 31
                   + static_cast<uint64_t>(libraryClassify(w, iterations, eps,
                                                           plots::StateCoordinate(i + h),
@@ -127,9 +128,9 @@ uint64_t libraryPlane(const model::Weights& w0, const params::Plane& p, int iter
     const int h = plots::HalfDot(static_cast<int16_t>(step));
     model::Weights w = w0;
     uint64_t sum = 0;
-    for (int i = 0; i <= 799; i += step) {
+    for (int i = 0; i <= model::kLastCanvasIndex; i += step) {
         w[p.horizontalIndex] = params::PlaneValue(p.left, p.right, i + h);
-        for (int j = 0; j <= 799; j += step) {
+        for (int j = 0; j <= model::kLastCanvasIndex; j += step) {
             w[p.verticalIndex] = params::PlaneValue(p.bottom, p.top, j + h);
             model::Color fp = 0;
             if (!coexisting) {
@@ -150,7 +151,6 @@ uint64_t libraryPlane(const model::Weights& w0, const params::Plane& p, int iter
 
 struct Options {
     int threads = 0;
-    int width = 0;
     bool quick = false;
     bool widths = false;
 };
@@ -180,7 +180,7 @@ void basinCase(const Options& o, int threads, bool yardstick)
     model::LargestTeam();
     const double te = seconds([&] { plots::cmdVeltrane_Click(engine); });
     const bool same = std::memcmp(plain.canvas().bits(), engine.canvas().bits(),
-                                  800 * 800 * sizeof(uint32_t)) == 0;
+                                  model::kCanvasSize * model::kCanvasSize * sizeof(uint32_t)) == 0;
     const std::string name = "Veltrane, defaults, dot size " + std::to_string(s);
     const int team = model::LargestTeam();
     report(name.c_str(), tp, te, same, team);
@@ -215,7 +215,7 @@ void planeCase(const Options& o, int threads, bool coexisting, bool yardstick)
         coexisting ? params::cmdCoexisting_Click(engine) : params::cmdParametric_Click(engine);
     });
     const bool same = std::memcmp(plain.canvas().bits(), engine.canvas().bits(),
-                                  800 * 800 * sizeof(uint32_t)) == 0
+                                  model::kCanvasSize * model::kCanvasSize * sizeof(uint32_t)) == 0
                       && plain.state().w == engine.state().w
                       && plain.state().fixpointColor == engine.state().fixpointColor
                       && plainRandom == model::Random().state();
@@ -329,25 +329,42 @@ void scaling(int dotSize, int cores)
     }
 }
 
+// The classifier's kernel on one thread over the default basin raster at dot
+// size 4: the product's vector lanes against the scalar lockstep at each
+// width, with and without the repeat shortcut, compared orbit for orbit.
 void widthSweep()
 {
-    model::SetThreadCount(1);
-    for (int w : {1, 2, 4, 8, 16}) {
-        model::kernel::SetLockstepWidth(w);
-        for (bool shortcut : {false, true}) {
-            model::kernel::SetRepeatShortcut(shortcut);
-            plots::HeadlessWindow win;
-            win.setText(model::Control::txtStepSize, "4");
-            const double t = seconds([&] { plots::cmdVeltrane_Click(win); });
-            plots::HeadlessWindow plane;
-            plane.setText(model::Control::txtStepSize, "4");
-            const double tp = seconds([&] { params::cmdParametric_Click(plane); });
-            std::printf("width %d, shortcut %-3s: Veltrane dot size 4 %.3f s, "
-                        "Parametric dot size 4 %.3f s\n",
-                        w, shortcut ? "on" : "off", t, tp);
+    plots::HeadlessWindow win;
+    model::ReadWeights(win);
+    const model::State& st = win.state();
+    std::vector<double> xs, ys;
+    for (int i = 0; i < model::kCanvasSize; i += 4) {
+        for (int j = 0; j < model::kCanvasSize; j += 4) {
+            xs.push_back(plots::StateCoordinate(i + plots::HalfDot(4)));
+            ys.push_back(plots::StateCoordinate(j + plots::HalfDot(4)));
+        }
+    }
+    const int n = static_cast<int>(xs.size());
+    for (bool shortcut : {false, true}) {
+        model::kernel::SetRepeatShortcut(shortcut);
+        std::vector<Orbit> lanes(n), scalar(n);
+        const double tv = seconds([&] {
+            model::kernel::ClassifyMany(st.w, st.iterations, st.accuracy, xs.data(), ys.data(), n,
+                                        false, lanes.data());
+        });
+        for (int w : {1, 2, 4, 8}) {
+            const double ts = seconds([&] {
+                bench::ClassifyScalarLockstep(w, shortcut, st.w, st.iterations, st.accuracy,
+                                              xs.data(), ys.data(), n, false, scalar.data());
+            });
+            std::printf("kernel, shortcut %-3s: scalar width %d %.3f s, vector lanes %.3f s  "
+                        "identical: %s  speedup: %.2f\n",
+                        shortcut ? "on" : "off", w, ts, tv, scalar == lanes ? "yes" : "NO",
+                        ts / tv);
             std::fflush(stdout);
         }
     }
+    model::kernel::SetRepeatShortcut(true);
 }
 
 } // namespace
@@ -358,25 +375,20 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--threads") && i + 1 < argc)
             o.threads = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--width") && i + 1 < argc)
-            o.width = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--quick"))
             o.quick = true;
         else if (!std::strcmp(argv[i], "--widths"))
             o.widths = true;
         else {
-            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--width W] [--quick] [--widths]\n");
+            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--quick] [--widths]\n");
             return 2;
         }
     }
     const long baseline = peakKiB();
-    if (o.width > 0)
-        model::kernel::SetLockstepWidth(o.width);
     model::SetThreadCount(o.threads);
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    std::printf("vector step: %s, lockstep width %d, repeat shortcut on, %d threads, %d cores\n",
-                model::kernel::StepLanesClone(), model::kernel::LockstepWidth(),
-                model::ThreadCount(), cores);
+    std::printf("vector step: %s, repeat shortcut on, %d threads, %d cores\n",
+                model::kernel::StepLanesClone(), model::ThreadCount(), cores);
     if (o.widths) {
         widthSweep();
     } else {

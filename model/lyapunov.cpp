@@ -60,84 +60,54 @@ Exponent finish(const Tangent& t, int steps, bool ok)
     return e;
 }
 
-inline void mapStep(const double* p, double& x, double& y, bool& ok)
-{
-    const double s1 = (p[0] * x + p[1] * y) + p[4];
-    const double s2 = (p[2] * x + p[3] * y) + p[5];
-    y = Transfer(s2, ok);
-    x = Transfer(s1, ok);
-}
+// lanes::kWidth orbits in lockstep. The transient is cut short by an exact
+// repeat of the state (lanes::Transient): the steps skipped repeat steps
+// already taken, so the state after the full transient, and every error, is
+// unchanged. The measuring steps are all taken: the tangent vector does not
+// repeat.
+class ExponentLanes : public lanes::MapLanes {
+public:
+    ExponentLanes(const Weights* w, int wStride, int iterations, int steps, const double* x0,
+                  const double* y0, Exponent* out)
+        : MapLanes(w, wStride, x0, y0), out_(out), iterations_(iterations), steps_(steps)
+    {
+    }
 
-// kWidth orbits in lockstep; a lane takes the next orbit as soon as its own is
-// done. The transient is cut short by an exact repeat of the state, as in the
-// classifier (model/ENGINE.md): the steps skipped repeat steps already taken,
-// so the state after the full transient, and every error, is unchanged. The
-// measuring steps are all taken: the tangent vector does not repeat.
+    void start(int l, int k)
+    {
+        MapLanes::start(l, k, iterations_, iterations_ > 0);
+        tangent_[l] = Tangent{};
+        measured_[l] = 0;
+    }
+
+    bool finished(int l, int k)
+    {
+        lanes::Transient& c = clock[l];
+        if (!c.done()) {
+            c.stepped(x[l], y[l]);
+            if (c.done())
+                c.stopWatching();
+            return false;
+        }
+        carry(wl[l], x[l], y[l], tangent_[l], ok[l]);
+        if (++measured_[l] < steps_)
+            return false;
+        out_[k] = finish(tangent_[l], steps_, ok[l]);
+        return true;
+    }
+
+private:
+    Exponent* out_;
+    int iterations_, steps_;
+    Tangent tangent_[W];
+    int measured_[W]; // measuring steps taken
+};
+
 void lockstep(const Weights* w, int wStride, int iterations, int steps, const double* x0,
               const double* y0, int n, Exponent* out)
 {
-    using lanes::kWidth;
-    double x[kWidth], y[kWidth];
-    const double* wl[kWidth];
-    bool ok[kWidth];
-    int orbit[kWidth]; // -1 when idle
-    int t[kWidth];     // steps taken in the current phase
-    int limit[kWidth]; // the transient's length, shortened by a repeat
-    bool measuring[kWidth], watching[kWidth];
-    lanes::RepeatWatch watch[kWidth];
-    Tangent tangent[kWidth];
-
-    int next = 0, busy = 0;
-    auto load = [&](int l) {
-        if (next >= n) {
-            orbit[l] = -1;
-            wl[l] = w[0].data();
-            return;
-        }
-        const int k = next++;
-        ++busy;
-        orbit[l] = k;
-        x[l] = x0[k];
-        y[l] = y0[k];
-        wl[l] = w[static_cast<long>(k) * wStride].data();
-        ok[l] = true;
-        t[l] = 0;
-        limit[l] = iterations;
-        measuring[l] = iterations <= 0;
-        watching[l] = true;
-        watch[l].start(x[l], y[l]);
-        tangent[l] = Tangent{};
-    };
-    for (int l = 0; l < kWidth; ++l)
-        load(l);
-
-    while (busy > 0) {
-        lanes::Step(wl, orbit, x, y, ok);
-        for (int l = 0; l < kWidth; ++l) {
-            if (orbit[l] < 0)
-                continue;
-            const int done = ++t[l];
-            if (measuring[l]) {
-                carry(wl[l], x[l], y[l], tangent[l], ok[l]);
-                if (done == steps) {
-                    out[orbit[l]] = finish(tangent[l], steps, ok[l]);
-                    --busy;
-                    load(l);
-                }
-                continue;
-            }
-            if (watching[l]) {
-                if (const int period = watch[l].see(done, x[l], y[l])) {
-                    watching[l] = false;
-                    limit[l] = done + (iterations - done) % period;
-                }
-            }
-            if (done == limit[l]) {
-                measuring[l] = true;
-                t[l] = 0;
-            }
-        }
-    }
+    ExponentLanes lanes(w, wStride, iterations, steps, x0, y0, out);
+    lanes::Run<ExponentLanes::W>(n, lanes);
 }
 
 } // namespace
@@ -148,10 +118,10 @@ Exponent Lyapunov(const Weights& w, int iterations, int steps, double x0, double
     bool ok = true;
     double x = x0, y = y0;
     for (int i = 0; i < iterations; ++i)
-        mapStep(w.data(), x, y, ok);
+        MapStep(w.data(), x, y, ok);
     Tangent t;
     for (int m = 0; m < steps; ++m) {
-        mapStep(w.data(), x, y, ok);
+        MapStep(w.data(), x, y, ok);
         carry(w.data(), x, y, t, ok);
     }
     return finish(t, steps, ok);

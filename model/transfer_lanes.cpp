@@ -1,6 +1,7 @@
 #include "model/transfer_lanes.h"
 
 #include "model/exp.h"
+#include "model/map.h"
 
 #include <atomic>
 #include <bit>
@@ -131,8 +132,8 @@ inline int stepLanes(OrbitLanes& b, int64_t g, int steps)
     while (s < steps) {
         store(b.hx[(g + s) & 15], x);
         store(b.hy[(g + s) & 15], y);
-        const D s1 = (w0 * x + w1 * y) + w4;
-        const D s2 = (w2 * x + w3 * y) + w5;
+        const D s1 = InputSum(w0, w1, w4, x, y);
+        const D s2 = InputSum(w2, w3, w5, x, y);
         const D a2 = s2 + s2;
         const D e2 = ExpForTransfer<D, I>(a2);
         const D a1 = s1 + s1;
