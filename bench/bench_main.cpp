@@ -1,12 +1,13 @@
 // Times the plain one-dot-at-a-time loops against the column engine on the
 // same work, in one run, and prints one line per figure ending in the ratio.
 //
-//   veltrane-bench [--threads N] [--quick] [--widths]
+//   veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov]
 //
 // --threads sets the engine's thread count (default: the machine's cores; the
 // line shows how many threads worked together),
 // --quick uses dot size 4 throughout, --widths times the classifier's vector
-// lanes against a scalar lockstep of each width instead.
+// lanes against a scalar lockstep of each width instead, --lyapunov only the
+// Lyapunov kernel against the classifier.
 //
 // Besides the plain loops of the program's own bits, each case is timed
 // against the same plain loop on the C library's exponential (a yardstick, not
@@ -15,6 +16,7 @@
 // 1, 2, ... threads up to the cores present.
 #include "bench/scalar_lockstep.h"
 #include "model/engine.h"
+#include "model/lyapunov.h"
 #include "model/numbers.h"
 #include "model/network.h"
 #include "model/random.h"
@@ -153,6 +155,7 @@ struct Options {
     int threads = 0;
     bool quick = false;
     bool widths = false;
+    bool lyapunov = false;
 };
 
 void report(const char* name, double plain, double engine, bool same, int threads)
@@ -329,6 +332,43 @@ void scaling(int dotSize, int cores)
     }
 }
 
+// The kernels of a state-plane "lyapunov" render (1000 + 1000 steps) and a
+// "veltrane" render (1000 + 16) of the same raster, default parameters, on
+// one thread; the ratio is what a Lyapunov picture costs against a basin
+// picture.
+void lyapunovCase(int n)
+{
+    plots::HeadlessWindow win;
+    model::ReadWeights(win);
+    const model::State& st = win.state();
+    std::vector<double> xs, ys;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            xs.push_back((2.0 * i + 1.0) / n - 1.0);
+            ys.push_back((2.0 * j + 1.0) / n - 1.0);
+        }
+    }
+    const int m = static_cast<int>(xs.size());
+    std::vector<Orbit> classes(m);
+    std::vector<model::kernel::Exponent> exponents(m);
+    double tc = 1e300, tl = 1e300; // the best of three
+    for (int k = 0; k < 3; ++k) {
+        tc = std::min(tc, seconds([&] {
+                          model::kernel::ClassifyMany(st.w, st.iterations, st.accuracy, xs.data(),
+                                                      ys.data(), m, false, classes.data());
+                      }));
+        tl = std::min(tl, seconds([&] {
+                          model::kernel::LyapunovMany(st.w, st.iterations, 1000, xs.data(),
+                                                      ys.data(), m, exponents.data());
+                      }));
+    }
+    const std::string name = "Lyapunov against Veltrane, " + std::to_string(n) + " x "
+                             + std::to_string(n) + " states";
+    std::printf("%-44s veltrane %7.3f s  lyapunov %7.3f s  threads: 1  lyapunov / veltrane: %.2f\n",
+                name.c_str(), tc, tl, tl / tc);
+    std::fflush(stdout);
+}
+
 // The classifier's kernel on one thread over the default basin raster at dot
 // size 4: the product's vector lanes against the scalar lockstep at each
 // width, with and without the repeat shortcut, compared orbit for orbit.
@@ -379,8 +419,10 @@ int main(int argc, char** argv)
             o.quick = true;
         else if (!std::strcmp(argv[i], "--widths"))
             o.widths = true;
+        else if (!std::strcmp(argv[i], "--lyapunov"))
+            o.lyapunov = true;
         else {
-            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--quick] [--widths]\n");
+            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov]\n");
             return 2;
         }
     }
@@ -391,6 +433,8 @@ int main(int argc, char** argv)
                 model::kernel::StepLanesClone(), model::ThreadCount(), cores);
     if (o.widths) {
         widthSweep();
+    } else if (o.lyapunov) {
+        lyapunovCase(o.quick ? 200 : 400);
     } else {
         bool yardstick = true; // against the library's exp once, at the first thread count
         for (int threads : {o.threads, 1}) {
@@ -406,6 +450,7 @@ int main(int argc, char** argv)
                        {"Parametric", params::cmdParametric_Click, s},
                        {"Coexisting", params::cmdCoexisting_Click, 4}});
         scaling(4, cores);
+        lyapunovCase(o.quick ? 200 : 400);
     }
     const long peak = peakKiB();
     std::printf("peak memory: %.1f MiB (%.1f MiB at start, %.1f MiB more)\n", peak / 1024.0,

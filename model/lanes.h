@@ -200,4 +200,99 @@ private:
     const double *x0_, *y0_;
 };
 
+// The orbits of a kernel on the vector lanes of StepLanes (OrbitLanes), one
+// per lane. StepLanes does the repeat check of the transient branch-free
+// beside the steps (Brent's method, as Transient); a repeat found shortens
+// the transient here. Orbit k starts from (x0[k], y0[k]) under
+// w[k * wStride] and ends `tail` steps after its transient.
+class VectorLanes {
+public:
+    static constexpr int W = kOrbitLanes;
+    static constexpr int64_t kIdle = INT64_MAX / 4;
+
+    VectorLanes(const Weights* w, int wStride, const double* x0, const double* y0, int iterations,
+                int64_t tail, bool shortcut)
+        : w_(w), wStride_(wStride), x0_(x0), y0_(y0), transient_(std::max(iterations, 0)),
+          tail_(tail), shortcut_(shortcut)
+    {
+    }
+
+    void idle(int l)
+    {
+        end[l] = limit[l] = kIdle;
+        for (int i = 0; i < 6; ++i)
+            b.w[i][l] = 0.0; // idle lanes step zeros
+        b.x[l] = b.y[l] = 0.0;
+        b.watch[l] = 0;
+        b.bad[l] = 0.0;
+    }
+
+    void start(int l, int k)
+    {
+        const Weights& p = w_[static_cast<long>(k) * wStride_];
+        for (int i = 0; i < 6; ++i)
+            b.w[i][l] = p[i];
+        b.x[l] = x0_[k];
+        b.y[l] = y0_[k];
+        b.bad[l] = 0.0;
+        b.t[l] = 0;
+        b.cx[l] = std::bit_cast<uint64_t>(b.x[l]);
+        b.cy[l] = std::bit_cast<uint64_t>(b.y[l]);
+        b.cpos[l] = 0;
+        b.cnext[l] = 1;
+        b.watch[l] = shortcut_ && transient_ > 0 ? -1 : 0;
+        limit[l] = transient_;
+        end[l] = transient_ + tail_;
+    }
+
+    // The steps every lane may take before the next event of a busy lane:
+    // the end of its orbit, and with transients also the end of its
+    // transient.
+    int room(const int* orbit, bool transients) const
+    {
+        int64_t r = kIdle;
+        for (int l = 0; l < W; ++l) {
+            if (orbit[l] < 0)
+                continue;
+            r = std::min(r, end[l] - b.t[l]);
+            if (transients && b.t[l] < limit[l])
+                r = std::min(r, limit[l] - b.t[l]);
+        }
+        return static_cast<int>(std::min<int64_t>(r, 1 << 20));
+    }
+
+    // After a step of lane l: a repeat found within the transient shortens
+    // it to the same phase. Returns the lane's steps since its start.
+    int64_t watch(int l)
+    {
+        const int64_t t = b.t[l];
+        if (b.watch[l] && b.cpos[l] != t && std::bit_cast<uint64_t>(b.x[l]) == b.cx[l]
+            && std::bit_cast<uint64_t>(b.y[l]) == b.cy[l]) {
+            // A repeat (not a checkpoint that has just moved to the state):
+            // the state after step t is the one after step cpos, so the orbit
+            // has period t - cpos from there on.
+            b.watch[l] = 0;
+            if (t < limit[l]) {
+                limit[l] = t + (transient_ - t) % (t - b.cpos[l]);
+                end[l] = limit[l] + tail_;
+            }
+        } else if (t >= limit[l]) {
+            b.watch[l] = 0; // past the transient: no more repeats to look for
+        }
+        return t;
+    }
+
+protected:
+    OrbitLanes b{};
+    int64_t end[W];   // the step count at which the lane's orbit ends
+    int64_t limit[W]; // the transient's length, shortened by a repeat
+
+private:
+    const Weights* w_;
+    long wStride_;
+    const double *x0_, *y0_;
+    int64_t transient_, tail_;
+    bool shortcut_;
+};
+
 } // namespace model::kernel::lanes

@@ -49,8 +49,6 @@ constexpr int kCap = kWindowPeriodCap;
 
 std::atomic<bool> repeatShortcut{true};
 
-uint64_t bitsOf(double v) { return std::bit_cast<uint64_t>(v); }
-
 } // namespace
 
 Orbit FinishOrbit(const double* hx, const double* hy, double x, double y, bool ok, double eps,
@@ -84,101 +82,41 @@ namespace {
 // The classifier's lanes: kOrbitLanes orbits in the vector lanes of
 // StepLanes, refilled by lanes::Run. StepLanes runs every lane until the
 // next busy lane's orbit ends (or a watching lane finds a repeat), with the
-// history ring and the repeat check done branch-free beside the steps
-// (Brent's method, as lanes::Transient, see model/ENGINE.md). A lane's last
-// kCap states are in the ring, so an orbit needs no recording phase: it ends
-// limit + kCap steps after its start. Orbit k runs under w[k * wStride].
-class ClassifierLanes {
+// history ring beside the steps. A lane's last kCap states are in the ring,
+// so an orbit needs no recording phase: it ends kCap steps after its
+// transient.
+class ClassifierLanes : public lanes::VectorLanes {
 public:
     static_assert(kCap == 16, "the history ring of OrbitLanes holds 16 states");
-    static constexpr int64_t kIdle = INT64_MAX / 4;
 
     ClassifierLanes(const Weights* w, int wStride, int iterations, int accuracy,
                     const double* x0, const double* y0, bool locateFp, Orbit* out)
-        : w_(w), wStride_(wStride), x0_(x0), y0_(y0), locateFp_(locateFp), out_(out),
-          shortcut_(repeatShortcut.load(std::memory_order_relaxed)), eps_(Tolerance(accuracy)),
-          transient_(iterations > 0 ? iterations : 0)
+        : VectorLanes(w, wStride, x0, y0, iterations, kCap,
+                      repeatShortcut.load(std::memory_order_relaxed)),
+          locateFp_(locateFp), out_(out), eps_(Tolerance(accuracy))
     {
     }
 
-    void idle(int l)
-    {
-        end_[l] = kIdle;
-        for (int i = 0; i < 6; ++i)
-            b_.w[i][l] = 0.0;
-        b_.x[l] = b_.y[l] = 0.0;
-        b_.watch[l] = 0;
-        b_.bad[l] = 0.0;
-    }
-
-    void start(int l, int k)
-    {
-        const Weights& p = w_[static_cast<long>(k) * wStride_];
-        for (int i = 0; i < 6; ++i)
-            b_.w[i][l] = p[i];
-        b_.x[l] = x0_[k];
-        b_.y[l] = y0_[k];
-        b_.bad[l] = 0.0;
-        b_.t[l] = 0;
-        b_.cx[l] = bitsOf(b_.x[l]);
-        b_.cy[l] = bitsOf(b_.y[l]);
-        b_.cpos[l] = 0;
-        b_.cnext[l] = 1;
-        b_.watch[l] = shortcut_ && transient_ > 0 ? -1 : 0;
-        limit_[l] = transient_;
-        end_[l] = transient_ + kCap;
-    }
-
-    void step(const int* orbit)
-    {
-        int64_t room = kIdle; // steps until the next busy lane's orbit ends
-        for (int l = 0; l < kOrbitLanes; ++l)
-            if (orbit[l] >= 0)
-                room = std::min(room, end_[l] - b_.t[l]);
-        g_ += StepLanes(b_, g_, static_cast<int>(std::min<int64_t>(room, 1 << 20)));
-    }
+    void step(const int* orbit) { g_ += StepLanes(b, g_, room(orbit, false)); }
 
     bool finished(int l, int k)
     {
-        const int64_t t = b_.t[l];
-        if (b_.watch[l] && b_.cpos[l] != t && bitsOf(b_.x[l]) == b_.cx[l]
-            && bitsOf(b_.y[l]) == b_.cy[l]) {
-            // A repeat (not a checkpoint that has just moved to the state):
-            // the state after step t is the one after step cpos, so the orbit
-            // has period t - cpos from there on. Only a repeat inside the
-            // transient shortens it.
-            b_.watch[l] = 0;
-            if (t < limit_[l]) {
-                limit_[l] = t + (transient_ - t) % (t - b_.cpos[l]);
-                end_[l] = limit_[l] + kCap;
-            }
-        } else if (t >= limit_[l]) {
-            b_.watch[l] = 0; // past the transient: no more repeats to look for
-        }
-        if (t != end_[l])
+        if (watch(l) != end[l])
             return false;
         double hx[kCap], hy[kCap];
         for (int j = 0; j < kCap; ++j) {
-            hx[j] = b_.hx[(g_ - kCap + j) & (kCap - 1)][l];
-            hy[j] = b_.hy[(g_ - kCap + j) & (kCap - 1)][l];
+            hx[j] = b.hx[(g_ - kCap + j) & (kCap - 1)][l];
+            hy[j] = b.hy[(g_ - kCap + j) & (kCap - 1)][l];
         }
-        out_[k] = FinishOrbit(hx, hy, b_.x[l], b_.y[l], b_.bad[l] == 0.0, eps_, locateFp_);
+        out_[k] = FinishOrbit(hx, hy, b.x[l], b.y[l], b.bad[l] == 0.0, eps_, locateFp_);
         return true;
     }
 
 private:
-    const Weights* w_;
-    int wStride_;
-    const double *x0_, *y0_;
     bool locateFp_;
     Orbit* out_;
-    bool shortcut_;
     double eps_;
-    int64_t transient_;
-    OrbitLanes b_{}; // idle lanes step zeros
-    int64_t end_[kOrbitLanes];   // the step count at which the lane's orbit is classified
-    int64_t limit_[kOrbitLanes]; // the transient's length, shortened by a repeat
-    int64_t g_ = 0;              // global steps taken, for the history ring
+    int64_t g_ = 0; // global steps taken, for the history ring
 };
 
 void classify(const Weights* w, int wStride, int iterations, int accuracy, const double* x0,

@@ -42,6 +42,18 @@ struct alignas(64) OrbitLanes {
 // stands in x, y, t against cx, cy, cpos.
 int StepLanes(OrbitLanes& lanes, int64_t g, int steps);
 
+// The tangent vectors of the lanes of an OrbitLanes (model/tangent.h).
+struct alignas(64) TangentLanes {
+    double vx[kOrbitLanes], vy[kOrbitLanes];
+    int64_t e[kOrbitLanes];  // the summed scaling exponents
+    double bad[kOrbitLanes]; // 0 while the vector stayed finite, NaN after
+};
+
+// As StepLanes, keeping no history, and carrying each lane's tangent vector
+// through each step (CarryTangent at the new point). Returns the steps
+// taken, fewer than steps when a watching lane found a repeat.
+int StepTangentLanes(OrbitLanes& lanes, TangentLanes& tangent, int steps);
+
 // Which build of StepLanes this processor runs: "AVX-512", "AVX2" or
 // "default (SSE2)"; all give the same bits.
 const char* StepLanesClone();
