@@ -12,23 +12,108 @@ namespace {
 
 int capOf(int maxPeriod) { return std::clamp(maxPeriod, 1, kMaxPeriodCap); }
 
-// The period search over the P recorded points hx[j], hy[j] (the point j steps
-// after the transient) and the final point (x, y), P steps after it.
-LongOrbit finishLong(const double* hx, const double* hy, int p, double x, double y, bool ok,
-                 double eps)
+// The states of an orbit from the end of its transient: S(j) for j < P the
+// recorded points hx[j], hy[j], S(P) the final point, and beyond it the
+// states of one more stretch, made on demand in `more` (2 doubles a state):
+// stepped on from the final point, or, where the orbit is known to repeat
+// exactly with a period L <= P from before S(P - L) on, copied from L states
+// before. The copies are the bits the steps would give, and the steps repeat
+// steps already taken, so they raise no new error either.
+class States {
+public:
+    States(const double* hx, const double* hy, int p, double x, double y, const double* w,
+           int exactPeriod, std::vector<double>& more)
+        : hx_(hx), hy_(hy), p_(p), x_(x), y_(y), w_(w),
+          period_(exactPeriod <= p ? exactPeriod : 0), more_(more)
+    {
+        more_.resize(2 * static_cast<size_t>(p));
+    }
+
+    // S(j) for j <= 2P, stepping on as far as needed; false on a
+    // floating-point error of a step.
+    bool at(int j, double& x, double& y)
+    {
+        while (made_ < j - p_) {
+            double nx = x_, ny = y_;
+            if (period_ > 0) {
+                at(p_ + made_ + 1 - period_, nx, ny);
+            } else {
+                if (made_ > 0) {
+                    nx = more_[2 * (made_ - 1)];
+                    ny = more_[2 * (made_ - 1) + 1];
+                }
+                MapStep(w_, nx, ny, ok_);
+            }
+            more_[2 * made_] = nx;
+            more_[2 * made_ + 1] = ny;
+            ++made_;
+        }
+        if (j < p_) {
+            x = hx_[j];
+            y = hy_[j];
+        } else if (j == p_) {
+            x = x_;
+            y = y_;
+        } else {
+            x = more_[2 * (j - p_ - 1)];
+            y = more_[2 * (j - p_ - 1) + 1];
+        }
+        return ok_;
+    }
+
+    // Whether S(i) and S(j) lie closer than the tolerance: the squared
+    // distance below eps, strictly.
+    bool near(int i, int j, double eps, bool& ok)
+    {
+        double xi, yi, xj, yj;
+        ok = at(i, xi, yi) && at(j, xj, yj);
+        const double dx = xi - xj;
+        const double dy = yi - yj;
+        return dy * dy + dx * dx < eps;
+    }
+
+private:
+    const double *hx_, *hy_;
+    int p_;
+    double x_, y_;
+    const double* w_;
+    int period_;
+    std::vector<double>& more_;
+    int made_ = 0; // states made beyond S(P)
+    bool ok_ = true;
+};
+
+// The period search: the smallest k = 1..P whose state k steps before the
+// final point lies within the tolerance of it. With a cap P above the
+// window's, that one return is not enough: the orbit must repeat for one
+// whole cycle more, each of the k states after the final point within the
+// tolerance of the state k steps before it. At the window's cap the search
+// is the window classifier's, bit for bit. The
+// cycle is stepped on only for such a candidate, and a chance return of a
+// chaotic orbit fails within a few steps, which costs less than recording 2P
+// states for every orbit. A floating-point error of those steps fails the
+// orbit.
+LongOrbit finishLong(States& s, int p, bool ok, double eps)
 {
     LongOrbit result;
     if (!ok) {
         result.failed = true;
         return result;
     }
-    result.x = x;
-    result.y = y;
+    s.at(p, result.x, result.y);
     for (int k = 1; k <= p; ++k) {
-        const double dx = x - hx[p - k];
-        const double dy = y - hy[p - k];
-        const double d = dy * dy + dx * dx;
-        if (d < eps) { // strict: a distance equal to the tolerance is no match
+        bool sound = true;
+        if (!s.near(p, p - k, eps, sound))
+            continue;
+        bool cycle = true;
+        for (int i = 1; cycle && i <= k && p > kWindowPeriodCap; ++i) {
+            cycle = s.near(p + i, p + i - k, eps, sound);
+            if (!sound) {
+                result.failed = true;
+                return result;
+            }
+        }
+        if (cycle) {
             result.cls = static_cast<uint16_t>(k);
             break;
         }
@@ -104,7 +189,8 @@ private:
 
     bool finish(int k, int l, double fx, double fy)
     {
-        out_[k] = finishLong(hx(l), hy(l), p_, fx, fy, ok[l], eps_);
+        States states(hx(l), hy(l), p_, fx, fy, wl[l], clock[l].period(), more_);
+        out_[k] = finishLong(states, p_, ok[l], eps_);
         return true;
     }
 
@@ -112,6 +198,7 @@ private:
     int iterations_, p_;
     double eps_;
     std::vector<double> hist_;
+    std::vector<double> more_; // the states beyond the final point, for States
 };
 
 void lockstep(const Weights* w, int wStride, int iterations, int accuracy, int p,
@@ -137,7 +224,9 @@ LongOrbit ClassifyLong(const Weights& w, int iterations, int accuracy, int maxPe
         hy[j] = y;
         MapStep(w.data(), x, y, ok);
     }
-    return finishLong(hx.data(), hy.data(), p, x, y, ok, ok ? Tolerance(accuracy) : 0.0);
+    std::vector<double> more;
+    States states(hx.data(), hy.data(), p, x, y, w.data(), 0, more);
+    return finishLong(states, p, ok, ok ? Tolerance(accuracy) : 0.0);
 }
 
 void ClassifyLongMany(const Weights& w, int iterations, int accuracy, int maxPeriod,

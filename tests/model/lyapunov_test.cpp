@@ -304,6 +304,56 @@ TEST(LongPeriod, FindsACycleBeyondSixteen)
     ClassifyLongManyEach(ws.data(), 1000, 8, 64, xs.data(), ys.data(), 3, got.data());
     for (const LongOrbit& o : got)
         EXPECT_EQ(o.cls, 29);
+    // The orbit repeats exactly from step 4125 on: found in the transient
+    // (5000) or in the recording (3500 + 1000), the cycle's confirmation is
+    // copied instead of stepped, with the same result.
+    for (auto [iterations, p] : {std::pair{5000, 64}, {3500, 1000}}) {
+        ClassifyLongMany(kCycle29, iterations, 8, p, xs.data(), ys.data(), 3, got.data());
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(got[k].cls, 29);
+            expectSame(got[k], ClassifyLong(kCycle29, iterations, 8, p, xs[k], ys[k]), k);
+        }
+    }
+}
+
+TEST(LongPeriod, ChaosCarriesNoPeriodAndCyclesKeepTheirs)
+{
+    // The bias plane of the chaotic module, b1 -0.5..2 by b2 1..3, from
+    // (0.1, 0.2): chaotic orbits come back near an earlier point by chance,
+    // which one return does not make a cycle.
+    const int n = 60;
+    std::vector<Weights> plane;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            Weights w = kChaotic;
+            w[4] = -0.5 + 2.5 * (i + 0.5) / n;
+            w[5] = 1.0 + 2.0 * (j + 0.5) / n;
+            plane.push_back(w);
+        }
+    }
+    const int m = n * n;
+    const std::vector<double> xs(m, 0.1), ys(m, 0.2);
+    std::vector<Exponent> lambda(m);
+    std::vector<LongOrbit> longPeriod(m);
+    std::vector<Orbit> window(m);
+    LyapunovManyEach(plane.data(), 1000, 1000, xs.data(), ys.data(), m, lambda.data());
+    ClassifyLongManyEach(plane.data(), 1000, 8, 4096, xs.data(), ys.data(), m, longPeriod.data());
+    ClassifyManyEach(plane.data(), 1000, 8, xs.data(), ys.data(), m, false, window.data());
+    int chaotic = 0, chaoticWithPeriod = 0, cycles = 0;
+    for (int k = 0; k < m; ++k) {
+        ASSERT_FALSE(lambda[k].failed || longPeriod[k].failed || window[k].failed);
+        const int p = longPeriod[k].cls, q = window[k].cls;
+        if (lambda[k].lambda > 0.05) {
+            ++chaotic;
+            chaoticWithPeriod += p > 0;
+        } else if (lambda[k].lambda < -0.01 && q > 0) {
+            ++cycles;
+            EXPECT_TRUE(p > 0 && (p % q == 0 || q % p == 0)) << "dot " << k << ": " << q << " " << p;
+        }
+    }
+    EXPECT_GT(chaotic, m / 5);
+    EXPECT_GT(cycles, m / 5);
+    EXPECT_LE(chaoticWithPeriod, chaotic * 0.005) << chaotic << " chaotic dots";
 }
 
 TEST(Scales, ExponentAndPeriodColours)
