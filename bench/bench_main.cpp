@@ -83,8 +83,8 @@ int libraryClassify(const model::Weights& w, int iterations, double eps, double 
             hx[step - iterations] = x;
             hy[step - iterations] = y;
         }
-        const double s1 = (w[0] * x + w[1] * y) + w[4];
-        const double s2 = (w[2] * x + w[3] * y) + w[5];
+        const double s1 = model::kernel::Sum1(w.data(), x, y);
+        const double s2 = model::kernel::Sum2(w.data(), x, y);
         y = transfer(s2);
         x = transfer(s1);
     }

@@ -17,20 +17,19 @@ namespace {
 // The tangent vector of the largest exponent (model/tangent.h).
 struct Tangent {
     double vx = 1.0, vy = 0.0;
-    double bad = 0.0;
     int64_t exponent = 0;
 };
 
 inline void carry(const double* p, double x, double y, Tangent& t)
 {
-    CarryTangent<double, int64_t>(p[0], p[1], p[2], p[3], x, y, t.vx, t.vy, t.exponent, t.bad);
+    CarryTangent<double, int64_t>(p[0], p[1], p[2], p[3], x, y, t.vx, t.vy, t.exponent);
 }
 
-Exponent finish(double vx, double vy, int64_t exponent, double bad, int steps, bool ok)
+Exponent finish(double vx, double vy, int64_t exponent, int steps, bool ok)
 {
     Exponent e;
-    e.failed = !ok || !(bad == 0.0);
-    e.lambda = TangentExponent(vx, vy, exponent, steps);
+    e.lambda = TangentExponent(vx, vy, exponent, steps, e.failed);
+    e.failed = e.failed || !ok;
     return e;
 }
 
@@ -64,8 +63,7 @@ public:
             restart(l); // the transient ends here: the measurement begins
         if (t != end[l])
             return false;
-        out_[k] = finish(tangent_.vx[l], tangent_.vy[l], tangent_.e[l], tangent_.bad[l], steps_,
-                         b.bad[l] == 0.0);
+        out_[k] = finish(tangent_.vx[l], tangent_.vy[l], tangent_.e[l], steps_, b.bad[l] == 0.0);
         return true;
     }
 
@@ -75,7 +73,6 @@ private:
         tangent_.vx[l] = 1.0;
         tangent_.vy[l] = 0.0;
         tangent_.e[l] = 0;
-        tangent_.bad[l] = 0.0;
     }
 
     Exponent* out_;
@@ -241,7 +238,7 @@ Exponent Lyapunov(const Weights& w, int iterations, int steps, double x0, double
     Tangent t;
     const bool ok = measure(w, iterations, steps, x0, y0,
                             [&](double x, double y, bool&) { carry(w.data(), x, y, t); });
-    return finish(t.vx, t.vy, t.exponent, t.bad, steps, ok);
+    return finish(t.vx, t.vy, t.exponent, steps, ok);
 }
 
 void LyapunovMany(const Weights& w, int iterations, int steps, const double* x0,

@@ -87,7 +87,7 @@ namespace {
 // transient.
 class ClassifierLanes : public lanes::VectorLanes {
 public:
-    static_assert(kCap == 16, "the history ring of OrbitLanes holds 16 states");
+    static_assert(kCap == OrbitLanes::kHistory, "the history ring holds the recorded states");
 
     ClassifierLanes(const Weights* w, int wStride, int iterations, int accuracy,
                     const double* x0, const double* y0, bool locateFp, Orbit* out)

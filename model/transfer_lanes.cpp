@@ -133,19 +133,18 @@ inline int stepLanes(OrbitLanes& b, TangentLanes* tg, int64_t g, int steps)
     const I watch = load<I>(b.watch);
     I t = load<I>(b.t), cx = load<I>(b.cx), cy = load<I>(b.cy), cpos = load<I>(b.cpos),
       cnext = load<I>(b.cnext);
-    D vx{}, vy{}, tbad{};
+    D vx{}, vy{};
     I te{};
     if constexpr (kTangent) {
         vx = load<D>(tg->vx);
         vy = load<D>(tg->vy);
         te = load<I>(tg->e);
-        tbad = load<D>(tg->bad);
     }
     int s = 0;
     while (s < steps) {
         if constexpr (!kTangent) {
-            store(b.hx[(g + s) & 15], x);
-            store(b.hy[(g + s) & 15], y);
+            store(b.hx[(g + s) & (OrbitLanes::kHistory - 1)], x);
+            store(b.hy[(g + s) & (OrbitLanes::kHistory - 1)], y);
         }
         const D s1 = InputSum(w0, w1, w4, x, y);
         const D s2 = InputSum(w2, w3, w5, x, y);
@@ -157,7 +156,7 @@ inline int stepLanes(OrbitLanes& b, TangentLanes* tg, int64_t g, int steps)
         x = (e1 - 1.0) / (e1 + 1.0);
         bad = bad + (((a2 - a2) + (e2 - e2)) + ((a1 - a1) + (e1 - e1)));
         if constexpr (kTangent)
-            CarryTangent<D, I>(w0, w1, w2, w3, x, y, vx, vy, te, tbad);
+            CarryTangent<D, I>(w0, w1, w2, w3, x, y, vx, vy, te);
         ++s;
 
         t = t + 1;
@@ -183,7 +182,6 @@ inline int stepLanes(OrbitLanes& b, TangentLanes* tg, int64_t g, int steps)
         store(tg->vx, vx);
         store(tg->vy, vy);
         store(tg->e, te);
-        store(tg->bad, tbad);
     }
     return s;
 }
