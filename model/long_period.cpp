@@ -93,19 +93,22 @@ private:
 // chaotic orbit fails within a few steps, which costs less than recording 2P
 // states for every orbit. A floating-point error of those steps fails the
 // orbit.
-LongOrbit finishLong(States& s, int p, bool ok, double eps)
+LongOrbit finishLong(const double* hx, const double* hy, int p, double x, double y, bool ok,
+                     double eps, States& s)
 {
     LongOrbit result;
     if (!ok) {
         result.failed = true;
         return result;
     }
-    s.at(p, result.x, result.y);
+    result.x = x;
+    result.y = y;
     for (int k = 1; k <= p; ++k) {
-        bool sound = true;
-        if (!s.near(p, p - k, eps, sound))
+        const double dx = x - hx[p - k];
+        const double dy = y - hy[p - k];
+        if (!(dy * dy + dx * dx < eps)) // strict: a distance equal to the tolerance is no match
             continue;
-        bool cycle = true;
+        bool cycle = true, sound = true;
         for (int i = 1; cycle && i <= k && p > kWindowPeriodCap; ++i) {
             cycle = s.near(p + i, p + i - k, eps, sound);
             if (!sound) {
@@ -190,7 +193,7 @@ private:
     bool finish(int k, int l, double fx, double fy)
     {
         States states(hx(l), hy(l), p_, fx, fy, wl[l], clock[l].period(), more_);
-        out_[k] = finishLong(states, p_, ok[l], eps_);
+        out_[k] = finishLong(hx(l), hy(l), p_, fx, fy, ok[l], eps_, states);
         return true;
     }
 
@@ -226,7 +229,7 @@ LongOrbit ClassifyLong(const Weights& w, int iterations, int accuracy, int maxPe
     }
     std::vector<double> more;
     States states(hx.data(), hy.data(), p, x, y, w.data(), 0, more);
-    return finishLong(states, p, ok, ok ? Tolerance(accuracy) : 0.0);
+    return finishLong(hx.data(), hy.data(), p, x, y, ok, ok ? Tolerance(accuracy) : 0.0, states);
 }
 
 void ClassifyLongMany(const Weights& w, int iterations, int accuracy, int maxPeriod,
