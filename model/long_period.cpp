@@ -103,11 +103,8 @@ LongOrbit finishLong(const double* hx, const double* hy, int p, double x, double
     }
     result.x = x;
     result.y = y;
-    for (int k = 1; k <= p; ++k) {
-        const double dx = x - hx[p - k];
-        const double dy = y - hy[p - k];
-        if (!(dy * dy + dx * dx < eps)) // strict: a distance equal to the tolerance is no match
-            continue;
+    for (int k = FirstReturn(hx, hy, p, x, y, eps); k > 0;
+         k = FirstReturn(hx, hy, p, x, y, eps, k + 1)) {
         bool cycle = true, sound = true;
         for (int i = 1; cycle && i <= k && p > kWindowPeriodCap; ++i) {
             cycle = s.near(p + i, p + i - k, eps, sound);

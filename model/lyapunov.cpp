@@ -18,12 +18,13 @@ namespace {
 struct Tangent {
     double vx = 1.0, vy = 0.0;
     int64_t exponent = 0;
-};
 
-inline void carry(const double* p, double x, double y, Tangent& t)
-{
-    CarryTangent<double, int64_t>(p[0], p[1], p[2], p[3], x, y, t.vx, t.vy, t.exponent);
-}
+    void carry(const double* p, double x, double y, bool&)
+    {
+        CarryTangent<double, int64_t>(p[0], p[1], p[2], p[3], x, y, vx, vy, exponent);
+    }
+    Exponent result(int steps, bool ok) const;
+};
 
 Exponent finish(double vx, double vy, int64_t exponent, int steps, bool ok)
 {
@@ -32,6 +33,8 @@ Exponent finish(double vx, double vy, int64_t exponent, int steps, bool ok)
     e.failed = e.failed || !ok;
     return e;
 }
+
+Exponent Tangent::result(int steps, bool ok) const { return finish(vx, vy, exponent, steps, ok); }
 
 // The Lyapunov lanes: kOrbitLanes orbits in the vector lanes of
 // StepTangentLanes, refilled by lanes::Run, the transient cut short by an
@@ -125,37 +128,40 @@ struct Frame {
     double ax = 1.0, ay = 0.0, bx = 0.0, by = 1.0;
     Growth g1, g2;
     int collapsed = 0; // 1: the area is mapped to 0 (lambda2 -inf); 2: every vector is
+
+    void carry(const double* p, double x, double y, bool& ok);
+    Spectrum result(int steps, bool ok) const;
 };
 
-inline void carryFrame(const double* p, double x, double y, Frame& f, bool& ok)
+void Frame::carry(const double* p, double x, double y, bool& ok)
 {
-    if (f.collapsed == 2 || !ok)
+    if (collapsed == 2 || !ok)
         return;
     const double gx = 1.0 - x * x;
     const double gy = 1.0 - y * y;
-    const double u1x = gx * (p[0] * f.ax + p[1] * f.ay);
-    const double u1y = gy * (p[2] * f.ax + p[3] * f.ay);
-    if (!normalise(u1x, u1y, f.ax, f.ay, f.g1, ok)) {
-        f.collapsed = 2;
+    const double u1x = gx * (p[0] * ax + p[1] * ay);
+    const double u1y = gy * (p[2] * ax + p[3] * ay);
+    if (!normalise(u1x, u1y, ax, ay, g1, ok)) {
+        collapsed = 2;
         return;
     }
-    if (f.collapsed == 1)
+    if (collapsed == 1)
         return;
-    const double u2x = gx * (p[0] * f.bx + p[1] * f.by);
-    const double u2y = gy * (p[2] * f.bx + p[3] * f.by);
-    const double r12 = f.ax * u2x + f.ay * u2y;
-    if (!normalise(u2x - r12 * f.ax, u2y - r12 * f.ay, f.bx, f.by, f.g2, ok))
-        f.collapsed = 1;
+    const double u2x = gx * (p[0] * bx + p[1] * by);
+    const double u2y = gy * (p[2] * bx + p[3] * by);
+    const double r12 = ax * u2x + ay * u2y;
+    if (!normalise(u2x - r12 * ax, u2y - r12 * ay, bx, by, g2, ok))
+        collapsed = 1;
 }
 
-Spectrum finishSpectrum(const Frame& f, int steps, bool ok)
+Spectrum Frame::result(int steps, bool ok) const
 {
     constexpr double kNone = -std::numeric_limits<double>::infinity();
     const double n = static_cast<double>(steps);
     Spectrum s;
     s.failed = !ok;
-    s.lambda1 = f.collapsed == 2 ? kNone : f.g1.log() / n;
-    s.lambda2 = f.collapsed >= 1 ? kNone : f.g2.log() / n;
+    s.lambda1 = collapsed == 2 ? kNone : g1.log() / n;
+    s.lambda2 = collapsed >= 1 ? kNone : g2.log() / n;
     // A finite measurement may rank the two the other way round (a short one
     // from the start vectors); the larger is lambda1.
     if (s.lambda2 > s.lambda1)
@@ -189,10 +195,10 @@ public:
                 c.stopWatching();
             return false;
         }
-        carryFrame(wl[l], x[l], y[l], frame_[l], ok[l]);
+        frame_[l].carry(wl[l], x[l], y[l], ok[l]);
         if (++measured_[l] < steps_)
             return false;
-        out_[k] = finishSpectrum(frame_[l], steps_, ok[l]);
+        out_[k] = frame_[l].result(steps_, ok[l]);
         return true;
     }
 
@@ -206,19 +212,21 @@ private:
 int measuringSteps(int steps) { return steps < 1 ? 1 : steps; }
 
 // The plain orbit from (x0, y0): the transient, then the measuring steps,
-// each followed by carry(x, y, ok) at the new point.
-template <class Carry>
-bool measure(const Weights& w, int iterations, int steps, double x0, double y0, Carry carry)
+// each followed by the carrier's step at the new point; the carrier's result.
+template <class Carrier>
+auto measure(const Weights& w, int iterations, int steps, double x0, double y0)
 {
+    steps = measuringSteps(steps);
+    Carrier c;
     bool ok = true;
     double x = x0, y = y0;
     for (int i = 0; i < iterations; ++i)
         MapStep(w.data(), x, y, ok);
     for (int m = 0; m < steps; ++m) {
         MapStep(w.data(), x, y, ok);
-        carry(x, y, ok);
+        c.carry(w.data(), x, y, ok);
     }
-    return ok;
+    return c.result(steps, ok);
 }
 
 // n orbits through the lanes of a kernel, orbit k under w[k * wStride].
@@ -234,11 +242,7 @@ void runLanes(const Weights* w, int wStride, int iterations, int steps, const do
 
 Exponent Lyapunov(const Weights& w, int iterations, int steps, double x0, double y0)
 {
-    steps = measuringSteps(steps);
-    Tangent t;
-    const bool ok = measure(w, iterations, steps, x0, y0,
-                            [&](double x, double y, bool&) { carry(w.data(), x, y, t); });
-    return finish(t.vx, t.vy, t.exponent, steps, ok);
+    return measure<Tangent>(w, iterations, steps, x0, y0);
 }
 
 void LyapunovMany(const Weights& w, int iterations, int steps, const double* x0,
@@ -255,12 +259,7 @@ void LyapunovManyEach(const Weights* w, int iterations, int steps, const double*
 
 Spectrum LyapunovSpectrum(const Weights& w, int iterations, int steps, double x0, double y0)
 {
-    steps = measuringSteps(steps);
-    Frame f;
-    const bool ok = measure(w, iterations, steps, x0, y0, [&](double x, double y, bool& good) {
-        carryFrame(w.data(), x, y, f, good);
-    });
-    return finishSpectrum(f, steps, ok);
+    return measure<Frame>(w, iterations, steps, x0, y0);
 }
 
 void LyapunovSpectrumMany(const Weights& w, int iterations, int steps, const double* x0,

@@ -51,6 +51,18 @@ std::atomic<bool> repeatShortcut{true};
 
 } // namespace
 
+int FirstReturn(const double* hx, const double* hy, int p, double x, double y, double eps,
+                int from)
+{
+    for (int k = from; k <= p; ++k) {
+        const double dx = x - hx[p - k];
+        const double dy = y - hy[p - k];
+        if (dy * dy + dx * dx < eps) // strict: a distance equal to the tolerance is no match
+            return k;
+    }
+    return 0;
+}
+
 Orbit FinishOrbit(const double* hx, const double* hy, double x, double y, bool ok, double eps,
                   bool locateFp)
 {
@@ -61,15 +73,7 @@ Orbit FinishOrbit(const double* hx, const double* hy, double x, double y, bool o
     }
     result.x = x;
     result.y = y;
-    for (int k = 1; k <= kCap; ++k) {
-        const double dx = x - hx[kCap - k];
-        const double dy = y - hy[kCap - k];
-        const double d = dy * dy + dx * dx;
-        if (d < eps) { // strict: a distance equal to the tolerance is no match
-            result.cls = static_cast<int16_t>(k);
-            break;
-        }
-    }
+    result.cls = static_cast<int16_t>(FirstReturn(hx, hy, kCap, x, y, eps));
     if (locateFp && result.cls == 1) {
         result.cls = kFixpointClass;
         result.fpColor = FixpointColorOf(x, y);

@@ -53,6 +53,12 @@ double Tolerance(int accuracy);
 Orbit Classify(const Weights& w, int iterations, int accuracy, double x0, double y0,
                bool locateFp);
 
+// The period search: the smallest k = from..p (from >= 1) for which the
+// squared distance between the final point (x, y) and the point k steps
+// before it, hx[p - k], hy[p - k], is below eps (strictly), else 0.
+int FirstReturn(const double* hx, const double* hy, int p, double x, double y, double eps,
+                int from = 1);
+
 // The end of a classification: the period search over the kWindowPeriodCap
 // recorded points hx[j - 1], hy[j - 1] (the point j - 1 steps after the
 // transient) and the final point (x, y); ok false gives a failed result.
