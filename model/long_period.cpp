@@ -26,13 +26,14 @@ public:
         : hx_(hx), hy_(hy), p_(p), x_(x), y_(y), w_(w),
           period_(exactPeriod <= p ? exactPeriod : 0), more_(more)
     {
-        more_.resize(2 * static_cast<size_t>(p));
     }
 
     // S(j) for j <= 2P, stepping on as far as needed; false on a
     // floating-point error of a step.
     bool at(int j, double& x, double& y)
     {
+        if (made_ < j - p_ && more_.size() < 2 * static_cast<size_t>(p_))
+            more_.resize(2 * static_cast<size_t>(p_)); // a candidate needs them
         while (made_ < j - p_) {
             double nx = x_, ny = y_;
             if (period_ > 0) {
