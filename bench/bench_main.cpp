@@ -1,19 +1,22 @@
 // Times the plain one-dot-at-a-time loops against the column engine on the
 // same work, in one run, and prints one line per figure ending in the ratio.
 //
-//   veltrane-bench [--threads N] [--width W] [--quick] [--widths]
+//   veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov]
 //
 // --threads sets the engine's thread count (default: the machine's cores; the
 // line shows how many threads worked together),
-// --width the lockstep width, --quick uses dot size 4 throughout, --widths
-// times the engine on one thread at every lockstep width instead.
+// --quick uses dot size 4 throughout, --widths times the classifier's vector
+// lanes against a scalar lockstep of each width instead, --lyapunov only the
+// Lyapunov kernel against the classifier.
 //
 // Besides the plain loops of the program's own bits, each case is timed
 // against the same plain loop on the C library's exponential (a yardstick, not
 // the program's bits); each command runs with 1 and 2 threads while a second
 // process, started and ended here, keeps one core busy; and "Veltrane" runs on
 // 1, 2, ... threads up to the cores present.
+#include "bench/scalar_lockstep.h"
 #include "model/engine.h"
+#include "model/lyapunov.h"
 #include "model/numbers.h"
 #include "model/network.h"
 #include "model/random.h"
@@ -25,7 +28,7 @@
 #include "plots/basins.h"
 #include "plots/headless_window.h"
 #include "plots/raster.h"
-#include "tests/reference.h"
+#include "reference/plain_loops.h"
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -80,8 +83,8 @@ int libraryClassify(const model::Weights& w, int iterations, double eps, double 
             hx[step - iterations] = x;
             hy[step - iterations] = y;
         }
-        const double s1 = (w[0] * x + w[1] * y) + w[4];
-        const double s2 = (w[2] * x + w[3] * y) + w[5];
+        const double s1 = model::kernel::Sum1(w.data(), x, y);
+        const double s2 = model::kernel::Sum2(w.data(), x, y);
         y = transfer(s2);
         x = transfer(s1);
     }
@@ -107,8 +110,8 @@ uint64_t libraryBasins(const model::Weights& w, int iterations, int accuracy, in
     const int h = plots::HalfDot(static_cast<int16_t>(step));
     uint64_t sum = 0;
     model::Color fp = 0;
-    for (int i = 0; i <= 799; i += step)
-        for (int j = 0; j <= 799; j += step)
+    for (int i = 0; i <= model::kLastCanvasIndex; i += step)
+        for (int j = 0; j <= model::kLastCanvasIndex; j += step)
             sum = sum * 31
                   + static_cast<uint64_t>(libraryClassify(w, iterations, eps,
                                                           plots::StateCoordinate(i + h),
@@ -127,9 +130,9 @@ uint64_t libraryPlane(const model::Weights& w0, const params::Plane& p, int iter
     const int h = plots::HalfDot(static_cast<int16_t>(step));
     model::Weights w = w0;
     uint64_t sum = 0;
-    for (int i = 0; i <= 799; i += step) {
+    for (int i = 0; i <= model::kLastCanvasIndex; i += step) {
         w[p.horizontalIndex] = params::PlaneValue(p.left, p.right, i + h);
-        for (int j = 0; j <= 799; j += step) {
+        for (int j = 0; j <= model::kLastCanvasIndex; j += step) {
             w[p.verticalIndex] = params::PlaneValue(p.bottom, p.top, j + h);
             model::Color fp = 0;
             if (!coexisting) {
@@ -150,9 +153,9 @@ uint64_t libraryPlane(const model::Weights& w0, const params::Plane& p, int iter
 
 struct Options {
     int threads = 0;
-    int width = 0;
     bool quick = false;
     bool widths = false;
+    bool lyapunov = false;
 };
 
 void report(const char* name, double plain, double engine, bool same, int threads)
@@ -180,7 +183,7 @@ void basinCase(const Options& o, int threads, bool yardstick)
     model::LargestTeam();
     const double te = seconds([&] { plots::cmdVeltrane_Click(engine); });
     const bool same = std::memcmp(plain.canvas().bits(), engine.canvas().bits(),
-                                  800 * 800 * sizeof(uint32_t)) == 0;
+                                  model::kCanvasSize * model::kCanvasSize * sizeof(uint32_t)) == 0;
     const std::string name = "Veltrane, defaults, dot size " + std::to_string(s);
     const int team = model::LargestTeam();
     report(name.c_str(), tp, te, same, team);
@@ -215,7 +218,7 @@ void planeCase(const Options& o, int threads, bool coexisting, bool yardstick)
         coexisting ? params::cmdCoexisting_Click(engine) : params::cmdParametric_Click(engine);
     });
     const bool same = std::memcmp(plain.canvas().bits(), engine.canvas().bits(),
-                                  800 * 800 * sizeof(uint32_t)) == 0
+                                  model::kCanvasSize * model::kCanvasSize * sizeof(uint32_t)) == 0
                       && plain.state().w == engine.state().w
                       && plain.state().fixpointColor == engine.state().fixpointColor
                       && plainRandom == model::Random().state();
@@ -329,25 +332,79 @@ void scaling(int dotSize, int cores)
     }
 }
 
+// The kernels of a state-plane "lyapunov" render (1000 + 1000 steps) and a
+// "veltrane" render (1000 + 16) of the same raster, default parameters, on
+// one thread; the ratio is what a Lyapunov picture costs against a basin
+// picture.
+void lyapunovCase(int n)
+{
+    plots::HeadlessWindow win;
+    model::ReadWeights(win);
+    const model::State& st = win.state();
+    std::vector<double> xs, ys;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            xs.push_back((2.0 * i + 1.0) / n - 1.0);
+            ys.push_back((2.0 * j + 1.0) / n - 1.0);
+        }
+    }
+    const int m = static_cast<int>(xs.size());
+    std::vector<Orbit> classes(m);
+    std::vector<model::kernel::Exponent> exponents(m);
+    double tc = 1e300, tl = 1e300; // the best of three
+    for (int k = 0; k < 3; ++k) {
+        tc = std::min(tc, seconds([&] {
+                          model::kernel::ClassifyMany(st.w, st.iterations, st.accuracy, xs.data(),
+                                                      ys.data(), m, false, classes.data());
+                      }));
+        tl = std::min(tl, seconds([&] {
+                          model::kernel::LyapunovMany(st.w, st.iterations, 1000, xs.data(),
+                                                      ys.data(), m, exponents.data());
+                      }));
+    }
+    const std::string name = "Lyapunov against Veltrane, " + std::to_string(n) + " x "
+                             + std::to_string(n) + " states";
+    std::printf("%-44s veltrane %7.3f s  lyapunov %7.3f s  threads: 1  lyapunov / veltrane: %.2f\n",
+                name.c_str(), tc, tl, tl / tc);
+    std::fflush(stdout);
+}
+
+// The classifier's kernel on one thread over the default basin raster at dot
+// size 4: the product's vector lanes against the scalar lockstep at each
+// width, with and without the repeat shortcut, compared orbit for orbit.
 void widthSweep()
 {
-    model::SetThreadCount(1);
-    for (int w : {1, 2, 4, 8, 16}) {
-        model::kernel::SetLockstepWidth(w);
-        for (bool shortcut : {false, true}) {
-            model::kernel::SetRepeatShortcut(shortcut);
-            plots::HeadlessWindow win;
-            win.setText(model::Control::txtStepSize, "4");
-            const double t = seconds([&] { plots::cmdVeltrane_Click(win); });
-            plots::HeadlessWindow plane;
-            plane.setText(model::Control::txtStepSize, "4");
-            const double tp = seconds([&] { params::cmdParametric_Click(plane); });
-            std::printf("width %d, shortcut %-3s: Veltrane dot size 4 %.3f s, "
-                        "Parametric dot size 4 %.3f s\n",
-                        w, shortcut ? "on" : "off", t, tp);
+    plots::HeadlessWindow win;
+    model::ReadWeights(win);
+    const model::State& st = win.state();
+    std::vector<double> xs, ys;
+    for (int i = 0; i < model::kCanvasSize; i += 4) {
+        for (int j = 0; j < model::kCanvasSize; j += 4) {
+            xs.push_back(plots::StateCoordinate(i + plots::HalfDot(4)));
+            ys.push_back(plots::StateCoordinate(j + plots::HalfDot(4)));
+        }
+    }
+    const int n = static_cast<int>(xs.size());
+    for (bool shortcut : {false, true}) {
+        model::kernel::SetRepeatShortcut(shortcut);
+        std::vector<Orbit> lanes(n), scalar(n);
+        const double tv = seconds([&] {
+            model::kernel::ClassifyMany(st.w, st.iterations, st.accuracy, xs.data(), ys.data(), n,
+                                        false, lanes.data());
+        });
+        for (int w : {1, 2, 4, 8}) {
+            const double ts = seconds([&] {
+                bench::ClassifyScalarLockstep(w, shortcut, st.w, st.iterations, st.accuracy,
+                                              xs.data(), ys.data(), n, false, scalar.data());
+            });
+            std::printf("kernel, shortcut %-3s: scalar width %d %.3f s, vector lanes %.3f s  "
+                        "identical: %s  speedup: %.2f\n",
+                        shortcut ? "on" : "off", w, ts, tv, scalar == lanes ? "yes" : "NO",
+                        ts / tv);
             std::fflush(stdout);
         }
     }
+    model::kernel::SetRepeatShortcut(true);
 }
 
 } // namespace
@@ -358,27 +415,26 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--threads") && i + 1 < argc)
             o.threads = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--width") && i + 1 < argc)
-            o.width = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--quick"))
             o.quick = true;
         else if (!std::strcmp(argv[i], "--widths"))
             o.widths = true;
+        else if (!std::strcmp(argv[i], "--lyapunov"))
+            o.lyapunov = true;
         else {
-            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--width W] [--quick] [--widths]\n");
+            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov]\n");
             return 2;
         }
     }
     const long baseline = peakKiB();
-    if (o.width > 0)
-        model::kernel::SetLockstepWidth(o.width);
     model::SetThreadCount(o.threads);
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    std::printf("vector step: %s, lockstep width %d, repeat shortcut on, %d threads, %d cores\n",
-                model::kernel::StepLanesClone(), model::kernel::LockstepWidth(),
-                model::ThreadCount(), cores);
+    std::printf("vector step: %s, repeat shortcut on, %d threads, %d cores\n",
+                model::kernel::StepLanesClone(), model::ThreadCount(), cores);
     if (o.widths) {
         widthSweep();
+    } else if (o.lyapunov) {
+        lyapunovCase(o.quick ? 200 : 400);
     } else {
         bool yardstick = true; // against the library's exp once, at the first thread count
         for (int threads : {o.threads, 1}) {
@@ -394,6 +450,7 @@ int main(int argc, char** argv)
                        {"Parametric", params::cmdParametric_Click, s},
                        {"Coexisting", params::cmdCoexisting_Click, 4}});
         scaling(4, cores);
+        lyapunovCase(o.quick ? 200 : 400);
     }
     const long peak = peakKiB();
     std::printf("peak memory: %.1f MiB (%.1f MiB at start, %.1f MiB more)\n", peak / 1024.0,

@@ -58,12 +58,14 @@ std::vector<ScaleStop> LyapunovStops(double low, double high)
 
 Color LongPeriodColor(int period)
 {
-    if (period >= 1 && period <= 16)
+    constexpr int first = kWindowPeriodCap + 1; // the first period past the palette
+    if (period >= 1 && period < first)
         return PeriodColor(State{}, static_cast<int16_t>(period));
-    if (period < 17 || period > kernel::kMaxPeriodCap)
+    if (period < first || period > kernel::kMaxPeriodCap)
         return 0;
     constexpr int last = static_cast<int>(std::size(kSequential)) - 1;
-    const double t = std::log(period / 17.0) / std::log(kernel::kMaxPeriodCap / 17.0);
+    const double t = std::log(period / static_cast<double>(first))
+                     / std::log(kernel::kMaxPeriodCap / static_cast<double>(first));
     const double at = t * last;
     const int i = std::min(last - 1, static_cast<int>(at));
     return mix(kSequential[i], kSequential[i + 1], at - i);

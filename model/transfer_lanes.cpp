@@ -1,6 +1,8 @@
 #include "model/transfer_lanes.h"
 
 #include "model/exp.h"
+#include "model/map.h"
+#include "model/tangent.h"
 
 #include <atomic>
 #include <bit>
@@ -67,6 +69,7 @@ VELTRANE_PACK_OPERATOR(==)
 VELTRANE_PACK_OPERATOR(&)
 VELTRANE_PACK_OPERATOR(|)
 VELTRANE_PACK_OPERATOR(<<)
+VELTRANE_PACK_OPERATOR(>>)
 #undef VELTRANE_PACK_OPERATOR
 
 template <class T, int P>
@@ -115,8 +118,11 @@ inline void store(void* p, const V& v)
 // divisions with no dependence between lanes. The history store, the failure
 // flag and the repeat check hang off each step's result and are not on the
 // chain from one state to the next.
-template <class VD, class VI>
-inline int stepLanes(OrbitLanes& b, int64_t g, int steps)
+//
+// With kTangent, no history is kept, and every lane carries its tangent
+// vector in tg through each step (CarryTangent, after the map's step).
+template <class VD, class VI, bool kTangent>
+inline int stepLanes(OrbitLanes& b, TangentLanes* tg, int64_t g, int steps)
 {
     constexpr int P = kOrbitLanes * static_cast<int>(sizeof(double)) / static_cast<int>(sizeof(VD));
     using D = Pack<VD, P>;
@@ -127,12 +133,21 @@ inline int stepLanes(OrbitLanes& b, int64_t g, int steps)
     const I watch = load<I>(b.watch);
     I t = load<I>(b.t), cx = load<I>(b.cx), cy = load<I>(b.cy), cpos = load<I>(b.cpos),
       cnext = load<I>(b.cnext);
+    D vx{}, vy{};
+    I te{};
+    if constexpr (kTangent) {
+        vx = load<D>(tg->vx);
+        vy = load<D>(tg->vy);
+        te = load<I>(tg->e);
+    }
     int s = 0;
     while (s < steps) {
-        store(b.hx[(g + s) & 15], x);
-        store(b.hy[(g + s) & 15], y);
-        const D s1 = (w0 * x + w1 * y) + w4;
-        const D s2 = (w2 * x + w3 * y) + w5;
+        if constexpr (!kTangent) {
+            store(b.hx[(g + s) & (OrbitLanes::kHistory - 1)], x);
+            store(b.hy[(g + s) & (OrbitLanes::kHistory - 1)], y);
+        }
+        const D s1 = InputSum(w0, w1, w4, x, y);
+        const D s2 = InputSum(w2, w3, w5, x, y);
         const D a2 = s2 + s2;
         const D e2 = ExpForTransfer<D, I>(a2);
         const D a1 = s1 + s1;
@@ -140,6 +155,8 @@ inline int stepLanes(OrbitLanes& b, int64_t g, int steps)
         y = (e2 - 1.0) / (e2 + 1.0);
         x = (e1 - 1.0) / (e1 + 1.0);
         bad = bad + (((a2 - a2) + (e2 - e2)) + ((a1 - a1) + (e1 - e1)));
+        if constexpr (kTangent)
+            CarryTangent<D, I>(w0, w1, w2, w3, x, y, vx, vy, te);
         ++s;
 
         t = t + 1;
@@ -161,6 +178,11 @@ inline int stepLanes(OrbitLanes& b, int64_t g, int steps)
     store(b.cy, cy);
     store(b.cpos, cpos);
     store(b.cnext, cnext);
+    if constexpr (kTangent) {
+        store(tg->vx, vx);
+        store(tg->vy, vy);
+        store(tg->e, te);
+    }
     return s;
 }
 
@@ -173,17 +195,32 @@ using V8I = int64_t __attribute__((vector_size(64)));
 
 __attribute__((target("avx512f"), flatten)) int stepAvx512(OrbitLanes& b, int64_t g, int steps)
 {
-    return stepLanes<V8D, V8I>(b, g, steps);
+    return stepLanes<V8D, V8I, false>(b, nullptr, g, steps);
+}
+
+__attribute__((target("avx512f"), flatten)) int stepAvx512Tangent(OrbitLanes& b, TangentLanes& tg, int steps)
+{
+    return stepLanes<V8D, V8I, true>(b, &tg, 0, steps);
 }
 
 __attribute__((target("avx2"), flatten)) int stepAvx2(OrbitLanes& b, int64_t g, int steps)
 {
-    return stepLanes<V4D, V4I>(b, g, steps);
+    return stepLanes<V4D, V4I, false>(b, nullptr, g, steps);
+}
+
+__attribute__((target("avx2"), flatten)) int stepAvx2Tangent(OrbitLanes& b, TangentLanes& tg, int steps)
+{
+    return stepLanes<V4D, V4I, true>(b, &tg, 0, steps);
 }
 
 __attribute__((flatten)) int stepSse2(OrbitLanes& b, int64_t g, int steps)
 {
-    return stepLanes<V2D, V2I>(b, g, steps);
+    return stepLanes<V2D, V2I, false>(b, nullptr, g, steps);
+}
+
+__attribute__((flatten)) int stepSse2Tangent(OrbitLanes& b, TangentLanes& tg, int steps)
+{
+    return stepLanes<V2D, V2I, true>(b, &tg, 0, steps);
 }
 
 // The transfer function over kTransferLanes sums, vectorised by the compiler.
@@ -219,6 +256,7 @@ __attribute__((flatten)) void transferSse2(const double* s, double* t, double* b
 // indirect functions, which would run before a sanitizer's start-up).
 struct Clone {
     int (*step)(OrbitLanes&, int64_t, int);
+    int (*stepTangent)(OrbitLanes&, TangentLanes&, int);
     void (*transfer)(const double*, double*, double*);
     const char* name;
     bool supported;
@@ -227,10 +265,10 @@ struct Clone {
 const Clone* clones()
 {
     static const Clone all[] = {
-        {stepSse2, transferSse2, "default (SSE2)", true},
-        {stepAvx2, transferAvx2, "AVX2",
+        {stepSse2, stepSse2Tangent, transferSse2, "default (SSE2)", true},
+        {stepAvx2, stepAvx2Tangent, transferAvx2, "AVX2",
          (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0)},
-        {stepAvx512, transferAvx512, "AVX-512", __builtin_cpu_supports("avx512f") != 0},
+        {stepAvx512, stepAvx512Tangent, transferAvx512, "AVX-512", __builtin_cpu_supports("avx512f") != 0},
     };
     return all;
 }
@@ -251,6 +289,11 @@ const Clone& clone()
 } // namespace
 
 int StepLanes(OrbitLanes& b, int64_t g, int steps) { return clone().step(b, g, steps); }
+
+int StepTangentLanes(OrbitLanes& b, TangentLanes& tangent, int steps)
+{
+    return clone().stepTangent(b, tangent, steps);
+}
 
 // Built with -O3 -fno-trapping-math (see CMakeLists.txt) so that the
 // branch-free exponential vectorises: neither flag changes a single result,

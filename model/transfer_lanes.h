@@ -2,6 +2,8 @@
 // of many orbits, in vector lanes.
 #pragma once
 
+#include "model/state.h"
+
 #include <cstdint>
 
 namespace model::kernel {
@@ -28,9 +30,11 @@ struct alignas(64) OrbitLanes {
     int64_t cpos[kOrbitLanes];  // the step the checkpoint was taken after
     int64_t cnext[kOrbitLanes]; // the step at which the checkpoint moves next
     int64_t watch[kOrbitLanes]; // -1 while the lane looks for a repeat, else 0
-    // The state before global step g is kept in history[g % 16]: the last 16
-    // states of every lane, written without a branch.
-    double hx[16][kOrbitLanes], hy[16][kOrbitLanes];
+    // The state before global step g is kept in hx[g % kHistory], hy[...]:
+    // the last kHistory states of every lane, written without a branch.
+    static constexpr int kHistory = kWindowPeriodCap;
+    static_assert((kHistory & (kHistory - 1)) == 0, "the ring's index is a mask");
+    double hx[kHistory][kOrbitLanes], hy[kHistory][kOrbitLanes];
 };
 
 // Takes up to steps steps of every lane (global steps g, g + 1, ...): each
@@ -41,6 +45,17 @@ struct alignas(64) OrbitLanes {
 // taken: fewer than steps when a watching lane found a repeat, which then
 // stands in x, y, t against cx, cy, cpos.
 int StepLanes(OrbitLanes& lanes, int64_t g, int steps);
+
+// The tangent vectors of the lanes of an OrbitLanes (model/tangent.h).
+struct alignas(64) TangentLanes {
+    double vx[kOrbitLanes], vy[kOrbitLanes];
+    int64_t e[kOrbitLanes]; // the summed scaling exponents
+};
+
+// As StepLanes, keeping no history, and carrying each lane's tangent vector
+// through each step (CarryTangent at the new point). Returns the steps
+// taken, fewer than steps when a watching lane found a repeat.
+int StepTangentLanes(OrbitLanes& lanes, TangentLanes& tangent, int steps);
 
 // Which build of StepLanes this processor runs: "AVX-512", "AVX2" or
 // "default (SSE2)"; all give the same bits.

@@ -1,6 +1,7 @@
 #include "model/window.h"
 
 #include <charconv>
+#include <iterator>
 
 namespace model {
 
@@ -30,38 +31,33 @@ std::string Window::formatCoordinate(double v) const
     return std::string(buf, r.ptr);
 }
 
-const char* ControlName(Control c)
-{
-    static constexpr const char* names[] = {
-        "txtW(0)", "txtW(1)", "txtW(2)", "txtW(3)", "txtW(4)", "txtW(5)",
-        "txtP(0)", "txtP(1)", "txtP(2)", "txtP(3)",
-        "txtIdx(0)", "txtIdx(1)",
-        "txtX0(0)", "txtX0(1)",
-        "txtNumStartValues",
-        "txtFileName",
-        "txtStepSize", "txtIterations", "txtAccuracy",
-        "chkReshuffle", "chkFp",
-        "lblx", "lbly", "lblpx", "lblpy",
-    };
-    static_assert(sizeof names / sizeof names[0] == static_cast<size_t>(Control::Count));
-    return names[static_cast<int>(c)];
-}
+namespace {
 
-const char* DefaultText(Control c)
-{
-    static constexpr const char* texts[] = {
-        "0.4", "1.9", "-2.7", "-4.311", "-0.9", "1.8",
-        "-1.0", "1.0", "-1.0", "1.0",
-        "4", "5",
-        "1.0", "1.0",
-        "5",
-        "basin01.bmp",
-        "20", "1000", "8",
-        "", "",
-        "-0.0000", "-0.0000", "-0.0000", "-0.0000",
-    };
-    static_assert(sizeof texts / sizeof texts[0] == static_cast<size_t>(Control::Count));
-    return texts[static_cast<int>(c)];
-}
+// Every field and label the commands read or write: its name in the control
+// table and its text when the window opens.
+struct ControlText {
+    const char* name;
+    const char* text;
+};
+
+constexpr ControlText kControlTexts[] = {
+    {"txtW(0)", "0.4"},   {"txtW(1)", "1.9"},   {"txtW(2)", "-2.7"},
+    {"txtW(3)", "-4.311"}, {"txtW(4)", "-0.9"}, {"txtW(5)", "1.8"},
+    {"txtP(0)", "-1.0"},  {"txtP(1)", "1.0"},   {"txtP(2)", "-1.0"},  {"txtP(3)", "1.0"},
+    {"txtIdx(0)", "4"},   {"txtIdx(1)", "5"},
+    {"txtX0(0)", "1.0"},  {"txtX0(1)", "1.0"},
+    {"txtNumStartValues", "5"},
+    {"txtFileName", "basin01.bmp"},
+    {"txtStepSize", "20"}, {"txtIterations", "1000"}, {"txtAccuracy", "8"},
+    {"chkReshuffle", ""}, {"chkFp", ""},
+    {"lblx", "-0.0000"},  {"lbly", "-0.0000"},  {"lblpx", "-0.0000"}, {"lblpy", "-0.0000"},
+};
+static_assert(std::size(kControlTexts) == static_cast<size_t>(Control::Count));
+
+} // namespace
+
+const char* ControlName(Control c) { return kControlTexts[static_cast<int>(c)].name; }
+
+const char* DefaultText(Control c) { return kControlTexts[static_cast<int>(c)].text; }
 
 } // namespace model

@@ -49,8 +49,8 @@ void PickParameters(model::Window& window, double u, double v)
 
 void picBasins_MouseDown(model::Window& window, int16_t button, int16_t /*shift*/, float X, float Y)
 {
-    const double u = static_cast<double>(X) / 799.0;
-    const double v = (799.0 - static_cast<double>(Y)) / 799.0;
+    const double u = static_cast<double>(X) / model::kLastCanvasIndex;
+    const double v = (model::kLastCanvasIndex - static_cast<double>(Y)) / model::kLastCanvasIndex;
     if (button == 2) {
         checkPointer(u, v);
         PickParameters(window, u, v);
@@ -62,8 +62,8 @@ void picBasins_MouseDown(model::Window& window, int16_t button, int16_t /*shift*
 void picBasins_MouseMove(model::Window& window, int16_t /*button*/, int16_t /*shift*/, float X,
                          float Y)
 {
-    const double u = static_cast<double>(X) / 799.0;
-    const double v = (799.0 - static_cast<double>(Y)) / 799.0;
+    const double u = static_cast<double>(X) / model::kLastCanvasIndex;
+    const double v = (model::kLastCanvasIndex - static_cast<double>(Y)) / model::kLastCanvasIndex;
     checkPointer(u, v);
     window.setText(Control::lblx, window.formatCoordinate(2.0 * u - 1.0));
     window.setText(Control::lbly, window.formatCoordinate(2.0 * v - 1.0));

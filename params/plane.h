@@ -1,11 +1,11 @@
 // The parameter plane: two chosen entries of the parameter vector on the two
-// axes of the canvas, with their ranges.
+// axes of the canvas, with their ranges, and the window's column walk over it.
 #pragma once
 
 #include "model/window.h"
+#include "plots/columns.h"
 
 #include <cstdint>
-#include <exception>
 
 namespace params {
 
@@ -20,28 +20,38 @@ struct Plane {
 // checks them at their first use.
 Plane ReadPlane(model::Window& window);
 
-// Parameter value of a raster offset: ((high - low) * offset) / 799 + low,
-// evaluated in exactly this order. Throws the floating-point error when the
-// result is not finite (ranges of extreme size).
+// Parameter value of a canvas offset (plots::MapOffset over low..high).
+// Throws the floating-point error when the result is not finite (ranges of
+// extreme size).
 double PlaneValue(double low, double high, int offset);
-
-// Starts a column of a parameter-plane plot at raster offset column + h:
-// checks the horizontal index (index-out-of-range error) and writes
-// w(horizontal index), throwing the floating-point error of the mapping.
-void SetColumnParameter(const Plane& plane, model::Weights& w, int columnOffset);
-
-// The vertical parameter values of a column's dots, rows j = 0, rowStep, ...
-// up to 799 at offsets j + h, into values; returns how many. The vertical
-// index is checked at the first dot (index-out-of-range error). A mapping
-// error at a dot ends the list there and is handed back in stop, so that the
-// dots below it can still be drawn before it is raised.
-int ColumnRowValues(const Plane& plane, int16_t h, int16_t rowStep, double* values,
-                    std::exception_ptr& stop);
 
 // True when index names an entry of the parameter vector (0..5).
 inline bool IsParameterIndex(int index) { return index >= 0 && index <= 5; }
 
 // The index-out-of-range error of a plane axis index outside 0..5.
 [[noreturn]] void ThrowBadIndex(int index);
+
+// A parameter-plane plot as a column walk (see plots/columns.h). A column's
+// start checks the horizontal index, writes the column's value into
+// w(horizontal index) and checks the vertical index; each dot, as it is
+// drawn, writes its vertical value into w(vertical index). A value that
+// cannot be mapped raises the floating-point error where the plain loop
+// computes it, with the dots below it drawn.
+class PlaneColumns : public plots::DotColumns {
+public:
+    // fixed: what the dots read that stays for the whole plot (the indices,
+    // the start points); readsStartPoints: the column reads chkReshuffle, the
+    // generator's position and chkFp (coexisting).
+    PlaneColumns(model::Window& window, plots::DotFunction dots, const Plane& plane,
+                 const plots::DotInputs& fixed, int orbitsPerDot, bool readsStartPoints);
+
+    Inputs begin(int c);
+    bool predict(const Inputs& in, int c, int slot, Inputs& next) const;
+    void commit(int slot, const Inputs& in, int c);
+
+private:
+    const plots::DotInputs fixed_;
+    const bool readsStartPoints_;
+};
 
 } // namespace params

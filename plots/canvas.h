@@ -11,7 +11,7 @@
 
 namespace plots {
 
-constexpr int kCanvasSize = 800;
+using model::kCanvasSize;
 
 // A rectangle of pixels, right and bottom exclusive.
 struct PixelRect {

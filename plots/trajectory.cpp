@@ -14,7 +14,7 @@ namespace {
 // mapping, halves rounded upwards.
 int16_t pixelOf(double coordinate)
 {
-    return model::Floor16(((coordinate + 1.0) * 799.0) / 2.0 + 0.5);
+    return model::Floor16(((coordinate + 1.0) * model::kLastCanvasIndex) / 2.0 + 0.5);
 }
 
 } // namespace
@@ -30,22 +30,22 @@ void TraceTrajectory(model::Window& window, double u, double v)
         model::throwFloatingPoint("Floating-point error: the pointer position is not a number.");
     model::ReadWeights(window);
     const model::Weights& w = st.w;
+    auto step = [&] {
+        const double a = (w[0] * x + w[1] * y) + w[4];
+        const double b = (w[2] * x + w[3] * y) + w[5];
+        y = model::Transfer(b);
+        x = model::Transfer(a);
+    };
 
     const int transient = st.iterations; // taken once; 32767 steps run in full
-    for (int n = 0; n < transient; ++n) {
-        const double a = (w[0] * x + w[1] * y) + w[4];
-        const double b = (w[2] * x + w[3] * y) + w[5];
-        y = model::Transfer(b);
-        x = model::Transfer(a);
-    }
+    for (int n = 0; n < transient; ++n)
+        step();
     for (int n = 0; n < kTraceDots; ++n) {
-        const double a = (w[0] * x + w[1] * y) + w[4];
-        const double b = (w[2] * x + w[3] * y) + w[5];
-        y = model::Transfer(b);
-        x = model::Transfer(a);
+        step();
         const int16_t column = pixelOf(x);
         const int16_t k = pixelOf(y);
-        canvas.setDot(column, 799 - k, st.penColor); // penColor read at every dot
+        // penColor is read at every dot.
+        canvas.setDot(column, model::kLastCanvasIndex - k, st.penColor);
     }
 }
 

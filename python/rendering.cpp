@@ -167,10 +167,7 @@ py::array Trajectory(const model::Weights& w, double x, double y, int64_t steps)
         p[1] = y;
         bool ok = true;
         for (int64_t k = 1; k <= steps; ++k) {
-            const double a = (w[0] * x + w[1] * y) + w[4];
-            const double b = (w[2] * x + w[3] * y) + w[5];
-            y = model::kernel::Transfer(b, ok);
-            x = model::kernel::Transfer(a, ok);
+            model::kernel::MapStep(w.data(), x, y, ok);
             if (!ok) {
                 try {
                     model::ThrowOrbitFailed();

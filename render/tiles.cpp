@@ -3,7 +3,7 @@
 #include "model/engine.h"
 #include "model/network.h"
 #include "model/numbers.h"
-#include "params/coexisting.h"
+#include "params/dots.h"
 
 #include <algorithm>
 
@@ -47,18 +47,19 @@ std::string failureText(const Plan& plan, int column, int row, DotResult::Failur
     const bool parameters = plan.traits->parameterPlane;
     const std::string hName = parameters ? kParameterNames[plan.job.idx[0]] : "x";
     const std::string vName = parameters ? kParameterNames[plan.job.idx[1]] : "y";
-    return what + " At column " + std::to_string(plan.pixelColumn(column)) + ", row "
-           + std::to_string(plan.pixelRow(row)) + ", where " + hName + " = "
-           + model::DecimalText(plan.columnValue(column)) + " and " + vName + " = "
-           + model::DecimalText(plan.rowValue(row)) + ".";
+    const plots::Raster& r = plan.raster;
+    return what + " At column " + std::to_string(r.pixelColumn(column)) + ", row "
+           + std::to_string(r.pixelRow(row)) + ", where " + hName + " = "
+           + model::DecimalText(r.columnValue(column)) + " and " + vName + " = "
+           + model::DecimalText(r.rowValue(row)) + ".";
 }
 
 } // namespace
 
 DotFailure::DotFailure(const Plan& plan, int column, int row, DotResult::Failure failure)
     : model::RuntimeError(kindOf(failure), failureText(plan, column, row, failure)),
-      pixelColumn(plan.pixelColumn(column)), pixelRow(plan.pixelRow(row)),
-      horizontal(plan.columnValue(column)), vertical(plan.rowValue(row))
+      pixelColumn(plan.raster.pixelColumn(column)), pixelRow(plan.raster.pixelRow(row)),
+      horizontal(plan.raster.columnValue(column)), vertical(plan.raster.rowValue(row))
 {
 }
 
@@ -70,12 +71,18 @@ int TileColumns(const Plan& plan)
 
 void EvaluateTile(const Plan& plan, int c0, int c1, DotResult* out)
 {
-    const int64_t first = static_cast<int64_t>(c0) * plan.rows;
     const int count = (c1 - c0) * plan.rows;
-    // Chunks of at least a few dozen orbits keep the lockstep lanes full.
+    // Chunks of at least a few dozen orbits keep the lockstep lanes full. A
+    // chunk may span columns: each column's run is evaluated with its inputs.
     const int grain = std::max(1, 64 / plan.orbitsPerDot());
     auto body = [&](int begin, int end) {
-        plan.traits->evaluate(plan, first + begin, end - begin, out + begin);
+        for (int d = begin; d < end;) {
+            const int column = c0 + d / plan.rows, row = d % plan.rows;
+            const int run = std::min(end - d, plan.rows - row);
+            plan.traits->evaluate(plan.columnInputs(column), plan.raster, column, row, run,
+                                  out + d);
+            d += run;
+        }
     };
     model::ForEachChunk(count, grain, body);
 }
@@ -83,21 +90,22 @@ void EvaluateTile(const Plan& plan, int c0, int c1, DotResult* out)
 Committer::Committer(const Plan& plan, plots::Canvas& canvas, NpyArray* classes)
     : plan_(plan), canvas_(canvas), classes_(classes)
 {
-    canvas_.setDotWidth(plan.step);
+    canvas_.setDotWidth(plan.raster.columnStep);
 }
 
 void Committer::commit(int c0, int c1, const DotResult* results)
 {
-    const int s = plan_.step, h = plan_.half;
+    const plots::Raster& raster = plan_.raster;
+    const int s = raster.columnStep, h = raster.half;
     for (int column = c0; column < c1; ++column) {
-        const int pc = plan_.pixelColumn(column);
+        const int pc = raster.pixelColumn(column);
         for (int row = 0; row < plan_.rows; ++row) {
             const DotResult& dot = *results++;
             if (dot.failure != DotResult::Failure::None)
                 throw DotFailure(plan_, column, row, dot.failure);
             if (dot.hasFixpoint)
                 state_.fixpointColor = dot.fpColor;
-            const int pr = plan_.pixelRow(row);
+            const int pr = raster.pixelRow(row);
             model::Color colour;
             if (plan_.traits->colour(plan_, dot, state_, colour))
                 canvas_.setDot(pc, pr, colour);

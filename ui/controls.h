@@ -12,7 +12,8 @@ struct ControlSpec {
     const char* name;      // objectName, as in the control table
     Kind kind;
     const char* container; // "" for the window's client area, else a frame's name
-    const char* text;      // caption or default text ("" for none)
+    const char* text;      // caption or default text ("" for none); a control of the
+                           // window's state shows model::DefaultText
     const char* toolTip;   // "" for none
     int left, top, width, height;
 };

@@ -307,8 +307,16 @@ void MainWindow::showErrorBox(const QString& message)
     QEventLoop answered;
     connect(&box, &QDialog::finished, &answered, &QEventLoop::quit);
     const InputHold hold(this);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
     errorBox_ = &box;
     box.show();
+    // Ask for the keyboard focus outright: with no window manager nobody
+    // hands it to a new window, and Return would go on to the window, where
+    // the hold swallows it. With the focus on OK, Return and Escape answer.
+    box.raise();
+    box.activateWindow();
+    box.defaultButton()->setFocus(Qt::ActiveWindowFocusReason);
     answered.exec();
     errorBox_ = nullptr;
 }

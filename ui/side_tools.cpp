@@ -15,8 +15,8 @@ void picColorPicker_Paint(model::Window& window, model::Surface& picker)
     picker.setDotWidth(kPickerDotWidth);
     for (int16_t i = 0; i <= 9; ++i)
         picker.setDot(20, 30 * i + 20, model::PeriodColor(st, i));
-    for (int16_t i = 0; i <= 6; ++i)
-        picker.setDot(55, 30 * i + 20, model::PeriodColor(st, static_cast<int16_t>(i + 10)));
+    for (int16_t i = 10; i <= model::kWindowPeriodCap; ++i)
+        picker.setDot(55, 30 * (i - 10) + 20, model::PeriodColor(st, i));
     picker.setDot(kCurrentColorX, kCurrentColorY, st.penColor);
     // The dot width stays 25, so the press handler draws a dot of the same size.
 }

@@ -6,7 +6,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 using model::Weights;
@@ -34,13 +33,12 @@ class Lockstep : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        model::kernel::SetLockstepWidth(16);
         model::kernel::SetRepeatShortcut(true);
         model::kernel::UseStepLanesClone(0);
     }
 };
 
-TEST_F(Lockstep, EveryWidthWithAndWithoutTheShortcutGivesThePlainResults)
+TEST_F(Lockstep, EveryVectorBuildWithAndWithoutTheShortcutGivesThePlainResults)
 {
     const Case cases[] = {
         {"defaults", {0.4, 1.9, -2.7, -4.311, -0.9, 1.8}, {1, 2, 17, 1000}},
@@ -68,13 +66,11 @@ TEST_F(Lockstep, EveryWidthWithAndWithoutTheShortcutGivesThePlainResults)
                 std::vector<Orbit> want(n);
                 for (int k = 0; k < n; ++k)
                     want[k] = model::kernel::Classify(c.w, iterations, 8, xs[k], ys[k], fp);
-                // Width 16 with each build of the vector step this processor runs.
-                for (auto [width, clone] : {std::pair{1, 0}, {2, 0}, {4, 0}, {8, 0}, {16, 1},
-                                            {16, 2}, {16, 3}}) {
+                // Each build of the vector step this processor runs.
+                for (int clone : {1, 2, 3}) {
                     if (!model::kernel::UseStepLanesClone(clone))
                         continue;
                     for (bool shortcut : {false, true}) {
-                        model::kernel::SetLockstepWidth(width);
                         model::kernel::SetRepeatShortcut(shortcut);
                         std::vector<Orbit> got(n);
                         // All at once, then in pieces of 5 that leave lanes idle.
@@ -122,18 +118,15 @@ TEST_F(Lockstep, PerOrbitWeightsGiveThePlainResults)
     ws.push_back({0, 0, 0, 0, 0, 0});
     const int n = static_cast<int>(ws.size());
     const std::vector<double> xs(n, 1.0), ys(n, 1.0);
-    for (int width : {1, 8, 16}) {
-        for (bool shortcut : {false, true}) {
-            model::kernel::SetLockstepWidth(width);
-            model::kernel::SetRepeatShortcut(shortcut);
-            std::vector<Orbit> got(n);
-            model::kernel::ClassifyManyEach(ws.data(), 1000, 8, xs.data(), ys.data(), n, true,
-                                            got.data());
-            for (int k = 0; k < n; ++k)
-                expectSame(got[k], model::kernel::Classify(ws[k], 1000, 8, 1.0, 1.0, true),
-                           "plane", k);
-            EXPECT_TRUE(got[n - 2].failed);
-        }
+    for (bool shortcut : {false, true}) {
+        model::kernel::SetRepeatShortcut(shortcut);
+        std::vector<Orbit> got(n);
+        model::kernel::ClassifyManyEach(ws.data(), 1000, 8, xs.data(), ys.data(), n, true,
+                                        got.data());
+        for (int k = 0; k < n; ++k)
+            expectSame(got[k], model::kernel::Classify(ws[k], 1000, 8, 1.0, 1.0, true), "plane",
+                       k);
+        EXPECT_TRUE(got[n - 2].failed);
     }
 }
 

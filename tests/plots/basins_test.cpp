@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <set>
 #include <vector>
 
@@ -25,9 +26,12 @@ TEST(Raster, GeometryOfEveryDotSize)
                          {4, 2, 200, 2, 798},  {5, 2, 160, 2, 797},  {7, 4, 115, 4, 802},
                          {20, 10, 40, 10, 790}, {99, 50, 9, 50, 842}, {100, 50, 8, 50, 750}};
     for (const Row& r : table) {
-        EXPECT_EQ(plots::HalfDot(static_cast<int16_t>(r.s)), r.h) << r.s;
-        EXPECT_EQ(plots::RasterCount(r.s), r.count) << r.s;
-        EXPECT_EQ(r.h + (r.count - 1) * r.s, r.last) << r.s;
+        const plots::Raster raster = plots::MakeRaster(800, r.s);
+        EXPECT_EQ(raster.half, r.h) << r.s;
+        EXPECT_EQ(raster.columns(), r.count) << r.s;
+        EXPECT_EQ(raster.rows(), r.count) << r.s;
+        EXPECT_EQ(raster.columnOffset(r.count - 1), r.last) << r.s;
+        EXPECT_EQ(raster.pixelRow(r.count - 1), 799 - r.last) << r.s;
     }
     int beyond = 0;
     for (int s = 1; s <= 100; ++s) {
@@ -42,6 +46,12 @@ TEST(Raster, GeometryOfEveryDotSize)
     EXPECT_EQ(plots::StateCoordinate(799), 1.0);
     EXPECT_NEAR(plots::StateCoordinate(10), -0.97497, 1e-5);
     EXPECT_NEAR(plots::StateCoordinate(790), 0.97747, 1e-5);
+    // The one mapping is, on the canvas, the state plane's own formula bit for
+    // bit, at every offset a dot of any size can have.
+    for (int offset = 0; offset <= 850; ++offset)
+        ASSERT_EQ(std::bit_cast<uint64_t>(plots::StateCoordinate(offset)),
+                  std::bit_cast<uint64_t>(static_cast<double>(2 * offset) / 799.0 - 1.0))
+            << offset;
 }
 
 using testing_support::DotRecorder;

@@ -251,6 +251,8 @@ TEST(Window, ControlTableAgreesWithTheFieldsTheCommandsRead)
         }
         EXPECT_EQ(found, 1) << name;
     }
+    for (const ui::ControlSpec& entry : ui::ControlTable())
+        EXPECT_NE(entry.text, nullptr) << entry.name << ": a text the window's state lacks";
 }
 
 TEST(Window, TextFieldsTakeAnyTextOfAnyLength)
@@ -397,6 +399,31 @@ TEST(Errors, TheBoxOpensOverTheCanvasAsItStandsAtTheFailingStep)
     });
     find<QPushButton>(window, "cmdParametric")->click();
     EXPECT_EQ(shown, qRgb(255, 255, 255)) << "the cleared canvas, not the old picture";
+}
+
+TEST(Errors, ReturnAndEscapeFromTheKeyboardDismissTheBox)
+{
+    MainWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    field(window, "txtIdx(0)")->setText("6"); // "Parametric" fails on the axis index
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        bool dismissed = false;
+        whenTheBoxIsUp(window, [&](QMessageBox& box) {
+            // The key goes where the keyboard focus is, as a typed key does;
+            // without it, to the window, whose input is held.
+            EXPECT_TRUE(QTest::qWaitFor([&] {
+                return QApplication::focusWidget() && QApplication::focusWidget()->window() == &box;
+            })) << "the box has the keyboard focus";
+            QWidget* focus = QApplication::focusWidget();
+            QTest::keyClick(focus ? focus : &window, key);
+            dismissed = !box.isVisible();
+            if (!dismissed)
+                box.reject();
+        });
+        find<QPushButton>(window, "cmdParametric")->click();
+        EXPECT_TRUE(dismissed) << "key " << key;
+    }
 }
 
 TEST(Closing, WithAnErrorBoxOpenEndsTheProgramAndTheBox)
