@@ -180,6 +180,9 @@ PYBIND11_MODULE(veltrane, m)
                    + std::to_string(r.job.pixels) + " x " + std::to_string(r.job.pixels) + ">";
         });
 
+    m.def("_set_run_seconds", &pyvt::SetRunSeconds, py::arg("seconds"),
+          "_set_run_seconds(seconds)\n\nFor tests: the time a run of dots between two "
+          "checks for Ctrl-C aims at\n(0.1 s); 0 makes every run as short as it may be.");
     m.def("render", &renderMode, py::arg("mode"), renderDoc().c_str());
     m.def("save", &save, py::arg("result"), py::arg("picture"),
           py::arg("classes") = py::none(),

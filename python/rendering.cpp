@@ -14,6 +14,7 @@
 #include "render/tiles.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <memory>
@@ -25,9 +26,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A tile takes about this long, so that Ctrl-C and the progress callback are
-// served a few times a second whatever the mode costs per dot.
-constexpr double kTileSeconds = 0.1;
+// A run of dots takes about this long, so that Ctrl-C and the progress
+// callback are served a few times a second whatever a dot costs.
+std::atomic<double> runSeconds{0.1};
 
 // Runs fn with the GIL held: a pending signal raises its Python error first.
 template <class Fn>
@@ -39,13 +40,16 @@ void withPython(Fn&& fn)
     fn();
 }
 
-// The columns of the next tile: scaled towards kTileSeconds from the last
-// one's time, at most four times as many, and never more than the renderer's
-// own tile (its bound on the results held).
-int nextTile(int columns, double seconds, int most)
+// The dots of the next run, from the last one's n dots evaluated in seconds
+// (the first run: run = 0): as many as take about runSeconds, but at least a
+// few per thread, at most four times the last run asked for, and never more
+// than fit. The first run is short: a column may hold dots that take long.
+int64_t nextRun(int64_t run, int64_t n, double seconds, int64_t most)
 {
-    const double scaled = seconds > 0 ? columns * (kTileSeconds / seconds) : 4.0 * columns;
-    return static_cast<int>(std::clamp(scaled, 1.0, std::min(4.0 * columns, 1.0 * most)));
+    const double least = std::min(16.0 * model::ThreadCount(), 1.0 * most);
+    const double high = std::clamp(4.0 * run, least, 1.0 * most);
+    const double scaled = seconds > 0 ? n * (runSeconds / seconds) : high;
+    return static_cast<int64_t>(std::clamp(scaled, least, high));
 }
 
 template <class T>
@@ -71,6 +75,8 @@ py::dtype dtypeOf(render::ClassType type)
 
 } // namespace
 
+void SetRunSeconds(double seconds) { runSeconds = seconds; }
+
 Result RenderJob(const render::Job& job, int threads, const py::object& progress)
 {
     const render::Plan plan = render::MakePlan(job);
@@ -91,26 +97,35 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
     const auto begin = Clock::now();
     {
         py::gil_scoped_release free;
-        // The renderer's loop (render::Render) with tiles sized by time: the
-        // same picture, since tiles may be evaluated in any size and order.
+        // The renderer's loop (render::Render) in runs of dots sized by time,
+        // which may end inside a column: the same picture, since dots may be
+        // evaluated in any order and runs, and are committed by whole columns
+        // in order. The results hold the columns of one renderer's tile.
         render::Committer committer(plan, *canvas, classes.get());
-        const int most = render::TileColumns(plan);
-        std::vector<render::DotResult> results(static_cast<size_t>(most) * plan.rows);
-        int64_t done = 0;
-        for (int c0 = 0, tile = 1; c0 < plan.columns;) {
-            const int c1 = std::min(plan.columns, c0 + tile);
+        const int64_t rows = plan.rows;
+        const int64_t most = render::TileColumns(plan) * rows;
+        std::vector<render::DotResult> results(static_cast<size_t>(most));
+        int committed = 0; // columns committed; results[0] is the first dot after them
+        for (int64_t next = 0, run = nextRun(0, 0, 0, most); next < plan.dots();) {
+            const int64_t held = next - committed * rows;
+            const int n = static_cast<int>(std::min({run, most - held, plan.dots() - next}));
             const auto start = Clock::now();
-            render::EvaluateTile(plan, c0, c1, results.data());
-            committer.commit(c0, c1, results.data());
+            render::EvaluateDots(plan, next, n, results.data() + held);
+            next += n;
+            if (const int c1 = static_cast<int>(next / rows); c1 > committed) {
+                committer.commit(committed, c1, results.data());
+                // The part of the next column evaluated already moves to the front.
+                std::copy_n(results.data() + (c1 - committed) * rows, next - c1 * rows,
+                            results.data());
+                committed = c1;
+            }
             const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-            done += static_cast<int64_t>(c1 - c0) * plan.rows;
-            shown.update(done);
+            shown.update(next);
             withPython([&] {
                 if (callback)
-                    progress(static_cast<double>(done) / static_cast<double>(plan.dots()));
+                    progress(static_cast<double>(next) / static_cast<double>(plan.dots()));
             });
-            tile = nextTile(c1 - c0, seconds, most);
-            c0 = c1;
+            run = nextRun(run, n, seconds, most);
         }
         shown.finish();
     }

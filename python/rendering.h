@@ -41,6 +41,10 @@ struct Result {
 // fraction done; progress=True draws the renderer's progress line on stderr.
 Result RenderJob(const render::Job& job, int threads, const py::object& progress);
 
+// The time a run of dots between two returns to Python aims at (0.1 s); 0
+// makes every run as short as it may be, for tests.
+void SetRunSeconds(double seconds);
+
 // Writes the picture (its format by its extension), beside it the job record,
 // and the classes when named, as the renderer writes them.
 void Save(const Result& result, const std::string& picture,

@@ -71,13 +71,18 @@ int TileColumns(const Plan& plan)
 
 void EvaluateTile(const Plan& plan, int c0, int c1, DotResult* out)
 {
-    const int count = (c1 - c0) * plan.rows;
+    EvaluateDots(plan, static_cast<int64_t>(c0) * plan.rows, (c1 - c0) * plan.rows, out);
+}
+
+void EvaluateDots(const Plan& plan, int64_t first, int count, DotResult* out)
+{
     // Chunks of at least a few dozen orbits keep the lockstep lanes full. A
     // chunk may span columns: each column's run is evaluated with its inputs.
     const int grain = std::max(1, 64 / plan.orbitsPerDot());
     auto body = [&](int begin, int end) {
         for (int d = begin; d < end;) {
-            const int column = c0 + d / plan.rows, row = d % plan.rows;
+            const int column = static_cast<int>((first + d) / plan.rows);
+            const int row = static_cast<int>((first + d) % plan.rows);
             const int run = std::min(end - d, plan.rows - row);
             plan.traits->evaluate(plan.columnInputs(column), plan.raster, column, row, run,
                                   out + d);

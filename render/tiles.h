@@ -29,6 +29,9 @@ int TileColumns(const Plan& plan);
 // Evaluates the dots of columns [c0, c1) into out, which holds (c1 - c0) *
 // plan.rows results, column by column, each column from the bottom up.
 void EvaluateTile(const Plan& plan, int c0, int c1, DotResult* out);
+// Evaluates dots [first, first + count) of the drawing order into out: part
+// of a column too, for a caller that must be able to stop within a column.
+void EvaluateDots(const Plan& plan, int64_t first, int count, DotResult* out);
 
 // The run-time error of a failed dot: what failed, and where.
 class DotFailure : public model::RuntimeError {

@@ -86,6 +86,20 @@ def test_same_pixels_classes_and_files_as_the_command_line(mode, options, tmp_pa
 
 
 @needs_renderer
+def test_runs_that_end_inside_columns_give_the_same_picture(tmp_path):
+    # Runs of 16 dots on one thread cut the 20-dot columns anywhere.
+    options = dict(pixels=20, size=1, iterations=300)
+    done, picture, classes = run_renderer(command_line("fpbas", options), tmp_path)
+    vt._set_run_seconds(0)
+    try:
+        r = vt.render("fpbas", threads=1, **options)
+    finally:
+        vt._set_run_seconds(0.1)
+    assert r.classes.tobytes() == np.load(classes).tobytes()
+    assert np.array_equal(r.image, np.asarray(Image.open(picture).convert("RGB")))
+
+
+@needs_renderer
 @pytest.mark.parametrize("options,args", [
     (dict(iterations=0), ["--iterations", "0"]),
     (dict(pixels="1e9"), ["--pixels", "1e9"]),
