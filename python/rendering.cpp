@@ -13,6 +13,8 @@
 #include "render/progress.h"
 #include "render/tiles.h"
 
+#include <pybind11/stl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -64,13 +66,20 @@ py::array readOnly(py::array a)
     return a;
 }
 
-py::dtype dtypeOf(render::ClassType type)
+// The classes as a numpy array over the file's own data, its dtype and shape
+// read from the file's header, so that every kind of classes file is one.
+py::array classesArray(std::unique_ptr<render::NpyArray> classes)
 {
-    switch (type) {
-    case render::ClassType::UInt8: return py::dtype("u1");
-    case render::ClassType::UInt16: return py::dtype("<u2");
-    default: return py::dtype("<f4");
-    }
+    const std::vector<uint8_t>& file = classes->bytes();
+    const py::module_ format = py::module_::import("numpy.lib.format");
+    const py::object header = py::module_::import("io").attr("BytesIO")(
+        py::bytes(reinterpret_cast<const char*>(file.data()), classes->dataOffset()));
+    format.attr("read_magic")(header);
+    const py::tuple described = format.attr("read_array_header_1_0")(header);
+    auto* data = const_cast<uint8_t*>(file.data() + classes->dataOffset());
+    return py::array(py::dtype::from_args(described[2]),
+                     described[0].cast<std::vector<py::ssize_t>>(), data,
+                     owning(std::move(classes)));
 }
 
 } // namespace
@@ -143,9 +152,7 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
     r.image = readOnly(py::array(py::dtype("u1"), {n, n, py::ssize_t(3)},
                                  {4 * n, py::ssize_t(4), py::ssize_t(little ? -1 : 1)},
                                  bytes + (little ? 2 : 1), owning(std::move(canvas))));
-    auto* data = const_cast<uint8_t*>(classes->bytes().data() + classes->dataOffset());
-    r.classes = readOnly(py::array(dtypeOf(plan.traits->classType), {n, n}, data,
-                                   owning(std::move(classes))));
+    r.classes = readOnly(classesArray(std::move(classes)));
     return r;
 }
 
