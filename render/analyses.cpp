@@ -33,13 +33,13 @@ constexpr int kStabilityHues[][3] = {
 constexpr int kMostShaded = 9; // fixed points at which a hue is at its deepest
 
 // The curve colours, none of them in the period palette nor among the
-// stability colours.
+// stability colours: magenta, cyan and dark green.
 model::Color curveColour(Bifurcation kind)
 {
     switch (kind) {
-    case Bifurcation::SaddleNode: return model::Rgb(0, 210, 230);
-    case Bifurcation::PeriodDoubling: return model::Rgb(255, 0, 170);
-    case Bifurcation::NeimarkSacker: return model::Rgb(0, 0, 120);
+    case Bifurcation::SaddleNode: return model::Rgb(255, 0, 255);
+    case Bifurcation::PeriodDoubling: return model::Rgb(0, 255, 255);
+    case Bifurcation::NeimarkSacker: return model::Rgb(0, 90, 0);
     }
     return 0;
 }
@@ -283,7 +283,7 @@ void drawMarker(plots::Canvas& canvas, int column, int row, int r, Shape shape)
 void markCycle(const Plan& plan, plots::Canvas& canvas, const Cycle& cycle)
 {
     const auto& g = plan.job.region;
-    const int r = std::max(2, plan.pixels / 160);
+    const int r = std::max(2, plan.pixels / 100);
     canvas.setDotWidth(1);
     for (const auto& p : cycle.points) {
         const double h = (p.x - g[0]) / (g[1] - g[0]) * (plan.pixels - 1);
