@@ -153,6 +153,14 @@ TEST_F(Analyses, DecoupledCyclesAreTheNineFixedPointsWithTheirBasins)
         << errors.str();
     EXPECT_EQ(record("alone.json")["cycles"].size(), 9u);
     EXPECT_TRUE(record("alone.json")["picture"].is_null());
+
+    // An orbit that overflows while the basins are classified fails the run,
+    // and nothing is written.
+    EXPECT_EQ(run("cycles --pixels 31 --iterations 200 --region -1 2000 -1 1 --json "
+                  + at("failed.json")),
+              render::kExitRunTime);
+    EXPECT_NE(errors.str().find("At column"), std::string::npos) << errors.str();
+    EXPECT_FALSE(fs::exists(at("failed.json")));
 }
 
 TEST_F(Analyses, DecoupledStabilityPlaneHasTheAnalyticCountsAndCurves)
