@@ -259,6 +259,12 @@ void checkRequest(const Request& request)
                                 : "no picture named: give -o OUT.png or -o OUT.bmp.");
     if (!request.output.empty())
         FormatOf(request.output);
+    auto sameFile = [](const std::string& a, const std::string& b) {
+        return !a.empty() && !b.empty() && samePlace(a) == samePlace(b);
+    };
+    if (sameFile(request.json, request.output) || sameFile(request.json, request.classes))
+        throw UsageError("--json: \"" + request.json
+                         + "\" is another file of the run; the record needs a file of its own.");
     if (request.classes.empty() || request.output.empty())
         return;
     const std::string classes = samePlace(request.classes);

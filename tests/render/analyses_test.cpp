@@ -340,6 +340,7 @@ TEST_F(Analyses, OptionsOutsideTheirModesAndRangesAreUsageErrors)
         {"veltrane --max-period 8", "8 is outside 16..4096 for veltrane"},
         {"parametric --json x.json", "--json applies to cycles only"},
         {"cycles", "give -o OUT.png or --json OUT.json"},
+        {"cycles --json " + at("u.png"), "the record needs a file of its own"},
     };
     for (const auto& [line, message] : cases) {
         const std::string outputs = line == "cycles" ? "" : " -o " + at("u.png");
