@@ -205,13 +205,14 @@ constexpr Option kRows[] = {
     number("region", 4, "X0 X1 Y0 Y1", "state-plane part shown", kStatePlane,
            getJob<&Job::region>, putJob<&Job::region>),
     withCheck(whole("max-period", 1, "P",
-                    "longest period sought (veltrane, parametric: 16..4096; cycles: 1..64)",
+                    "longest period sought (veltrane and parametric from 16, cycles up to 64)",
                     {M::Veltrane, M::Parametric, M::Cycles}, 1, model::kernel::kMaxPeriodCap,
                     Rounding::Exact, getJob<&Job::maxPeriod>, putJob<&Job::maxPeriod>, false),
               maxPeriodInRange),
     whole("seeds", 1, "G",
-          "Newton starts on a G x G grid over --region, besides the attractors of the basin "
-          "picture; each start runs once per period, so 1024 seeds up to period 64 take hours",
+          "the side of the square grid of Newton starts over --region, besides the attractors "
+          "of the basin picture; each start runs once per period, so 1024 up to period 64 "
+          "take hours",
           {M::Cycles}, 2, model::analysis::kMaxCycleSeeds, Rounding::Exact,
           getJob<&Job::seeds>, putJob<&Job::seeds>, false),
     recordedForItsModes(flag("stats", 0,
