@@ -220,12 +220,15 @@ TEST_F(Analyses, DecoupledStabilityPlaneHasTheAnalyticCountsAndCurves)
 
 TEST_F(Analyses, OneAttractingFixedPointMeansPeriodOneAndNoneMeansNoPeriodOne)
 {
+    // The default plane has no attracting fixed point; widened, it has some
+    // in two corners.
     const std::string planes[] = {
         "--pixels 120",
+        "--range -3 3 -3 3 --pixels 120",
         "--w 4 -4.1 2.65 -2.85 1.75 2.9 --idx 4 5 --range -0.5 2 1 3 --pixels 120",
     };
-    const std::string starts[] = {"", " --x0 0.1 0.2"};
-    for (int i = 0; i < 2; ++i) {
+    const std::string starts[] = {"", "", " --x0 0.1 0.2"};
+    for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(run("stability " + planes[i] + " --classes " + at("s.npy") + " -o "
                       + at("s.png")),
                   0)
@@ -248,8 +251,8 @@ TEST_F(Analyses, OneAttractingFixedPointMeansPeriodOneAndNoneMeansNoPeriodOne)
         }
         EXPECT_GT(none, 1000) << planes[i];
         EXPECT_LE(noneAtPeriodOne, none / 100) << planes[i];
-        if (i == 1) {
-            EXPECT_GT(one, 1000);
+        if (i > 0) {
+            EXPECT_GT(one, 500) << planes[i];
         }
         EXPECT_GE(oneAtPeriodOne, one * 95 / 100) << planes[i];
     }
