@@ -129,7 +129,10 @@ std::string wrapped(const std::string& line)
     return out + rest + "\n";
 }
 
-py::object fromJson(const nlohmann::json& v)
+
+} // namespace
+
+py::object FromJson(const nlohmann::json& v)
 {
     if (v.is_boolean())
         return py::bool_(v.get<bool>());
@@ -139,13 +142,20 @@ py::object fromJson(const nlohmann::json& v)
         return py::float_(v.get<double>());
     if (v.is_string())
         return py::str(v.get<std::string>());
-    py::list out;
-    for (const auto& item : v)
-        out.append(fromJson(item));
-    return out;
+    if (v.is_object()) {
+        py::dict out;
+        for (const auto& [key, item] : v.items())
+            out[py::str(key)] = FromJson(item);
+        return out;
+    }
+    if (v.is_array()) {
+        py::list out;
+        for (const auto& item : v)
+            out.append(FromJson(item));
+        return out;
+    }
+    return py::none();
 }
-
-} // namespace
 
 std::string KeywordOf(std::string_view name)
 {
@@ -193,7 +203,7 @@ py::dict JobKeywords(const render::Job& job)
     out["mode"] = render::ModeName(job.mode);
     for (const Option& o : render::Options())
         if (o.recorded && o.modes.contains(job.mode))
-            out[py::str(KeywordOf(o.name))] = fromJson(render::ValueAsJson(request, o));
+            out[py::str(KeywordOf(o.name))] = FromJson(render::ValueAsJson(request, o));
     return out;
 }
 

@@ -10,6 +10,7 @@
 
 #include "render/options.h"
 
+#include <nlohmann/json_fwd.hpp>
 #include <pybind11/pybind11.h>
 
 #include <string>
@@ -28,6 +29,9 @@ render::Request RequestOf(const std::string& mode, const py::dict& options);
 // options its mode reads with the values the job record holds, so that
 // render(**JobKeywords(job)) renders it again.
 py::dict JobKeywords(const render::Job& job);
+
+// A JSON value as Python's: numbers, texts, lists and dicts.
+py::object FromJson(const nlohmann::json& value);
 
 // One line per keyword of render(), from the option table.
 std::string OptionsHelp();

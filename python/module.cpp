@@ -175,6 +175,11 @@ PYBIND11_MODULE(veltrane, m)
             "job", [](const pyvt::Result& r) { return pyvt::JobKeywords(r.job); },
             "dict: the mode and the options it reads, as the job record holds them;\n"
             "render(**r.job) renders the same picture again.")
+        .def_property_readonly(
+            "analyses", [](const pyvt::Result& r) { return pyvt::FromJson(r.analyses); },
+            "dict: what the analyses add to the job record: stability's colour scheme\n"
+            "and curves, the curves of parametric(curves=True), the statistics of\n"
+            "stats=True, the cycles of cycles; empty for a picture alone.")
         .def("__repr__", [](const pyvt::Result& r) {
             return "<veltrane.Result " + std::string(render::ModeName(r.job.mode)) + " "
                    + std::to_string(r.job.pixels) + " x " + std::to_string(r.job.pixels) + ">";
@@ -184,6 +189,20 @@ PYBIND11_MODULE(veltrane, m)
           "_set_run_seconds(seconds)\n\nFor tests: the time a run of dots between two "
           "checks for Ctrl-C aims at\n(0.1 s); 0 makes every run as short as it may be.");
     m.def("render", &renderMode, py::arg("mode"), renderDoc().c_str());
+    m.def(
+        "cycles",
+        [](const py::kwargs& options) {
+            return pyvt::FromJson(
+                renderMode("cycles", options).analyses.value("cycles", nlohmann::json::array()));
+        },
+        "cycles(**options) -> list of dict\n\n"
+        "The periodic orbits at one parameter vector, as render(\"cycles\", **options)\n"
+        "finds them: each a dict of period, points, multipliers ([re, im] pairs),\n"
+        "type and basin_share.");
+    m.def(
+        "stability", [](const py::kwargs& options) { return renderMode("stability", options); },
+        "stability(**options) -> Result\n\n"
+        "The fixed points over a parameter plane: render(\"stability\", **options).");
     m.def("save", &save, py::arg("result"), py::arg("picture"),
           py::arg("classes") = py::none(),
           "save(result, picture, classes=None)\n\n"

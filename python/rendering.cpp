@@ -5,6 +5,7 @@
 #include "model/network.h"
 #include "model/numbers.h"
 #include "plots/canvas.h"
+#include "render/analyses.h"
 #include "render/command_line.h"
 #include "render/npy.h"
 #include "render/options.h"
@@ -102,6 +103,7 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
         if (PyErr_WarnEx(PyExc_RuntimeWarning, warning.c_str(), 1) != 0)
             throw py::error_already_set();
     }
+    Result r;
     render::Progress shown(plan.dots(), line);
     const auto begin = Clock::now();
     {
@@ -137,9 +139,11 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
             run = nextRun(run, n, seconds, most);
         }
         shown.finish();
+        // What the command line adds after the dots: curves, statistics, cycles.
+        r.analyses = nlohmann::json::object();
+        render::Analyse(plan, *canvas, classes.get(), r.analyses, nullptr);
     }
 
-    Result r;
     r.job = job;
     r.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     r.canvas = canvas.get();
@@ -170,7 +174,8 @@ void Save(const Result& result, const std::string& picture,
     // handlers of SIGINT and SIGTERM end the process (after removing its
     // temporary files) instead of raising KeyboardInterrupt.
     const std::vector<uint8_t> encoded = render::EncodePicture(picture, *result.canvas);
-    const std::vector<uint8_t> record = render::RecordBytes(request, result.seconds, 1);
+    const std::vector<uint8_t> record =
+        render::RecordBytes(request, result.seconds, 1, result.analyses);
     render::FileSet files;
     if (classes)
         files.add(*classes, result.npy->bytes());

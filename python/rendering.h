@@ -5,6 +5,8 @@
 #include "model/state.h"
 #include "render/job.h"
 
+#include <nlohmann/json.hpp>
+
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -28,7 +30,8 @@ namespace py = pybind11;
 // alive through the capsule that is its base.
 struct Result {
     render::Job job;
-    double seconds = 0; // the time the picture took
+    double seconds = 0;        // the time the picture took
+    nlohmann::json analyses;   // what the analyses add to the job record
     py::array image;   // uint8 (N, N, 3): red, green, blue of every pixel
     py::array classes; // (N, N), the dtype of the classes file
     const plots::Canvas* canvas = nullptr;     // owned through image's base

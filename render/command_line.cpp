@@ -2,6 +2,7 @@
 
 #include "model/engine.h"
 #include "model/scales.h"
+#include "render/analyses.h"
 #include "render/job.h"
 #include "render/npy.h"
 #include "render/options.h"
@@ -250,10 +251,22 @@ std::string samePlace(const std::string& name)
 void CheckRequest(const Request& request)
 {
     Check(request);
-    if (request.output.empty())
-        throw UsageError("no picture named: give -o OUT.png or -o OUT.bmp.");
-    FormatOf(request.output);
-    if (request.classes.empty())
+    const bool cycles = request.job.mode == Mode::Cycles;
+    if (!request.json.empty() && !cycles)
+        throw UsageError("--json applies to cycles only, not to "
+                         + std::string(ModeName(request.job.mode)) + ".");
+    if (request.output.empty() && !(cycles && !request.json.empty()))
+        throw UsageError(cycles ? "nothing to write: give -o OUT.png or --json OUT.json."
+                                : "no picture named: give -o OUT.png or -o OUT.bmp.");
+    if (!request.output.empty())
+        FormatOf(request.output);
+    auto sameFile = [](const std::string& a, const std::string& b) {
+        return !a.empty() && !b.empty() && samePlace(a) == samePlace(b);
+    };
+    if (sameFile(request.json, request.output) || sameFile(request.json, request.classes))
+        throw UsageError("--json: \"" + request.json
+                         + "\" is another file of the run; the record needs a file of its own.");
+    if (request.classes.empty() || request.output.empty())
         return;
     const std::string classes = samePlace(request.classes);
     if (classes == samePlace(request.output))
@@ -265,10 +278,21 @@ void CheckRequest(const Request& request)
                            "own.");
 }
 
+namespace {
+
+// The job record: beside the picture, or where --json says.
+std::string recordName(const Request& request)
+{
+    return request.json.empty() ? JobFileName(request.output) : request.json;
+}
+
+} // namespace
+
 void CheckFiles(const Request& request)
 {
-    CheckWritable(request.output);
-    CheckWritable(JobFileName(request.output));
+    if (!request.output.empty())
+        CheckWritable(request.output);
+    CheckWritable(recordName(request));
     if (!request.classes.empty())
         CheckWritable(request.classes);
 }
@@ -307,14 +331,16 @@ double renderPicture(const Request& request, const Plan& plan, plots::Canvas& ca
 
 } // namespace
 
-std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int processes)
+std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int processes,
+                                 const nlohmann::json& analyses)
 {
     const Job& job = request.job;
     nlohmann::json record;
     ToJson(job, record);
     record["program"] = "veltrane-render";
     record["version"] = VELTRANE_VERSION;
-    record["picture"] = request.output;
+    record["picture"] =
+        request.output.empty() ? nlohmann::json(nullptr) : nlohmann::json(request.output);
     record["classes"] =
         request.classes.empty() ? nlohmann::json(nullptr) : nlohmann::json(request.classes);
     if (job.mode == Mode::Lyapunov) {
@@ -327,6 +353,7 @@ std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int pro
                                       model::BlueOf(s.color)}}});
         record["colour_bar"] = {{"low", job.scale[0]}, {"high", job.scale[1]}, {"stops", stops}};
     }
+    record.update(analyses);
     record["threads"] = model::ThreadCount();
     record["processes"] = processes;
     record["elapsed_seconds"] = seconds;
@@ -338,15 +365,16 @@ namespace {
 
 // The classes, the picture and the job record, replaced together.
 void writeFiles(const Request& request, const plots::Canvas& canvas,
-                std::optional<NpyArray>& classes, double seconds, int processes)
+                std::optional<NpyArray>& classes, double seconds, int processes,
+                const nlohmann::json& analyses)
 {
     FileSet files;
-    if (classes) {
+    if (classes && !request.classes.empty())
         files.add(request.classes, classes->bytes());
-        classes.reset(); // its memory serves the picture's encoding
-    }
-    files.add(request.output, EncodePicture(request.output, canvas), true);
-    files.add(JobFileName(request.output), RecordBytes(request, seconds, processes));
+    classes.reset(); // its memory serves the picture's encoding
+    if (!request.output.empty())
+        files.add(request.output, EncodePicture(request.output, canvas), true);
+    files.add(recordName(request), RecordBytes(request, seconds, processes, analyses));
     files.commit();
 }
 
@@ -403,7 +431,7 @@ int UseThreads(int requested)
     return model::ThreadCount();
 }
 
-int Execute(const Request& request, std::ostream& err, const Team* team)
+int Execute(const Request& request, std::ostream& err, const Team* team, std::ostream* out)
 {
     try {
         CheckRequest(request);
@@ -415,11 +443,14 @@ int Execute(const Request& request, std::ostream& err, const Team* team)
         const Plan plan = MakePlan(request.job);
         plots::Canvas canvas(plan.pixels, plan.pixels);
         std::optional<NpyArray> classes;
-        if (!request.classes.empty())
+        // The statistics and the cycles read the classes, written or not.
+        if (!request.classes.empty() || request.job.stats || request.job.mode == Mode::Cycles)
             classes.emplace(plan.traits->classType, plan.pixels, plan.pixels);
         const double seconds = renderPicture(request, plan, canvas,
                                              classes ? &*classes : nullptr, team, err);
-        writeFiles(request, canvas, classes, seconds, team ? team->processes : 1);
+        nlohmann::json analyses = nlohmann::json::object();
+        Analyse(plan, canvas, classes ? &*classes : nullptr, analyses, out);
+        writeFiles(request, canvas, classes, seconds, team ? team->processes : 1, analyses);
     } catch (const model::RuntimeError& e) {
         err << "veltrane-render: " << e.what() << "\n";
         return kExitRunTime;
@@ -445,7 +476,7 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     } catch (const UsageError& e) {
         return usageError(err, e.what());
     }
-    return Execute(request, err, team);
+    return Execute(request, err, team, &out);
 }
 
 } // namespace render

@@ -18,7 +18,11 @@
 
 namespace render {
 
-enum class Mode : uint8_t { Veltrane, FpBas, Fixpt, Parametric, Coexisting, Lyapunov };
+enum class Mode : uint8_t {
+    Veltrane, FpBas, Fixpt, Parametric, Coexisting, Lyapunov,
+    Stability, // the fixed points over the parameter plane
+    Cycles,    // the periodic orbits at one parameter vector, over veltrane's basins
+};
 
 // The command-line name of a mode ("veltrane", "fpbas", ...).
 const char* ModeName(Mode mode);
@@ -52,6 +56,14 @@ struct Job {
     bool parameterPlane = false;             // lyapunov over the parameter plane from x0
     int lyapunovSteps = 1000;                // 1..kMaxLyapunovSteps
     std::array<double, 2> scale{-1, 0.5};    // lyapunov colour limits LO < HI
+    // The analyses: the Newton starts of cycles (G x G), the basin statistics
+    // of the modes with classes and their box size, the bifurcation curves of
+    // the fixed points over parametric, and stability's curves alone.
+    int seeds = 64;
+    bool stats = false;
+    int statsBox = 5;
+    bool curves = false;
+    bool curvesOnly = false;
 
     friend bool operator==(const Job&, const Job&) = default;
 };

@@ -17,10 +17,13 @@ NpyArray::NpyArray(ClassType type, int rows, int columns)
     } else if (type == ClassType::Float32) {
         descr = "<f4";
         elementSize = 4;
+    } else if (type == ClassType::Counts4) {
+        elementSize = 4; // four uint8 per pixel, a third axis
     }
+    const std::string depth = type == ClassType::Counts4 ? ", 4" : "";
     std::string header = std::string("{'descr': '") + descr
                          + "', 'fortran_order': False, 'shape': (" + std::to_string(rows) + ", "
-                         + std::to_string(columns) + "), }";
+                         + std::to_string(columns) + depth + "), }";
     // Magic, version and length take 10 bytes; the header is padded with
     // blanks and ends in a line feed so that the data starts on a multiple of
     // 64 bytes.
@@ -66,6 +69,10 @@ void NpyArray::fill(int left, int top, int right, int bottom, uint16_t value)
         fillWith(left, top, right, bottom, static_cast<uint8_t>(value));
     else if (type_ == ClassType::UInt16)
         fillWith(left, top, right, bottom, value);
+    else if (type_ == ClassType::Counts4)
+        fillWith(left, top, right, bottom,
+                 static_cast<uint32_t>((value >> 12) | ((value >> 8) & 0xF) << 8
+                                       | ((value >> 4) & 0xF) << 16 | (value & 0xF) << 24));
     else
         fillWith(left, top, right, bottom, static_cast<float>(value));
 }

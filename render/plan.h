@@ -19,7 +19,9 @@ using plots::DotResult;
 using plots::MapOffset;
 
 // Element type of the classes array of a mode.
-enum class ClassType : uint8_t { UInt8, UInt16, Float32 };
+// Counts4: four counts per pixel (uint8 each), packed in a dot's class as
+// four 4-bit fields, the first in the highest.
+enum class ClassType : uint8_t { UInt8, UInt16, Float32, Counts4 };
 
 struct Plan;
 

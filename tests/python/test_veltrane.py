@@ -3,6 +3,7 @@
 Run with PYTHONPATH=build/python; the renderer is found beside the module in
 the build tree, or named by VELTRANE_RENDER.
 """
+import json
 import os
 import pathlib
 import signal
@@ -57,6 +58,8 @@ CASES = [
     ("coexisting", dict(pixels=64, size=4, start_values=3, reshuffle=True, iterations=200)),
     ("lyapunov", dict(w=CHAOTIC, idx=[4, 5], range=(-0.5, 2, 1, 3), x0=(0.1, 0.2),
                       plane="parameter", pixels=64)),
+    ("stability", dict(w=CHAOTIC, pixels=48, range=(-0.5, 2, 1, 3))),
+    ("parametric", dict(w=CHAOTIC, pixels=48, range=(-0.5, 2, 1, 3), curves=True, stats=True)),
 ]
 
 
@@ -129,6 +132,19 @@ def test_a_bad_value_is_the_renderers_usage_error_before_computing(options, args
 def test_a_wrong_keyword_or_type_is_a_usage_error(options):
     with pytest.raises(vt.UsageError):
         vt.render("veltrane", pixels=64, **options)
+
+
+@needs_renderer
+def test_cycles_are_those_of_the_command_line(tmp_path):
+    # Each neuron alone has the fixed points 0 and +-s, s = tanh(a s): nine in all.
+    options = dict(w=(2, 0, 0, 1.5, 0, 0), pixels=40, seeds=8)
+    record = tmp_path / "cycles.json"
+    done = subprocess.run([str(RENDERER)] + command_line("cycles", options)
+                          + ["-q", "--json", str(record)], capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    cycles = vt.cycles(**options)
+    assert cycles == json.loads(record.read_text())["cycles"]
+    assert sum(c["period"] == 1 for c in cycles) == 9
 
 
 @needs_renderer
