@@ -1,6 +1,8 @@
 // The command line of veltrane-render.
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -59,8 +61,10 @@ void CheckRequest(const Request& request);
 // Whether every file of the request can be written, before anything is
 // computed (RuntimeError, file not written).
 void CheckFiles(const Request& request);
-// The job record of a request rendered in seconds by processes processes.
-std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int processes);
+// The job record of a request rendered in seconds by processes processes,
+// with what the analyses added (render/analyses.h).
+std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int processes,
+                                 const nlohmann::json& analyses);
 
 // The help: the usage and every row of the option table.
 std::string HelpText();
