@@ -331,7 +331,9 @@ double wholeOf(const Option& o, double v)
 int wholeValue(const Option& o, double v, const std::string& given)
 {
     const double r = wholeOf(o, v);
-    if (o.rounding == Rounding::Exact && (r != v || r < o.lo || r > o.hi))
+    // An exact row takes the number as it is (wholeOf leaves it), so the
+    // number itself must be whole.
+    if (o.rounding == Rounding::Exact && (r != std::floor(r) || r < o.lo || r > o.hi))
         refuse(o, given + " is not a whole number in " + RangeText(o) + ".");
     if (r >= o.lo && r <= o.hi)
         return static_cast<int>(r);

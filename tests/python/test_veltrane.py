@@ -106,6 +106,7 @@ def test_runs_that_end_inside_columns_give_the_same_picture(tmp_path):
 @pytest.mark.parametrize("options,args", [
     (dict(iterations=0), ["--iterations", "0"]),
     (dict(pixels="1e9"), ["--pixels", "1e9"]),
+    (dict(pixels=64.5), ["--pixels", "64.5"]),
     (dict(idx=(4, 6)), ["--idx", "4", "6"]),
     (dict(w11="1e400"), ["--w11", "1e400"]),
     (dict(scale=(1, 0)), ["--scale", "1", "0"]),
