@@ -27,6 +27,9 @@ void LongParametricDots(const DotInputs&, const Raster&, int column, int row, in
 // The largest Lyapunov exponent of the orbit from (x0, y0).
 void LyapunovPlaneDots(const DotInputs&, const Raster&, int column, int row, int count,
                        DotResult*);
+// Both exponents of the orbit from (x0, y0): lambda and lambda2.
+void LyapunovSpectrumPlaneDots(const DotInputs&, const Raster&, int column, int row, int count,
+                               DotResult*);
 
 // The number of kinds of attractor that the dot's start points reach: class
 // 0, each period 2..16, and the located fixed points as one kind (with

@@ -5,6 +5,7 @@
 #include "render/job.h"
 #include "render/npy.h"
 #include "render/options.h"
+#include "render/orbit.h"
 #include "render/output.h"
 #include "render/plan.h"
 #include "render/progress.h"
@@ -252,6 +253,15 @@ void checkRequest(const Request& request)
     if (request.output.empty())
         throw UsageError("no picture named: give -o OUT.png or -o OUT.bmp.");
     FormatOf(request.output);
+    if (!request.orbits.empty()) {
+        CheckOrbitStatesSize(request.job);
+        const std::string orbits = samePlace(request.orbits);
+        if (orbits == samePlace(request.output) || orbits == samePlace(JobFileName(request.output))
+            || (!request.classes.empty() && orbits == samePlace(request.classes)))
+            throw UsageError("--orbits: \"" + request.orbits
+                             + "\" is another file of the run; the states need a file of their "
+                               "own.");
+    }
     if (request.classes.empty())
         return;
     const std::string classes = samePlace(request.classes);
@@ -271,11 +281,14 @@ void checkFiles(const Request& request)
     CheckWritable(JobFileName(request.output));
     if (!request.classes.empty())
         CheckWritable(request.classes);
+    if (!request.orbits.empty())
+        CheckWritable(request.orbits);
 }
 
 // Renders the picture (and the classes) and returns the seconds it took.
 double renderPicture(const Request& request, const Plan& plan, plots::Canvas& canvas,
-                     NpyArray* classes, const Team* team, std::ostream& err)
+                     NpyArray* classes, std::vector<uint8_t>* states, const Team* team,
+                     std::ostream& err)
 {
     if (const int threads = UseThreads(request.threads); threads < request.threads)
         err << "veltrane-render: --threads " << request.threads << " is more than the "
@@ -285,7 +298,11 @@ double renderPicture(const Request& request, const Plan& plan, plots::Canvas& ca
         Progress progress(plan.dots(), team ? !request.quiet && team->progressShown
                                             : ProgressWanted(request.quiet));
         auto update = [&](int64_t done) { progress.update(done); };
-        if (team)
+        // Continued orbits are sequential and raw states stay on this
+        // process: those diagrams are rendered here alone.
+        if (OrbitsRenderedAlone(plan, states != nullptr))
+            RenderOrbits(plan, canvas, classes, states, update);
+        else if (team)
             team->render(plan, request.threads, canvas, classes, update);
         else
             Render(plan, canvas, classes, update);
@@ -301,6 +318,24 @@ double renderPicture(const Request& request, const Plan& plan, plots::Canvas& ca
         throw model::RuntimeError(e.kind(), what);
     }
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The orbit diagram's scale: white for no state, else the sequential scale
+// from its light end (one state) to its dark end (every state of the column's
+// orbits in one pixel) at t = log(1 + count) / log(1 + most).
+nlohmann::json orbitScale(const Job& job)
+{
+    const uint64_t most = OrbitPixelMost(job);
+    nlohmann::json stops = nlohmann::json::array();
+    for (const uint64_t count : {uint64_t{1}, most / 64, most / 8, most}) {
+        if (count == 0)
+            continue;
+        const model::Color c = model::OrbitDensityColor(count, most);
+        stops.push_back({{"count", count},
+                         {"rgb", {model::RedOf(c), model::GreenOf(c), model::BlueOf(c)}}});
+    }
+    return {{"kind", "log"}, {"zero", "white"}, {"most", most},
+            {"position", "log(1 + count) / log(1 + most)"}, {"stops", stops}};
 }
 
 std::vector<uint8_t> recordBytes(const Request& request, double seconds, int processes)
@@ -323,6 +358,10 @@ std::vector<uint8_t> recordBytes(const Request& request, double seconds, int pro
                                       model::BlueOf(s.color)}}});
         record["colour_bar"] = {{"low", job.scale[0]}, {"high", job.scale[1]}, {"stops", stops}};
     }
+    if (job.mode == Mode::Orbit)
+        record["colour_scale"] = orbitScale(job);
+    if (!request.orbits.empty())
+        record["orbits"] = request.orbits;
     record["threads"] = model::ThreadCount();
     record["processes"] = processes;
     record["elapsed_seconds"] = seconds;
@@ -332,9 +371,14 @@ std::vector<uint8_t> recordBytes(const Request& request, double seconds, int pro
 
 // The classes, the picture and the job record, replaced together.
 void writeFiles(const Request& request, const plots::Canvas& canvas,
-                std::optional<NpyArray>& classes, double seconds, int processes)
+                std::optional<NpyArray>& classes, std::vector<uint8_t>& states, double seconds,
+                int processes)
 {
     FileSet files;
+    if (!request.orbits.empty()) {
+        files.add(request.orbits, states);
+        std::vector<uint8_t>().swap(states);
+    }
     if (classes) {
         files.add(request.classes, classes->bytes());
         classes.reset(); // its memory serves the picture's encoding
@@ -411,9 +455,11 @@ int Execute(const Request& request, std::ostream& err, const Team* team)
         std::optional<NpyArray> classes;
         if (!request.classes.empty())
             classes.emplace(plan.traits->classType, plan.pixels, plan.pixels);
-        const double seconds = renderPicture(request, plan, canvas,
-                                             classes ? &*classes : nullptr, team, err);
-        writeFiles(request, canvas, classes, seconds, team ? team->processes : 1);
+        std::vector<uint8_t> states;
+        const double seconds =
+            renderPicture(request, plan, canvas, classes ? &*classes : nullptr,
+                          request.orbits.empty() ? nullptr : &states, team, err);
+        writeFiles(request, canvas, classes, states, seconds, team ? team->processes : 1);
     } catch (const model::RuntimeError& e) {
         err << "veltrane-render: " << e.what() << "\n";
         return kExitRunTime;

@@ -21,6 +21,7 @@ constexpr ModeEntry kModes[] = {
     {Mode::Veltrane, "veltrane"},     {Mode::FpBas, "fpbas"},
     {Mode::Fixpt, "fixpt"},           {Mode::Parametric, "parametric"},
     {Mode::Coexisting, "coexisting"}, {Mode::Lyapunov, "lyapunov"},
+    {Mode::Orbit, "orbit"},
 };
 
 } // namespace

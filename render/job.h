@@ -18,7 +18,7 @@
 
 namespace render {
 
-enum class Mode : uint8_t { Veltrane, FpBas, Fixpt, Parametric, Coexisting, Lyapunov };
+enum class Mode : uint8_t { Veltrane, FpBas, Fixpt, Parametric, Coexisting, Lyapunov, Orbit };
 
 // The command-line name of a mode ("veltrane", "fpbas", ...).
 const char* ModeName(Mode mode);
@@ -52,6 +52,16 @@ struct Job {
     bool parameterPlane = false;             // lyapunov over the parameter plane from x0
     int lyapunovSteps = 1000;                // 1..kMaxLyapunovSteps
     std::array<double, 2> scale{-1, 0.5};    // lyapunov colour limits LO < HI
+    bool spectrum = false;                   // lyapunov: both exponents in the classes
+    // The orbit diagram: parameter K (0..5) swept from L at the left to R at
+    // the right, the neuron shown (y when set) over the bounds LO < HI, the
+    // states counted per orbit, and whether each column's orbits go on from
+    // the previous column's final states.
+    std::array<double, 3> sweep{4, -1, 1};
+    bool showY = false;
+    std::array<double, 2> bounds{-1, 1};
+    int points = 1000;                       // 1..model::kernel::kMaxOrbitPoints
+    bool continueOrbits = false;
 
     friend bool operator==(const Job&, const Job&) = default;
 };
