@@ -51,7 +51,7 @@ NpyArray::NpyArray(ClassType type, int rows, int columns)
         elementSize = 4;
     } else if (type == ClassType::Float32Pair) {
         descr = "<f4";
-        elementSize = 8;
+        elementSize = 4;
         shape.push_back(2);
     }
     bytes_ = NpyFile(descr, shape, elementSize, offset_);

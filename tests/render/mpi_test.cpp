@@ -62,6 +62,9 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
         "parametric --pixels 240 --iterations 300 --range -3 3 -3 3",
         "coexisting --reshuffle --pixels 120 --start-values 6 --iterations 200",
         "fpbas --w 3 0.5 -0.5 3 0.1 -0.1 --pixels 200 --iterations 100",
+        // Tiles of whole columns, whose counts come back as results.
+        "orbit --w 4 -4.1 2.65 -2.85 1.75 2.9 --x0 0.1 0.2 --sweep 4 -0.5 2.5 --pixels 240 "
+        "--start-values 3 --points 300",
     };
     for (const std::string& c : cases) {
         ASSERT_EQ(render(0, c + " -o " + at("one.png") + " --classes " + at("one.npy"), "e1"), 0)
