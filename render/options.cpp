@@ -185,7 +185,7 @@ constexpr Option kRows[] = {
           Rounding::HalfEven, getJob<&Job::idx>, putJob<&Job::idx>),
     number("range", 4, "L R B T", "parameter-plane ranges", kParameterPlane,
            getJob<&Job::range>, putJob<&Job::range>),
-    number("x0", 2, "X Y", "start point of the parameter plane's orbits",
+    number("x0", 2, "X Y", "start point of the parameter plane's orbits (orbit: the first's)",
            {M::Parametric, M::Lyapunov, M::Orbit}, getJob<&Job::x0>, putJob<&Job::x0>),
     whole("start-values", 1, "N", "start points", {M::Coexisting, M::Orbit}, 1, params::kMaxStartValues,
           Rounding::HalfEven, getJob<&Job::startValues>, putJob<&Job::startValues>),
