@@ -98,12 +98,8 @@ LongOrbit finishLong(const double* hx, const double* hy, int p, double x, double
                      double eps, States& s)
 {
     LongOrbit result;
-    if (!ok) {
-        result.failed = true;
+    if (!StartResult(result, ok, x, y))
         return result;
-    }
-    result.x = x;
-    result.y = y;
     for (int k = FirstReturn(hx, hy, p, x, y, eps); k > 0;
          k = FirstReturn(hx, hy, p, x, y, eps, k + 1)) {
         bool cycle = true, sound = true;

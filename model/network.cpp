@@ -67,12 +67,8 @@ Orbit FinishOrbit(const double* hx, const double* hy, double x, double y, bool o
                   bool locateFp)
 {
     Orbit result;
-    if (!ok) {
-        result.failed = true;
+    if (!StartResult(result, ok, x, y))
         return result;
-    }
-    result.x = x;
-    result.y = y;
     result.cls = static_cast<int16_t>(FirstReturn(hx, hy, kCap, x, y, eps));
     if (locateFp && result.cls == 1) {
         result.cls = kFixpointClass;

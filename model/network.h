@@ -59,6 +59,19 @@ Orbit Classify(const Weights& w, int iterations, int accuracy, double x0, double
 int FirstReturn(const double* hx, const double* hy, int p, double x, double y, double eps,
                 int from = 1);
 
+// The common start of a finished classification: a failed orbit, or one that
+// ends at (x, y). Returns whether the search for a period goes on.
+template <class Result>
+bool StartResult(Result& result, bool ok, double x, double y)
+{
+    result.failed = !ok;
+    if (ok) {
+        result.x = x;
+        result.y = y;
+    }
+    return ok;
+}
+
 // The end of a classification: the period search over the kWindowPeriodCap
 // recorded points hx[j - 1], hy[j - 1] (the point j - 1 steps after the
 // transient) and the final point (x, y); ok false gives a failed result.

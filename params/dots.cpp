@@ -1,6 +1,7 @@
 #include "params/dots.h"
 
 #include "model/errors.h"
+#include "model/fixed_points.h"
 
 #include <algorithm>
 #include <array>
@@ -121,6 +122,34 @@ DotResult tally(const Orbit* orbits, int n, bool countFixpoints)
 }
 
 } // namespace
+
+bool PlaceWeights(const DotInputs& in, double h, double v, model::Weights& w)
+{
+    return placeWeights(in, h, v, w);
+}
+
+uint16_t PackCounts(uint8_t attracting, uint8_t saddle, uint8_t repelling, uint8_t nonHyperbolic)
+{
+    auto field = [](uint8_t n) { return static_cast<unsigned>(std::min<uint8_t>(n, 15)); };
+    return static_cast<uint16_t>(field(attracting) << 12 | field(saddle) << 8
+                                 | field(repelling) << 4 | field(nonHyperbolic));
+}
+
+void StabilityDots(const DotInputs& in, const Raster& raster, int column, int row, int count,
+                   DotResult* out)
+{
+    const double h = raster.columnValue(column);
+    for (int k = 0; k < count; ++k) {
+        model::Weights w;
+        out[k] = {};
+        if (!placeWeights(in, h, raster.rowValue(row + k), w)) {
+            out[k].failure = DotResult::Failure::Mapping;
+            continue;
+        }
+        const auto c = model::analysis::CountTypes(model::analysis::FindFixedPoints(w));
+        out[k].cls = PackCounts(c.attracting, c.saddle, c.repelling, c.nonHyperbolic);
+    }
+}
 
 void ParametricDots(const DotInputs& in, const Raster& raster, int column, int row, int count,
                     DotResult* out)

@@ -31,6 +31,17 @@ void LyapunovPlaneDots(const DotInputs&, const Raster&, int column, int row, int
 void LyapunovSpectrumPlaneDots(const DotInputs&, const Raster&, int column, int row, int count,
                                DotResult*);
 
+// The fixed points under the dot's parameters, counted by type: the class
+// holds the attracting, saddle, repelling and non-hyperbolic counts as four
+// 4-bit fields, attracting in the highest (PackCounts).
+void StabilityDots(const DotInputs&, const Raster&, int column, int row, int count,
+                   DotResult*);
+uint16_t PackCounts(uint8_t attracting, uint8_t saddle, uint8_t repelling,
+                    uint8_t nonHyperbolic);
+// The parameter vector of a dot of the parameter plane at plane values h, v;
+// false (w is then the inputs' own) when either is not finite.
+bool PlaceWeights(const DotInputs& in, double h, double v, model::Weights& w);
+
 // The number of kinds of attractor that the dot's start points reach: class
 // 0, each period 2..16, and the located fixed points as one kind (with
 // countFixpoints, one kind per distinct fixed-point colour). The start points

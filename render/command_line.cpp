@@ -2,6 +2,7 @@
 
 #include "model/engine.h"
 #include "model/scales.h"
+#include "render/analyses.h"
 #include "render/job.h"
 #include "render/npy.h"
 #include "render/options.h"
@@ -250,19 +251,31 @@ std::string samePlace(const std::string& name)
 void checkRequest(const Request& request)
 {
     Check(request);
-    if (request.output.empty())
-        throw UsageError("no picture named: give -o OUT.png or -o OUT.bmp.");
-    FormatOf(request.output);
+    const bool cycles = request.job.mode == Mode::Cycles;
+    if (!request.json.empty() && !cycles)
+        throw UsageError("--json applies to cycles only, not to "
+                         + std::string(ModeName(request.job.mode)) + ".");
+    if (request.output.empty() && !(cycles && !request.json.empty()))
+        throw UsageError(cycles ? "nothing to write: give -o OUT.png or --json OUT.json."
+                                : "no picture named: give -o OUT.png or -o OUT.bmp.");
+    if (!request.output.empty())
+        FormatOf(request.output);
+    auto sameFile = [](const std::string& a, const std::string& b) {
+        return !a.empty() && !b.empty() && samePlace(a) == samePlace(b);
+    };
+    if (sameFile(request.json, request.output) || sameFile(request.json, request.classes))
+        throw UsageError("--json: \"" + request.json
+                         + "\" is another file of the run; the record needs a file of its own.");
     if (!request.orbits.empty()) {
         CheckOrbitStatesSize(request.job);
-        const std::string orbits = samePlace(request.orbits);
-        if (orbits == samePlace(request.output) || orbits == samePlace(JobFileName(request.output))
-            || (!request.classes.empty() && orbits == samePlace(request.classes)))
+        if (sameFile(request.orbits, request.output)
+            || sameFile(request.orbits, JobFileName(request.output))
+            || sameFile(request.orbits, request.classes))
             throw UsageError("--orbits: \"" + request.orbits
                              + "\" is another file of the run; the states need a file of their "
                                "own.");
     }
-    if (request.classes.empty())
+    if (request.classes.empty() || request.output.empty())
         return;
     const std::string classes = samePlace(request.classes);
     if (classes == samePlace(request.output))
@@ -274,11 +287,18 @@ void checkRequest(const Request& request)
                            "own.");
 }
 
+// The job record: beside the picture, or where --json says.
+std::string recordName(const Request& request)
+{
+    return request.json.empty() ? JobFileName(request.output) : request.json;
+}
+
 // Whether every file can be written, before anything is computed.
 void checkFiles(const Request& request)
 {
-    CheckWritable(request.output);
-    CheckWritable(JobFileName(request.output));
+    if (!request.output.empty())
+        CheckWritable(request.output);
+    CheckWritable(recordName(request));
     if (!request.classes.empty())
         CheckWritable(request.classes);
     if (!request.orbits.empty())
@@ -338,14 +358,16 @@ nlohmann::json orbitScale(const Job& job)
             {"position", "log(1 + count) / log(1 + most)"}, {"stops", stops}};
 }
 
-std::vector<uint8_t> recordBytes(const Request& request, double seconds, int processes)
+std::vector<uint8_t> recordBytes(const Request& request, double seconds, int processes,
+                                 const nlohmann::json& analyses)
 {
     const Job& job = request.job;
     nlohmann::json record;
     ToJson(job, record);
     record["program"] = "veltrane-render";
     record["version"] = VELTRANE_VERSION;
-    record["picture"] = request.output;
+    record["picture"] =
+        request.output.empty() ? nlohmann::json(nullptr) : nlohmann::json(request.output);
     record["classes"] =
         request.classes.empty() ? nlohmann::json(nullptr) : nlohmann::json(request.classes);
     if (job.mode == Mode::Lyapunov) {
@@ -362,6 +384,7 @@ std::vector<uint8_t> recordBytes(const Request& request, double seconds, int pro
         record["colour_scale"] = orbitScale(job);
     if (!request.orbits.empty())
         record["orbits"] = request.orbits;
+    record.update(analyses);
     record["threads"] = model::ThreadCount();
     record["processes"] = processes;
     record["elapsed_seconds"] = seconds;
@@ -372,19 +395,19 @@ std::vector<uint8_t> recordBytes(const Request& request, double seconds, int pro
 // The classes, the picture and the job record, replaced together.
 void writeFiles(const Request& request, const plots::Canvas& canvas,
                 std::optional<NpyArray>& classes, std::vector<uint8_t>& states, double seconds,
-                int processes)
+                int processes, const nlohmann::json& analyses)
 {
     FileSet files;
     if (!request.orbits.empty()) {
         files.add(request.orbits, states);
         std::vector<uint8_t>().swap(states);
     }
-    if (classes) {
+    if (classes && !request.classes.empty())
         files.add(request.classes, classes->bytes());
-        classes.reset(); // its memory serves the picture's encoding
-    }
-    files.add(request.output, EncodePicture(request.output, canvas), true);
-    files.add(JobFileName(request.output), recordBytes(request, seconds, processes));
+    classes.reset(); // its memory serves the picture's encoding
+    if (!request.output.empty())
+        files.add(request.output, EncodePicture(request.output, canvas), true);
+    files.add(recordName(request), recordBytes(request, seconds, processes, analyses));
     files.commit();
 }
 
@@ -441,7 +464,7 @@ int UseThreads(int requested)
     return model::ThreadCount();
 }
 
-int Execute(const Request& request, std::ostream& err, const Team* team)
+int Execute(const Request& request, std::ostream& err, const Team* team, std::ostream* out)
 {
     try {
         checkRequest(request);
@@ -453,13 +476,17 @@ int Execute(const Request& request, std::ostream& err, const Team* team)
         const Plan plan = MakePlan(request.job);
         plots::Canvas canvas(plan.pixels, plan.pixels);
         std::optional<NpyArray> classes;
-        if (!request.classes.empty())
+        // The statistics and the cycles read the classes, written or not.
+        if (!request.classes.empty() || request.job.stats || request.job.mode == Mode::Cycles)
             classes.emplace(plan.traits->classType, plan.pixels, plan.pixels);
         std::vector<uint8_t> states;
         const double seconds =
             renderPicture(request, plan, canvas, classes ? &*classes : nullptr,
                           request.orbits.empty() ? nullptr : &states, team, err);
-        writeFiles(request, canvas, classes, states, seconds, team ? team->processes : 1);
+        nlohmann::json analyses = nlohmann::json::object();
+        Analyse(plan, canvas, classes ? &*classes : nullptr, analyses, out);
+        writeFiles(request, canvas, classes, states, seconds, team ? team->processes : 1,
+                   analyses);
     } catch (const model::RuntimeError& e) {
         err << "veltrane-render: " << e.what() << "\n";
         return kExitRunTime;
@@ -485,7 +512,7 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     } catch (const UsageError& e) {
         return usageError(err, e.what());
     }
-    return Execute(request, err, team);
+    return Execute(request, err, team, &out);
 }
 
 } // namespace render

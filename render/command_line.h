@@ -47,8 +47,10 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
 // Runs a request whose sources are merged (from a command line, or from
 // Python): checks it once (usage errors, status 2), checks that its files can
 // be written, renders, and replaces the files together (status 3 when any of
-// this fails).
-int Execute(const Request& request, std::ostream& err, const Team* team = nullptr);
+// this fails). The tables of the analyses (cycles, --stats) go to out when
+// given.
+int Execute(const Request& request, std::ostream& err, const Team* team = nullptr,
+            std::ostream* out = nullptr);
 
 // The help: the usage and every row of the option table.
 std::string HelpText();

@@ -21,6 +21,7 @@ constexpr ModeEntry kModes[] = {
     {Mode::Veltrane, "veltrane"},     {Mode::FpBas, "fpbas"},
     {Mode::Fixpt, "fixpt"},           {Mode::Parametric, "parametric"},
     {Mode::Coexisting, "coexisting"}, {Mode::Lyapunov, "lyapunov"},
+    {Mode::Stability, "stability"},   {Mode::Cycles, "cycles"},
     {Mode::Orbit, "orbit"},
 };
 

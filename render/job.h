@@ -18,7 +18,12 @@
 
 namespace render {
 
-enum class Mode : uint8_t { Veltrane, FpBas, Fixpt, Parametric, Coexisting, Lyapunov, Orbit };
+enum class Mode : uint8_t {
+    Veltrane, FpBas, Fixpt, Parametric, Coexisting, Lyapunov,
+    Stability, // the fixed points over the parameter plane
+    Cycles,    // the periodic orbits at one parameter vector, over veltrane's basins
+    Orbit,     // the orbit diagram over one parameter
+};
 
 // The command-line name of a mode ("veltrane", "fpbas", ...).
 const char* ModeName(Mode mode);
@@ -52,6 +57,14 @@ struct Job {
     bool parameterPlane = false;             // lyapunov over the parameter plane from x0
     int lyapunovSteps = 1000;                // 1..kMaxLyapunovSteps
     std::array<double, 2> scale{-1, 0.5};    // lyapunov colour limits LO < HI
+    // The analyses: the Newton starts of cycles (G x G), the basin statistics
+    // of the modes with classes and their box size, the bifurcation curves of
+    // the fixed points over parametric, and stability's curves alone.
+    int seeds = 64;
+    bool stats = false;
+    int statsBox = 5;
+    bool curves = false;
+    bool curvesOnly = false;
     bool spectrum = false;                   // lyapunov: both exponents in the classes
     // The orbit diagram: parameter K (0..5) swept from L at the left to R at
     // the right, the neuron shown (y when set) over the bounds LO < HI, the

@@ -4,6 +4,7 @@
 
 #include "model/scales.h"
 #include "params/dots.h"
+#include "render/analyses.h"
 #include "render/orbit.h"
 
 namespace render {
@@ -40,6 +41,15 @@ bool penColour(const Plan& p, const DotResult& dot, const model::State&, model::
     return dot.cls == 1; // unmarked pixels keep what the picture shows
 }
 
+// A stability dot in the colour of its fixed-point structure; with
+// --curves-only the dots leave the picture white for the curves.
+bool stabilityColour(const Plan& p, const DotResult& dot, const model::State&, model::Color& out)
+{
+    out = StabilityColour(dot.cls >> 12, (dot.cls >> 12) + ((dot.cls >> 8) & 0xF)
+                                             + ((dot.cls >> 4) & 0xF) + (dot.cls & 0xF));
+    return !p.job.curvesOnly;
+}
+
 constexpr ModeTraits kTraits[] = {
     {Mode::Veltrane, false, false, 1, ClassType::UInt8, plots::VeltraneDots, periodColour},
     {Mode::FpBas, false, false, 1, ClassType::UInt8, plots::FpBasDots, periodColour},
@@ -48,6 +58,9 @@ constexpr ModeTraits kTraits[] = {
     {Mode::Coexisting, true, false, 0, ClassType::UInt8, params::CoexistingDots, periodColour},
     {Mode::Lyapunov, false, false, 1, ClassType::Float32, plots::LyapunovDots, lyapunovColour},
     {Mode::Orbit, true, true, 1, ClassType::UInt32, nullptr, orbitColour, OrbitColumnDots},
+    {Mode::Stability, true, true, 1, ClassType::Counts4, params::StabilityDots, stabilityColour},
+    // The basin picture of cycles is veltrane's.
+    {Mode::Cycles, false, false, 1, ClassType::UInt8, plots::VeltraneDots, periodColour},
 };
 
 // The rows of a whole job beyond the window: lyapunov over the parameter

@@ -49,6 +49,8 @@ NpyArray::NpyArray(ClassType type, int rows, int columns)
     } else if (type == ClassType::UInt32) {
         descr = "<u4";
         elementSize = 4;
+    } else if (type == ClassType::Counts4) {
+        shape.push_back(4); // four uint8 per pixel, a third axis
     } else if (type == ClassType::Float32Pair) {
         descr = "<f4";
         elementSize = 4;
@@ -103,6 +105,10 @@ void NpyArray::fill(int left, int top, int right, int bottom, uint16_t value)
         fillWith(left, top, right, bottom, static_cast<uint8_t>(value));
     else if (type_ == ClassType::UInt16)
         fillWith(left, top, right, bottom, value);
+    else if (type_ == ClassType::Counts4)
+        fillWith(left, top, right, bottom,
+                 static_cast<uint32_t>((value >> 12) | ((value >> 8) & 0xF) << 8
+                                       | ((value >> 4) & 0xF) << 16 | (value & 0xF) << 24));
     else
         fillWith(left, top, right, bottom, static_cast<float>(value));
 }

@@ -2,6 +2,7 @@
 
 #include "model/errors.h"
 #include "model/long_period.h"
+#include "model/cycles.h"
 #include "model/numbers.h"
 #include "model/orbit_diagram.h"
 #include "params/coexisting.h"
@@ -81,12 +82,43 @@ void boundsInOrder(const Job& job)
 }
 
 using M = Mode;
-constexpr ModeSet kStatePlane{M::Veltrane, M::FpBas, M::Fixpt, M::Lyapunov};
-constexpr ModeSet kParameterPlane{M::Parametric, M::Coexisting, M::Lyapunov};
-constexpr ModeSet kDots{M::Veltrane, M::FpBas, M::Parametric, M::Coexisting, M::Lyapunov};
+constexpr ModeSet kStatePlane{M::Veltrane, M::FpBas, M::Fixpt, M::Lyapunov, M::Cycles};
+constexpr ModeSet kParameterPlane{M::Parametric, M::Coexisting, M::Lyapunov, M::Stability};
+constexpr ModeSet kDots{M::Veltrane, M::FpBas, M::Parametric, M::Coexisting, M::Lyapunov,
+                        M::Cycles};
+constexpr ModeSet kClassifying{M::Veltrane, M::FpBas, M::Fixpt, M::Parametric, M::Coexisting,
+                               M::Cycles};
 constexpr ModeSet kOrbitOrDots{M::Veltrane, M::FpBas, M::Parametric, M::Coexisting,
-                                M::Lyapunov, M::Orbit};
-constexpr ModeSet kClassifying{M::Veltrane, M::FpBas, M::Fixpt, M::Parametric, M::Coexisting};
+                                M::Lyapunov, M::Cycles, M::Orbit};
+// The modes whose picture is a picture of classes, for the basin statistics.
+constexpr ModeSet kWithClasses{M::Veltrane, M::FpBas, M::Parametric, M::Coexisting,
+                               M::Stability};
+
+// The period cap's range depends on the mode: the classifiers of veltrane and
+// parametric start at the window's cap, the cycle search goes up to 64.
+void maxPeriodInRange(const Job& job)
+{
+    const bool cycles = job.mode == Mode::Cycles;
+    const int lo = cycles ? 1 : model::kWindowPeriodCap;
+    const int hi = cycles ? model::analysis::kMaxCyclePeriod : model::kernel::kMaxPeriodCap;
+    if (job.maxPeriod < lo || job.maxPeriod > hi)
+        throw UsageError("--max-period: " + model::IntegerText(job.maxPeriod) + " is outside "
+                         + model::IntegerText(lo) + ".." + model::IntegerText(hi) + " for "
+                         + ModeName(job.mode) + ".");
+}
+
+void statsBoxWithStats(const Job& job)
+{
+    if (job.statsBox != 5 && !job.stats)
+        throw UsageError("--stats-box: the box size applies with --stats only.");
+}
+
+// A row recorded only for the modes that read it.
+constexpr Option recordedForItsModes(Option o)
+{
+    o.recordedAlways = false;
+    return o;
+}
 
 // Rows of each kind; the designated fields say what differs.
 constexpr Option number(std::string_view name, int arity, std::string_view values,
@@ -135,17 +167,17 @@ constexpr Option withCheck(Option o, void (*check)(const Job&))
     return o;
 }
 
-// A row recorded only for the modes that read it.
-constexpr Option whereRead(Option o)
-{
-    o.recordedAlways = false;
-    return o;
-}
-
 // A row read by the given modes only.
 constexpr Option modesOnly(Option o, ModeSet modes)
 {
     o.modes = modes;
+    return o;
+}
+
+// A file that only cycles writes.
+constexpr Option cyclesOnly(Option o)
+{
+    o.modes = ModeSet{Mode::Cycles};
     return o;
 }
 
@@ -199,9 +231,35 @@ constexpr Option kRows[] = {
           Rounding::Exact, getJob<&Job::pixels>, putJob<&Job::pixels>),
     number("region", 4, "X0 X1 Y0 Y1", "state-plane part shown", kStatePlane,
            getJob<&Job::region>, putJob<&Job::region>),
-    whole("max-period", 1, "P", "longest period sought", {M::Veltrane, M::Parametric},
-          model::kWindowPeriodCap, model::kernel::kMaxPeriodCap, Rounding::Exact,
-          getJob<&Job::maxPeriod>, putJob<&Job::maxPeriod>, false),
+    withCheck(whole("max-period", 1, "P",
+                    "longest period sought (veltrane and parametric from 16, cycles up to 64)",
+                    {M::Veltrane, M::Parametric, M::Cycles}, 1, model::kernel::kMaxPeriodCap,
+                    Rounding::Exact, getJob<&Job::maxPeriod>, putJob<&Job::maxPeriod>, false),
+              maxPeriodInRange),
+    whole("seeds", 1, "G",
+          "the side of the square grid of Newton starts over --region, besides the attractors "
+          "of the basin picture; each start runs once per period, so 1024 up to period 64 "
+          "take hours",
+          {M::Cycles}, 2, model::analysis::kMaxCycleSeeds, Rounding::Exact,
+          getJob<&Job::seeds>, putJob<&Job::seeds>, false),
+    recordedForItsModes(flag("stats", 0,
+                             "basin statistics of the classes (fractions, basin entropy, "
+                             "boundary basin entropy) into the job record and onto stdout",
+                             kWithClasses, getJob<&Job::stats>, putJob<&Job::stats>, true)),
+    withCheck(whole("stats-box", 1, "B", "box size of the basin entropy, in pixels",
+                    kWithClasses, 1, kMaxPixels, Rounding::Exact, getJob<&Job::statsBox>,
+                    putJob<&Job::statsBox>, false),
+              statsBoxWithStats),
+    recordedForItsModes(flag("curves", 0,
+                             "draw the bifurcation curves of the fixed points over the picture",
+                             {M::Parametric}, getJob<&Job::curves>, putJob<&Job::curves>, true)),
+    recordedForItsModes(flag("curves-only", 0, "draw only the bifurcation curves, on white",
+                             {M::Stability}, getJob<&Job::curvesOnly>,
+                             putJob<&Job::curvesOnly>, true)),
+    cyclesOnly(file("json", 0, "OUT.json",
+                    "the record with the cycles, without a picture (beside -o it replaces "
+                    "OUT.png.json)",
+                    &Request::json)),
     Option{"plane", 0, ValueKind::Choice, 1, "state|parameter",
            "state: the start points of veltrane; parameter: the plane of parametric",
            {M::Lyapunov}, true, false, 0, 1, Rounding::Exact, kPlanes, {},
@@ -212,7 +270,7 @@ constexpr Option kRows[] = {
     withCheck(number("scale", 2, "LO HI", "colour limits, blue to white at 0 to red",
                      {M::Lyapunov}, getJob<&Job::scale>, putJob<&Job::scale>, false),
               scaleInOrder),
-    whereRead(flag("spectrum", 0,
+    recordedForItsModes(flag("spectrum", 0,
                    "both exponents: the classes hold lambda1 and lambda2 per pixel",
                    {M::Lyapunov}, getJob<&Job::spectrum>, putJob<&Job::spectrum>, true)),
     withCheck(number("sweep", 3, "K L R",
@@ -229,7 +287,7 @@ constexpr Option kRows[] = {
     whole("points", 1, "M", "states counted per orbit after the iterations", {M::Orbit}, 1,
           model::kernel::kMaxOrbitPoints, Rounding::Exact, getJob<&Job::points>,
           putJob<&Job::points>, false),
-    whereRead(flag("continue", 0,
+    recordedForItsModes(flag("continue", 0,
                    "each column's orbits go on from the previous column's final states",
                    {M::Orbit}, getJob<&Job::continueOrbits>, putJob<&Job::continueOrbits>,
                    true)),

@@ -19,8 +19,10 @@ using plots::DotResult;
 using plots::MapOffset;
 
 // Element type of the classes array of a mode.
-// Float32Pair: two per pixel (lambda, lambda2); UInt32: orbit counts.
-enum class ClassType : uint8_t { UInt8, UInt16, Float32, Float32Pair, UInt32 };
+// Counts4: four counts per pixel (uint8 each), packed in a dot's class as
+// four 4-bit fields, the first in the highest. Float32Pair: two per pixel
+// (lambda, lambda2); UInt32: orbit counts.
+enum class ClassType : uint8_t { UInt8, UInt16, Float32, Counts4, Float32Pair, UInt32 };
 
 struct Plan;
 

@@ -62,6 +62,10 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
         "parametric --pixels 240 --iterations 300 --range -3 3 -3 3",
         "coexisting --reshuffle --pixels 120 --start-values 6 --iterations 200",
         "fpbas --w 3 0.5 -0.5 3 0.1 -0.1 --pixels 200 --iterations 100",
+        // The curves and the statistics are computed from the committed picture.
+        "stability --pixels 150 --stats --stats-box 4",
+        "parametric --w 4 -4.1 2.65 -2.85 1.75 2.9 --idx 4 5 --range -0.5 2 1 3 --x0 0.1 0.2 "
+        "--curves --stats --pixels 150 --iterations 300",
         // Tiles of whole columns, whose counts come back as results.
         "orbit --w 4 -4.1 2.65 -2.85 1.75 2.9 --x0 0.1 0.2 --sweep 4 -0.5 2.5 --pixels 240 "
         "--start-values 3 --points 300",
@@ -79,6 +83,10 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
         EXPECT_EQ(one["options"], team["options"]) << c;
         EXPECT_EQ(one["processes"], 1) << c;
         EXPECT_EQ(team["processes"], 3) << c;
+        for (const char* analysis : {"statistics", "curves"})
+            EXPECT_EQ(one.value(analysis, nlohmann::json()).dump(),
+                      team.value(analysis, nlohmann::json()).dump())
+                << c;
     }
 }
 

@@ -593,6 +593,16 @@ TEST(OptionTable, EveryRecordedOptionReadsBackAsWritten)
                 o.put(request, i, o.kind == render::ValueKind::WholeNumber ? o.hi - i
                                   : o.kind == render::ValueKind::Number    ? (o.check ? i : 0.25 + i)
                                                                            : 1);
+            // A range that depends on the mode is the row's check: its far
+            // end may lie below the row's.
+            if (o.kind == render::ValueKind::WholeNumber && o.check) {
+                try {
+                    o.check(request.job);
+                } catch (const render::UsageError&) {
+                    for (int i = 0; i < std::max(1, o.arity); ++i)
+                        o.put(request, i, o.lo + i);
+                }
+            }
         }
         nlohmann::json record;
         render::ToJson(request.job, record);

@@ -1,4 +1,5 @@
 // The colour picker, the legend, clear and save, through the headless window.
+#include "tests/working_folder.h"
 #include "model/network.h"
 #include "plots/basins.h"
 #include "plots/headless_window.h"
@@ -243,23 +244,8 @@ Canvas decode(const std::vector<uint8_t>& b)
     return out;
 }
 
-class Save : public ::testing::Test {
+class Save : public InWorkingFolder {
 protected:
-    void SetUp() override
-    {
-        old_ = fs::current_path();
-        dir_ = fs::temp_directory_path()
-               / ("veltrane-save-test-" + std::to_string(::getpid()) + "-"
-                  + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
-    }
-    void TearDown() override
-    {
-        fs::current_path(old_);
-        fs::remove_all(dir_);
-    }
     // Names in the folder, so a test sees any stray temporary file.
     std::vector<std::string> entries() const
     {
@@ -269,7 +255,6 @@ protected:
         std::sort(out.begin(), out.end());
         return out;
     }
-    fs::path old_, dir_;
 };
 
 TEST_F(Save, DefaultNameWritesTheBlankCanvasIntoTheWorkingFolder)

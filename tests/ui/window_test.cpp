@@ -1,6 +1,7 @@
 // The real window, offscreen: its controls, start-up, the settings fields
 // under real key events, the canvas and picker on the screen, and the side
 // tools as the buttons run them.
+#include "tests/working_folder.h"
 #include "plots/canvas.h"
 #include "ui/canvas_widget.h"
 #include "ui/controls.h"
@@ -615,24 +616,7 @@ TEST(Mouse, PressesAndMovesOnTheBordersChangeNothing)
     EXPECT_TRUE(everything() == before) << "picture, fields and labels as they were";
 }
 
-class InFolder : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        old_ = fs::current_path();
-        dir_ = fs::temp_directory_path()
-               / ("veltrane-window-test-" + std::to_string(::getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
-    }
-    void TearDown() override
-    {
-        fs::current_path(old_);
-        fs::remove_all(dir_);
-    }
-    fs::path old_, dir_;
-};
+using InFolder = InWorkingFolder;
 
 TEST_F(InFolder, LegendTextIsInTheSavedPicture)
 {

@@ -1,0 +1,441 @@
+#include "render/analyses.h"
+
+#include "model/basin_stats.h"
+#include "model/cycles.h"
+#include "model/engine.h"
+#include "model/fixed_points.h"
+#include "model/numbers.h"
+#include "params/dots.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <ostream>
+#include <set>
+#include <string>
+
+namespace render {
+
+namespace {
+
+using model::analysis::Bifurcation;
+using model::analysis::CurveSignature;
+
+constexpr int kStabilityHues[][3] = {
+    {110, 110, 110}, // no attracting fixed point
+    {40, 90, 200},   // one
+    {30, 150, 60},   // two
+    {230, 120, 0},   // three
+    {190, 20, 30},   // four or more
+};
+constexpr int kMostShaded = 9; // fixed points at which a hue is at its deepest
+
+// The curve colours, none of them in the period palette nor among the
+// stability colours: magenta, cyan and dark green.
+model::Color curveColour(Bifurcation kind)
+{
+    switch (kind) {
+    case Bifurcation::SaddleNode: return model::Rgb(255, 0, 255);
+    case Bifurcation::PeriodDoubling: return model::Rgb(0, 255, 255);
+    case Bifurcation::NeimarkSacker: return model::Rgb(0, 90, 0);
+    }
+    return 0;
+}
+
+nlohmann::json rgbOf(model::Color c)
+{
+    return {model::RedOf(c), model::GreenOf(c), model::BlueOf(c)};
+}
+
+nlohmann::json stabilityScheme()
+{
+    nlohmann::json legend = nlohmann::json::array();
+    for (int a = 0; a < static_cast<int>(std::size(kStabilityHues)); ++a)
+        legend.push_back({{"attracting", a == 4 ? "4 or more" : std::to_string(a)},
+                          {"rgb_one_fixed_point", rgbOf(StabilityColour(a, std::max(a, 1)))},
+                          {"rgb_nine_fixed_points", rgbOf(StabilityColour(a, kMostShaded))}});
+    return {{"hue", "the number of attracting fixed points"},
+            {"shade", "the number of fixed points: the colour is 255 - (255 - hue) * (0.45 + "
+                      "0.55 * (n - 1) / 8) per component, n from 1 to 9"},
+            {"classes", "the .npy holds per pixel the counts of attracting, saddle, repelling "
+                        "and non-hyperbolic fixed points"},
+            {"legend", legend}};
+}
+
+// --- Bifurcation curves --------------------------------------------------------
+
+struct CurvePoint {
+    int column, row; // the picture's pixel
+    Bifurcation kind;
+};
+
+// Every crossing between the dots of the parameter plane and their right and
+// upper neighbours, located by bisection on the parameter, drawn in drawing
+// order. Returns the count of points of each kind.
+nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas)
+{
+    const plots::Raster& r = plan.raster;
+    const int rows = plan.rows;
+    const int dots = static_cast<int>(plan.dots());
+    std::vector<model::Weights> ws(static_cast<size_t>(dots));
+    std::vector<char> mapped(static_cast<size_t>(dots));
+    std::vector<CurveSignature> signatures(static_cast<size_t>(dots));
+    auto sign = [&](int begin, int end) {
+        for (int d = begin; d < end; ++d) {
+            mapped[d] = params::PlaceWeights(plan.inputs, r.columnValue(d / rows),
+                                             r.rowValue(d % rows), ws[d]);
+            if (mapped[d])
+                signatures[d] = model::analysis::SignatureOf(model::analysis::FindFixedPoints(ws[d]));
+        }
+    };
+    model::ForEachChunk(dots, 16, sign);
+
+    std::vector<std::vector<CurvePoint>> found(static_cast<size_t>(dots));
+    auto cross = [&](int begin, int end) {
+        for (int d = begin; d < end; ++d) {
+            const int column = d / rows, row = d % rows;
+            auto segment = [&](int e, bool horizontal) {
+                if (!mapped[d] || !mapped[e] || signatures[d] == signatures[e])
+                    return;
+                std::vector<model::analysis::Crossing> crossings;
+                try {
+                    crossings = model::analysis::FindCrossings(ws[d], signatures[d], ws[e],
+                                                               signatures[e]);
+                } catch (const std::exception&) {
+                    return; // a segment that cannot be resolved is left out
+                }
+                for (const auto& c : crossings) {
+                    const double h = r.columnOffset(column) + (horizontal ? c.t * r.columnStep : 0);
+                    const double v = r.rowOffset(row) + (horizontal ? 0 : c.t * r.rowStep);
+                    found[d].push_back({static_cast<int>(std::lround(h)),
+                                        plan.pixels - 1 - static_cast<int>(std::lround(v)),
+                                        c.kind});
+                }
+            };
+            if (column + 1 < plan.columns)
+                segment(d + rows, true);
+            if (row + 1 < rows)
+                segment(d + 1, false);
+        }
+    };
+    model::ForEachChunk(dots, 16, cross);
+
+    // Two pixels wide on larger pictures, so that the curves stay visible.
+    const int width = plan.pixels >= 400 ? 2 : 1;
+    canvas.setDotWidth(1);
+    int64_t counts[3] = {0, 0, 0};
+    for (const auto& points : found)
+        for (const CurvePoint& p : points) {
+            ++counts[static_cast<int>(p.kind)];
+            for (int dx = 0; dx < width; ++dx)
+                for (int dy = 0; dy < width; ++dy)
+                    if (p.column + dx < plan.pixels && p.row + dy >= 0 && p.row + dy < plan.pixels)
+                        canvas.setDot(p.column + dx, p.row + dy, curveColour(p.kind));
+        }
+    nlohmann::json curves = nlohmann::json::object();
+    for (Bifurcation kind : {Bifurcation::SaddleNode, Bifurcation::PeriodDoubling,
+                             Bifurcation::NeimarkSacker})
+        curves[model::analysis::BifurcationName(kind)] = {
+            {"rgb", rgbOf(curveColour(kind))}, {"points", counts[static_cast<int>(kind)]}};
+    return curves;
+}
+
+// --- Basin statistics ------------------------------------------------------------
+
+std::string classText(const Plan& plan, int64_t key)
+{
+    if (plan.traits->classType != ClassType::Counts4)
+        return model::IntegerText(static_cast<int>(key));
+    const auto c = model::analysis::CountsOfKey(key);
+    return std::to_string(c.attracting) + "," + std::to_string(c.saddle) + ","
+           + std::to_string(c.repelling) + "," + std::to_string(c.nonHyperbolic);
+}
+
+nlohmann::json statistics(const Plan& plan, const NpyArray& classes, std::ostream* out)
+{
+    const std::vector<int64_t> keys = ClassKeys(classes);
+    const auto s = model::analysis::ComputeBasinStatistics(std::span<const int64_t>(keys),
+                                                           classes.columns(), classes.rows(),
+                                                           plan.job.statsBox);
+    nlohmann::json fractions = nlohmann::json::object();
+    for (const auto& [key, share] : s.fractions)
+        fractions[classText(plan, key)] = share;
+    if (out) {
+        *out << "basin statistics, boxes of " << plan.job.statsBox << " x " << plan.job.statsBox
+             << " pixels" << (plan.traits->classType == ClassType::Counts4
+                                  ? " (class: attracting,saddle,repelling,non-hyperbolic)" : "")
+             << "\n";
+        for (const auto& [key, share] : s.fractions)
+            *out << "  class " << classText(plan, key) << std::string(
+                        std::max<size_t>(1, 12 - classText(plan, key).size()), ' ')
+                 << model::DecimalText(share) << "\n";
+        *out << "  basin entropy S_b           " << model::DecimalText(s.basinEntropy) << " ("
+             << s.boxes << " boxes)\n"
+             << "  boundary basin entropy S_bb " << model::DecimalText(s.boundaryBasinEntropy)
+             << " (" << s.boundaryBoxes << " boundary boxes)\n";
+    }
+    return {{"box", plan.job.statsBox},
+            {"fractions", fractions},
+            {"basin_entropy", s.basinEntropy},
+            {"boundary_basin_entropy", s.boundaryBasinEntropy},
+            {"boxes", s.boxes},
+            {"boundary_boxes", s.boundaryBoxes}};
+}
+
+// --- Cycles ------------------------------------------------------------------------
+
+using model::analysis::Cycle;
+using model::analysis::OrbitType;
+
+void step(const model::Weights& w, double& x, double& y)
+{
+    const double nx = std::tanh((w[0] * x + w[1] * y) + w[4]);
+    const double ny = std::tanh((w[2] * x + w[3] * y) + w[5]);
+    x = nx;
+    y = ny;
+}
+
+// The state of the picture's pixel (column, row), row 0 at the top.
+model::analysis::Point pointOf(const Plan& plan, int column, int row)
+{
+    const auto& g = plan.job.region;
+    return {plots::MapOffset(g[0], g[1], column, plan.pixels),
+            plots::MapOffset(g[2], g[3], plan.pixels - 1 - row, plan.pixels)};
+}
+
+// The attractors of the basin picture, as starts: the end of the orbit from
+// pixels on a grid of about 32 x 32 that the classification found periodic.
+std::vector<model::analysis::Point> attractorStarts(const Plan& plan,
+                                                    const std::vector<int64_t>& keys)
+{
+    const int stride = std::max(1, plan.pixels / 32);
+    std::vector<model::analysis::Point> starts;
+    std::set<std::pair<long long, long long>> seen;
+    for (int row = stride / 2; row < plan.pixels; row += stride)
+        for (int column = stride / 2; column < plan.pixels; column += stride) {
+            if (keys[static_cast<size_t>(row) * plan.pixels + column] <= 0)
+                continue;
+            auto [x, y] = pointOf(plan, column, row);
+            for (int i = 0; i < plan.job.iterations; ++i)
+                step(plan.job.w, x, y);
+            if (!std::isfinite(x) || !std::isfinite(y))
+                continue;
+            if (seen.insert({std::llround(x * 1e6), std::llround(y * 1e6)}).second)
+                starts.push_back({x, y});
+        }
+    return starts;
+}
+
+// For every pixel the classification found periodic, the attracting cycle its
+// orbit comes within 1e-7 of, within the job's iterations; the share of the
+// pixels of each attracting cycle.
+std::vector<double> basinShares(const Plan& plan, const std::vector<int64_t>& keys,
+                                const std::vector<Cycle>& attracting)
+{
+    const int n = plan.pixels;
+    std::vector<int> owner(static_cast<size_t>(n) * n, -1);
+    auto body = [&](int begin, int end) {
+        for (int p = begin; p < end; ++p) {
+            if (keys[p] <= 0)
+                continue;
+            auto [x, y] = pointOf(plan, p % n, p / n);
+            for (int i = 0; i < plan.job.iterations && std::isfinite(x + y); ++i) {
+                if (const auto c = model::analysis::CycleThrough(attracting, x, y, 1e-7)) {
+                    owner[p] = static_cast<int>(*c);
+                    break;
+                }
+                step(plan.job.w, x, y);
+            }
+        }
+    };
+    model::ForEachChunk(n * n, 256, body);
+    std::vector<int64_t> counts(attracting.size(), 0);
+    for (int o : owner)
+        if (o >= 0)
+            ++counts[o];
+    std::vector<double> shares;
+    for (int64_t c : counts)
+        shares.push_back(static_cast<double>(c) / (static_cast<double>(n) * n));
+    return shares;
+}
+
+// Draws a marker of radius r centred on (column, row): black where shape
+// holds, and a white rim one pixel wide around it, so that it reads on any
+// colour and covers nothing beyond its size and rim.
+template <class Shape>
+void drawMarker(plots::Canvas& canvas, int column, int row, int r, Shape shape)
+{
+    for (int dy = -r - 1; dy <= r + 1; ++dy)
+        for (int dx = -r - 1; dx <= r + 1; ++dx) {
+            const int c = column + dx, w = row + dy;
+            if (c < 0 || w < 0 || c >= canvas.width() || w >= canvas.height())
+                continue;
+            if (shape(dx, dy))
+                canvas.setDot(c, w, model::Rgb(0, 0, 0));
+            else if (shape(dx - 1, dy) || shape(dx + 1, dy) || shape(dx, dy - 1)
+                     || shape(dx, dy + 1))
+                canvas.setDot(c, w, model::Rgb(255, 255, 255));
+        }
+}
+
+void markCycle(const Plan& plan, plots::Canvas& canvas, const Cycle& cycle)
+{
+    const auto& g = plan.job.region;
+    const int r = std::max(2, plan.pixels / 100);
+    canvas.setDotWidth(1);
+    for (const auto& p : cycle.points) {
+        const double h = (p.x - g[0]) / (g[1] - g[0]) * (plan.pixels - 1);
+        const double v = (p.y - g[2]) / (g[3] - g[2]) * (plan.pixels - 1);
+        if (!(h > -r - 2 && h < plan.pixels + r + 2 && v > -r - 2 && v < plan.pixels + r + 2))
+            continue;
+        const int column = static_cast<int>(std::lround(h));
+        const int row = plan.pixels - 1 - static_cast<int>(std::lround(v));
+        switch (cycle.type) {
+        case OrbitType::Attracting: // a filled disc
+            drawMarker(canvas, column, row, r, [r](int dx, int dy) {
+                return dx * dx + dy * dy <= r * r;
+            });
+            break;
+        case OrbitType::Saddle: // a circle
+            drawMarker(canvas, column, row, r, [r](int dx, int dy) {
+                const int d = dx * dx + dy * dy;
+                return d <= r * r && d > (r - 1) * (r - 1);
+            });
+            break;
+        case OrbitType::Repelling: // a cross
+            drawMarker(canvas, column, row, r, [r](int dx, int dy) {
+                return std::abs(dx) <= r && (dx == dy || dx == -dy);
+            });
+            break;
+        case OrbitType::NonHyperbolic: // a square outline
+            drawMarker(canvas, column, row, r, [r](int dx, int dy) {
+                return std::max(std::abs(dx), std::abs(dy)) == r;
+            });
+            break;
+        }
+    }
+}
+
+nlohmann::json cycles(const Plan& plan, const NpyArray& classes, plots::Canvas& canvas,
+                      std::ostream* out)
+{
+    const Job& job = plan.job;
+    const std::vector<int64_t> keys = ClassKeys(classes);
+    model::analysis::CycleSearch search;
+    search.maxPeriod = job.maxPeriod;
+    search.seeds = job.seeds;
+    search.x0 = job.region[0];
+    search.x1 = job.region[1];
+    search.y0 = job.region[2];
+    search.y1 = job.region[3];
+    search.extraStarts = attractorStarts(plan, keys);
+    const auto report = model::analysis::FindCycles(job.w, search);
+
+    std::vector<Cycle> attracting;
+    for (const Cycle& c : report.cycles)
+        if (c.type == OrbitType::Attracting)
+            attracting.push_back(c);
+    const std::vector<double> shares = basinShares(plan, keys, attracting);
+
+    nlohmann::json list = nlohmann::json::array();
+    size_t next = 0;
+    if (out)
+        *out << (report.cycles.empty() ? "no cycles found up to period "
+                                       : std::to_string(report.cycles.size())
+                                             + " cycles up to period ")
+             << job.maxPeriod << " (" << report.newtonRuns << " Newton runs, "
+             << report.overflowed + report.notConverged << " skipped)\n";
+    if (out && !report.cycles.empty())
+        *out << "period  type            basin share   multipliers                      "
+                "first point\n";
+    for (const Cycle& c : report.cycles) {
+        nlohmann::json points = nlohmann::json::array();
+        for (const auto& p : c.points)
+            points.push_back({p.x, p.y});
+        nlohmann::json share = nullptr;
+        if (c.type == OrbitType::Attracting)
+            share = shares[next++];
+        list.push_back({{"period", c.period},
+                        {"points", points},
+                        {"multipliers",
+                         {{c.multipliers[0].re, c.multipliers[0].im},
+                          {c.multipliers[1].re, c.multipliers[1].im}}},
+                        {"type", model::analysis::TypeName(c.type)},
+                        {"basin_share", share}});
+        if (out) {
+            char line[256];
+            auto mu = [](const model::analysis::Multiplier& m) {
+                char b[64];
+                std::snprintf(b, sizeof b, m.im == 0 ? "%.6g" : "%.4g%+.4gi", m.re, m.im);
+                return std::string(b);
+            };
+            std::snprintf(line, sizeof line, "%6d  %-14s  %-12s  %-15s %-15s  (%.9g, %.9g)\n",
+                          c.period, model::analysis::TypeName(c.type),
+                          share.is_null() ? "-" : model::DecimalText(share.get<double>()).c_str(),
+                          mu(c.multipliers[0]).c_str(), mu(c.multipliers[1]).c_str(),
+                          c.points[0].x, c.points[0].y);
+            *out << line;
+        }
+        markCycle(plan, canvas, c);
+    }
+    return {{"cycles", list},
+            {"newton_runs", report.newtonRuns},
+            {"skipped_newton_runs",
+             {{"overflowed", report.overflowed}, {"not_converged", report.notConverged}}}};
+}
+
+} // namespace
+
+model::Color StabilityColour(int attracting, int fixedPoints)
+{
+    if (fixedPoints <= 0)
+        return model::Rgb(0, 0, 0);
+    const int* hue = kStabilityHues[std::min<int>(attracting, std::size(kStabilityHues) - 1)];
+    const double depth =
+        0.45 + 0.55 * (std::min(fixedPoints, kMostShaded) - 1) / (kMostShaded - 1);
+    auto shade = [&](int c) {
+        return static_cast<int>(std::lround(255 - (255 - c) * depth));
+    };
+    return model::Rgb(shade(hue[0]), shade(hue[1]), shade(hue[2]));
+}
+
+std::vector<int64_t> ClassKeys(const NpyArray& classes)
+{
+    const size_t n = static_cast<size_t>(classes.rows()) * classes.columns();
+    const uint8_t* p = classes.bytes().data() + classes.dataOffset();
+    std::vector<int64_t> keys(n);
+    for (size_t i = 0; i < n; ++i) {
+        switch (classes.type()) {
+        case ClassType::UInt8: keys[i] = p[i]; break;
+        case ClassType::UInt16: keys[i] = p[2 * i] | p[2 * i + 1] << 8; break;
+        case ClassType::Counts4:
+            keys[i] = model::analysis::ClassKey(
+                {p[4 * i], p[4 * i + 1], p[4 * i + 2], p[4 * i + 3]});
+            break;
+        case ClassType::Float32: {
+            float f;
+            std::memcpy(&f, p + 4 * i, 4);
+            keys[i] = static_cast<int64_t>(f);
+        }
+        }
+    }
+    return keys;
+}
+
+void Analyse(const Plan& plan, plots::Canvas& canvas, const NpyArray* classes,
+             nlohmann::json& record, std::ostream* out)
+{
+    const Job& job = plan.job;
+    if (job.mode == Mode::Stability)
+        record["colour_scheme"] = stabilityScheme();
+    if (job.mode == Mode::Stability || job.curves)
+        record["curves"] = drawCurves(plan, canvas);
+    if (job.stats && classes)
+        record["statistics"] = statistics(plan, *classes, out);
+    if (job.mode == Mode::Cycles && classes)
+        record.update(cycles(plan, *classes, canvas, out));
+}
+
+} // namespace render
