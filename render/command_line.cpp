@@ -340,9 +340,10 @@ double renderPicture(const Request& request, const Plan& plan, plots::Canvas& ca
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The orbit diagram's scale: white for no state, else the sequential scale
-// from its light end (one state) to its dark end (every state of the column's
-// orbits in one pixel) at t = log(1 + count) / log(1 + most).
+// The orbit diagram's scale: white for no state, else the colour at
+// t = log(1 + count) / log(1 + most) along the sequential scale from its light
+// end (t = 0) to its dark end (t = 1: every state of the column's orbits in
+// one pixel), with the colours of a few counts.
 nlohmann::json orbitScale(const Job& job)
 {
     const uint64_t most = OrbitPixelMost(job);

@@ -174,7 +174,8 @@ void RenderOrbits(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
             std::vector<uint32_t> none(static_cast<size_t>(plan.rows), 0);
             putCounts(none, results.data());
             results[0].failure = DotResult::Failure::Mapping;
-            committer.commit(c, c + 1, results.data());
+            committer.commit(c, c + 1, results.data()); // throws the failure
+            return;
         }
         auto body = [&](int begin, int end) {
             for (int k = begin; k < end; ++k) {
