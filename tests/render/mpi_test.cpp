@@ -1,5 +1,7 @@
 // veltrane-render under mpirun against the same render in one process: the
 // same bytes, and the same failure.
+#include "tests/test_folder.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -20,7 +22,7 @@ std::string readFile(const fs::path& p)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class UnderMpi : public testing::Test {
+class UnderMpi : public InTestFolder {
 protected:
     void SetUp() override
     {
@@ -28,15 +30,8 @@ protected:
         // the launchers of this test only.
         ::setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 1);
         ::setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 1);
-        dir = fs::temp_directory_path()
-              / ("veltrane-mpi-test-" + std::to_string(::getpid()) + "-"
-                 + testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        InTestFolder::SetUp();
     }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string at(const std::string& name) const { return (dir / name).string(); }
 
     // Runs the renderer, alone or as ranks of one job, with stderr into a file;
     // returns the exit status.
@@ -50,7 +45,6 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    fs::path dir;
 };
 
 TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)

@@ -20,6 +20,8 @@
 #include "render/options.h"
 #include "render/output.h"
 
+#include "tests/test_folder.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <png.h>
@@ -115,20 +117,8 @@ Npy readNpy(const fs::path& p)
     return n;
 }
 
-class Render : public testing::Test {
+class Render : public InTestFolder {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path()
-              / ("veltrane-render-test-" + std::to_string(::getpid()) + "-"
-                 + testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string at(const std::string& name) const { return (dir / name).string(); }
-
     int run(std::vector<std::string> args)
     {
         args.push_back("--quiet");
@@ -137,7 +127,6 @@ protected:
         return render::Main(args, out, errors);
     }
 
-    fs::path dir;
     std::ostringstream errors;
 };
 
@@ -675,15 +664,6 @@ TEST_F(Render, ThreadsBeyondTheCoresAreCappedWithAWarning)
 
 // --- The files of one run ------------------------------------------------------
 
-std::vector<std::string> filesIn(const fs::path& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST_F(Render, EachPictureNameKeepsARecordOfItsOwn)
 {
     ASSERT_EQ(run({"veltrane", "--pixels", "20", "-o", at("x.png")}), 0);
@@ -712,7 +692,7 @@ TEST_F(Render, AFailedWriteReplacesNoFile)
     EXPECT_NE(errors.str().find("keep.png.json"), std::string::npos) << errors.str();
     EXPECT_EQ(readFile(at("keep.png")), std::vector<uint8_t>({'o', 'l', 'd', ' ', 'p', 'i', 'c',
                                                               't', 'u', 'r', 'e'}));
-    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"keep.npy", "keep.png", "keep.png.json"}));
+    EXPECT_EQ(entries(), (std::vector<std::string>{"keep.npy", "keep.png", "keep.png.json"}));
 
     // A record name too long for the file system is found before computing
     // (this job would fail at its first dots).
@@ -740,7 +720,7 @@ TEST_F(Render, TheLastFailedRenamePutsEveryFileBack)
                                                            's', 's', 'e', 's'}));
     EXPECT_EQ(readFile(at("a.png")), std::vector<uint8_t>({'o', 'l', 'd', ' ', 'p', 'i', 'c',
                                                            't', 'u', 'r', 'e'}));
-    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"a.npy", "a.png", "a.png.json"}));
+    EXPECT_EQ(entries(), (std::vector<std::string>{"a.npy", "a.png", "a.png.json"}));
 
     // Done: a link stays and its target takes the bytes and keeps its mode.
     fs::remove_all(at("a.png.json"));
@@ -754,7 +734,7 @@ TEST_F(Render, TheLastFailedRenamePutsEveryFileBack)
     EXPECT_EQ(readFile(at("a.png")), std::vector<uint8_t>({4, 5, 6}));
     EXPECT_EQ(fs::status(at("a.png")).permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"a.npy", "a.png", "a.png.json", "link.png"}));
+    EXPECT_EQ(entries(), (std::vector<std::string>{"a.npy", "a.png", "a.png.json", "link.png"}));
 }
 
 TEST_F(Render, ASignalWhileWritingRemovesTheTemporaryFiles)
@@ -772,7 +752,7 @@ TEST_F(Render, ASignalWhileWritingRemovesTheTemporaryFiles)
                 std::raise(signal);
             },
             testing::KilledBySignal(signal), "");
-        EXPECT_EQ(filesIn(dir), std::vector<std::string>{"a.png"});
+        EXPECT_EQ(entries(), std::vector<std::string>{"a.png"});
     }
 }
 
