@@ -61,6 +61,12 @@ void runOrbits(const DotInputs& in, const model::Weights* ws, const double* xs, 
     model::kernel::LyapunovManyEach(ws, in.iterations, in.lyapunovSteps, xs, ys, m, out);
 }
 
+void runOrbits(const DotInputs& in, const model::Weights* ws, const double* xs, const double* ys,
+               int m, model::kernel::Spectrum* out)
+{
+    model::kernel::LyapunovSpectrumManyEach(ws, in.iterations, in.lyapunovSteps, xs, ys, m, out);
+}
+
 // A parameter-plane mode with one orbit per dot, from (x0, y0).
 template <class Result>
 void planeDots(const DotInputs& in, const Raster& raster, int column, int row, int count,
@@ -161,6 +167,12 @@ void LyapunovPlaneDots(const DotInputs& in, const Raster& raster, int column, in
                        int count, DotResult* out)
 {
     planeDots<model::kernel::Exponent>(in, raster, column, row, count, out);
+}
+
+void LyapunovSpectrumPlaneDots(const DotInputs& in, const Raster& raster, int column, int row,
+                               int count, DotResult* out)
+{
+    planeDots<model::kernel::Spectrum>(in, raster, column, row, count, out);
 }
 
 // The dots of a batch are classified together, all start points of every

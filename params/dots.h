@@ -27,6 +27,9 @@ void LongParametricDots(const DotInputs&, const Raster&, int column, int row, in
 // The largest Lyapunov exponent of the orbit from (x0, y0).
 void LyapunovPlaneDots(const DotInputs&, const Raster&, int column, int row, int count,
                        DotResult*);
+// Both exponents of the orbit from (x0, y0): lambda and lambda2.
+void LyapunovSpectrumPlaneDots(const DotInputs&, const Raster&, int column, int row, int count,
+                               DotResult*);
 
 // The fixed points under the dot's parameters, counted by type: the class
 // holds the attracting, saddle, repelling and non-hyperbolic counts as four

@@ -23,6 +23,12 @@ DotResult ResultOf(const model::kernel::Exponent& e)
     return {.failure = e.failed ? Failure::Orbit : Failure::None, .lambda = e.lambda};
 }
 
+DotResult ResultOf(const model::kernel::Spectrum& s)
+{
+    return {.failure = s.failed ? Failure::Orbit : Failure::None, .lambda = s.lambda1,
+            .lambda2 = static_cast<float>(s.lambda2)};
+}
+
 namespace {
 
 // A state-plane mode: the dot's place is the start point of its orbit;
@@ -103,6 +109,16 @@ void LyapunovDots(const DotInputs& in, const Raster& raster, int column, int row
     statePlaneDots<model::kernel::Exponent>(
         raster, column, row, count, out, [&](const double* xs, const double* ys, int m, auto* r) {
             model::kernel::LyapunovMany(in.w, in.iterations, in.lyapunovSteps, xs, ys, m, r);
+        });
+}
+
+void LyapunovSpectrumDots(const DotInputs& in, const Raster& raster, int column, int row,
+                          int count, DotResult* out)
+{
+    statePlaneDots<model::kernel::Spectrum>(
+        raster, column, row, count, out, [&](const double* xs, const double* ys, int m, auto* r) {
+            model::kernel::LyapunovSpectrumMany(in.w, in.iterations, in.lyapunovSteps, xs, ys, m,
+                                                r);
         });
 }
 

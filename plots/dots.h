@@ -38,7 +38,9 @@ struct DotResult {
     Failure failure = Failure::None;
     bool hasFixpoint = false; // a fixed point was located; fpColor is the last one's
     model::Color fpColor = 0;
-    double lambda = 0;        // lyapunov: the exponent
+    double lambda = 0;        // lyapunov: the exponent (the largest)
+    float lambda2 = 0;        // lyapunov with the spectrum: the second exponent
+    uint32_t count = 0;       // orbit: the states counted in the dot's pixel
 
     friend bool operator==(const DotResult&, const DotResult&) = default;
 };
@@ -96,11 +98,15 @@ void LongPeriodDots(const DotInputs&, const Raster&, int column, int row, int co
                     DotResult*);
 // The largest Lyapunov exponent of the orbit from the dot's place.
 void LyapunovDots(const DotInputs&, const Raster&, int column, int row, int count, DotResult*);
+// Both exponents of the orbit from the dot's place: lambda and lambda2.
+void LyapunovSpectrumDots(const DotInputs&, const Raster&, int column, int row, int count,
+                          DotResult*);
 
 // The dot of a classification.
 DotResult ResultOf(const model::kernel::Orbit& o);
 DotResult ResultOf(const model::kernel::LongOrbit& o);
 DotResult ResultOf(const model::kernel::Exponent& e);
+DotResult ResultOf(const model::kernel::Spectrum& s);
 
 // Dots evaluated together by one kernel call: a whole part of a window's
 // column, so that the lockstep lanes stay full to near the end, and small

@@ -91,7 +91,7 @@ std::vector<std::string> textsOf(const Option& o, py::handle value)
 
 const Option& rowOf(const std::string& keyword)
 {
-    std::string name = keyword;
+    std::string name = keyword.ends_with('_') ? keyword.substr(0, keyword.size() - 1) : keyword;
     for (char& c : name)
         if (c == '_')
             c = '-';
@@ -163,6 +163,9 @@ std::string KeywordOf(std::string_view name)
     for (char& c : keyword)
         if (c == '-')
             c = '_';
+    // A word Python reserves ("continue") takes an underscore after it.
+    if (py::module_::import("keyword").attr("iskeyword")(keyword).cast<bool>())
+        keyword += '_';
     return keyword;
 }
 

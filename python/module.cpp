@@ -200,6 +200,11 @@ PYBIND11_MODULE(veltrane, m)
         "finds them: each a dict of period, points, multipliers ([re, im] pairs),\n"
         "type and basin_share.");
     m.def(
+        "orbit", [](const py::kwargs& options) { return renderMode("orbit", options); },
+        "orbit(**options) -> Result\n\n"
+        "The orbit diagram over a parameter sweep: render(\"orbit\", **options);\n"
+        "continue_=True continues the orbits from column to column.");
+    m.def(
         "stability", [](const py::kwargs& options) { return renderMode("stability", options); },
         "stability(**options) -> Result\n\n"
         "The fixed points over a parameter plane: render(\"stability\", **options).");

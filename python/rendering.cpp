@@ -8,6 +8,7 @@
 #include "render/analyses.h"
 #include "render/command_line.h"
 #include "render/npy.h"
+#include "render/orbit.h"
 #include "render/options.h"
 #include "render/output.h"
 #include "render/plan.h"
@@ -83,6 +84,41 @@ py::array classesArray(std::unique_ptr<render::NpyArray> classes)
                      owning(std::move(classes)));
 }
 
+// The renderer's loop (render::Render) in runs of dots sized by time, which
+// may end inside a column: the same picture, since dots may be evaluated in
+// any order and runs, and are committed by whole columns in order. The
+// results hold the columns of one renderer's tile; a mode evaluated a whole
+// column at a time runs whole columns. between(done) follows every run.
+template <class Between>
+void renderInRuns(const render::Plan& plan, plots::Canvas& canvas, render::NpyArray* classes,
+                  Between&& between)
+{
+    render::Committer committer(plan, canvas, classes);
+    const int64_t rows = plan.rows;
+    const int64_t most = render::TileColumns(plan) * rows;
+    const int64_t unit = plan.traits->evaluateColumn ? rows : 1;
+    std::vector<render::DotResult> results(static_cast<size_t>(most));
+    int committed = 0; // columns committed; results[0] is the first dot after them
+    for (int64_t next = 0, run = nextRun(0, 0, 0, most); next < plan.dots();) {
+        const int64_t held = next - committed * rows;
+        const int64_t fits = std::min(most - held, plan.dots() - next);
+        const int n = static_cast<int>(std::min(fits, std::max(unit, run / unit * unit)));
+        const auto start = Clock::now();
+        render::EvaluateDots(plan, next, n, results.data() + held);
+        next += n;
+        if (const int c1 = static_cast<int>(next / rows); c1 > committed) {
+            committer.commit(committed, c1, results.data());
+            // The part of the next column evaluated already moves to the front.
+            std::copy_n(results.data() + (c1 - committed) * rows, next - c1 * rows,
+                        results.data());
+            committed = c1;
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        between(next);
+        run = nextRun(run, n, seconds, most);
+    }
+}
+
 } // namespace
 
 void SetRunSeconds(double seconds) { runSeconds = seconds; }
@@ -108,36 +144,18 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
     const auto begin = Clock::now();
     {
         py::gil_scoped_release free;
-        // The renderer's loop (render::Render) in runs of dots sized by time,
-        // which may end inside a column: the same picture, since dots may be
-        // evaluated in any order and runs, and are committed by whole columns
-        // in order. The results hold the columns of one renderer's tile.
-        render::Committer committer(plan, *canvas, classes.get());
-        const int64_t rows = plan.rows;
-        const int64_t most = render::TileColumns(plan) * rows;
-        std::vector<render::DotResult> results(static_cast<size_t>(most));
-        int committed = 0; // columns committed; results[0] is the first dot after them
-        for (int64_t next = 0, run = nextRun(0, 0, 0, most); next < plan.dots();) {
-            const int64_t held = next - committed * rows;
-            const int n = static_cast<int>(std::min({run, most - held, plan.dots() - next}));
-            const auto start = Clock::now();
-            render::EvaluateDots(plan, next, n, results.data() + held);
-            next += n;
-            if (const int c1 = static_cast<int>(next / rows); c1 > committed) {
-                committer.commit(committed, c1, results.data());
-                // The part of the next column evaluated already moves to the front.
-                std::copy_n(results.data() + (c1 - committed) * rows, next - c1 * rows,
-                            results.data());
-                committed = c1;
-            }
-            const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-            shown.update(next);
+        auto between = [&](int64_t done) {
+            shown.update(done);
             withPython([&] {
                 if (callback)
-                    progress(static_cast<double>(next) / static_cast<double>(plan.dots()));
+                    progress(static_cast<double>(done) / static_cast<double>(plan.dots()));
             });
-            run = nextRun(run, n, seconds, most);
-        }
+        };
+        if (render::OrbitsRenderedAlone(plan, false))
+            // Continued orbits: one column after the other, as the renderer does.
+            render::RenderOrbits(plan, *canvas, classes.get(), nullptr, between);
+        else
+            renderInRuns(plan, *canvas, classes.get(), between);
         shown.finish();
         // What the command line adds after the dots: curves, statistics, cycles.
         r.analyses = nlohmann::json::object();

@@ -6,6 +6,7 @@
 #include "render/job.h"
 #include "render/npy.h"
 #include "render/options.h"
+#include "render/orbit.h"
 #include "render/output.h"
 #include "render/plan.h"
 #include "render/progress.h"
@@ -266,6 +267,15 @@ void CheckRequest(const Request& request)
     if (sameFile(request.json, request.output) || sameFile(request.json, request.classes))
         throw UsageError("--json: \"" + request.json
                          + "\" is another file of the run; the record needs a file of its own.");
+    if (!request.orbits.empty()) {
+        CheckOrbitStatesSize(request.job);
+        if (sameFile(request.orbits, request.output)
+            || sameFile(request.orbits, JobFileName(request.output))
+            || sameFile(request.orbits, request.classes))
+            throw UsageError("--orbits: \"" + request.orbits
+                             + "\" is another file of the run; the states need a file of their "
+                               "own.");
+    }
     if (request.classes.empty() || request.output.empty())
         return;
     const std::string classes = samePlace(request.classes);
@@ -295,13 +305,16 @@ void CheckFiles(const Request& request)
     CheckWritable(recordName(request));
     if (!request.classes.empty())
         CheckWritable(request.classes);
+    if (!request.orbits.empty())
+        CheckWritable(request.orbits);
 }
 
 namespace {
 
 // Renders the picture (and the classes) and returns the seconds it took.
 double renderPicture(const Request& request, const Plan& plan, plots::Canvas& canvas,
-                     NpyArray* classes, const Team* team, std::ostream& err)
+                     NpyArray* classes, std::vector<uint8_t>* states, const Team* team,
+                     std::ostream& err)
 {
     if (const int threads = UseThreads(request.threads); threads < request.threads)
         err << "veltrane-render: --threads " << request.threads << " is more than the "
@@ -311,7 +324,11 @@ double renderPicture(const Request& request, const Plan& plan, plots::Canvas& ca
         Progress progress(plan.dots(), team ? !request.quiet && team->progressShown
                                             : ProgressWanted(request.quiet));
         auto update = [&](int64_t done) { progress.update(done); };
-        if (team)
+        // Continued orbits are sequential and raw states stay on this
+        // process: those diagrams are rendered here alone.
+        if (OrbitsRenderedAlone(plan, states != nullptr))
+            RenderOrbits(plan, canvas, classes, states, update);
+        else if (team)
             team->render(plan, request.threads, canvas, classes, update);
         else
             Render(plan, canvas, classes, update);
@@ -327,6 +344,25 @@ double renderPicture(const Request& request, const Plan& plan, plots::Canvas& ca
         throw model::RuntimeError(e.kind(), what);
     }
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The orbit diagram's scale: white for no state, else the colour at
+// t = log(1 + count) / log(1 + most) along the sequential scale from its light
+// end (t = 0) to its dark end (t = 1: every state of the column's orbits in
+// one pixel), with the colours of a few counts.
+nlohmann::json orbitScale(const Job& job)
+{
+    const uint64_t most = OrbitPixelMost(job);
+    nlohmann::json stops = nlohmann::json::array();
+    for (const uint64_t count : {uint64_t{1}, most / 64, most / 8, most}) {
+        if (count == 0)
+            continue;
+        const model::Color c = model::OrbitDensityColor(count, most);
+        stops.push_back({{"count", count},
+                         {"rgb", {model::RedOf(c), model::GreenOf(c), model::BlueOf(c)}}});
+    }
+    return {{"kind", "log"}, {"zero", "white"}, {"most", most},
+            {"position", "log(1 + count) / log(1 + most)"}, {"stops", stops}};
 }
 
 } // namespace
@@ -353,6 +389,10 @@ std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int pro
                                       model::BlueOf(s.color)}}});
         record["colour_bar"] = {{"low", job.scale[0]}, {"high", job.scale[1]}, {"stops", stops}};
     }
+    if (job.mode == Mode::Orbit)
+        record["colour_scale"] = orbitScale(job);
+    if (!request.orbits.empty())
+        record["orbits"] = request.orbits;
     record.update(analyses);
     record["threads"] = model::ThreadCount();
     record["processes"] = processes;
@@ -365,10 +405,14 @@ namespace {
 
 // The classes, the picture and the job record, replaced together.
 void writeFiles(const Request& request, const plots::Canvas& canvas,
-                std::optional<NpyArray>& classes, double seconds, int processes,
-                const nlohmann::json& analyses)
+                std::optional<NpyArray>& classes, std::vector<uint8_t>& states, double seconds,
+                int processes, const nlohmann::json& analyses)
 {
     FileSet files;
+    if (!request.orbits.empty()) {
+        files.add(request.orbits, states);
+        std::vector<uint8_t>().swap(states);
+    }
     if (classes && !request.classes.empty())
         files.add(request.classes, classes->bytes());
     classes.reset(); // its memory serves the picture's encoding
@@ -446,11 +490,14 @@ int Execute(const Request& request, std::ostream& err, const Team* team, std::os
         // The statistics and the cycles read the classes, written or not.
         if (!request.classes.empty() || request.job.stats || request.job.mode == Mode::Cycles)
             classes.emplace(plan.traits->classType, plan.pixels, plan.pixels);
-        const double seconds = renderPicture(request, plan, canvas,
-                                             classes ? &*classes : nullptr, team, err);
+        std::vector<uint8_t> states;
+        const double seconds =
+            renderPicture(request, plan, canvas, classes ? &*classes : nullptr,
+                          request.orbits.empty() ? nullptr : &states, team, err);
         nlohmann::json analyses = nlohmann::json::object();
         Analyse(plan, canvas, classes ? &*classes : nullptr, analyses, out);
-        writeFiles(request, canvas, classes, seconds, team ? team->processes : 1, analyses);
+        writeFiles(request, canvas, classes, states, seconds, team ? team->processes : 1,
+                   analyses);
     } catch (const model::RuntimeError& e) {
         err << "veltrane-render: " << e.what() << "\n";
         return kExitRunTime;

@@ -22,6 +22,7 @@ enum class Mode : uint8_t {
     Veltrane, FpBas, Fixpt, Parametric, Coexisting, Lyapunov,
     Stability, // the fixed points over the parameter plane
     Cycles,    // the periodic orbits at one parameter vector, over veltrane's basins
+    Orbit,     // the orbit diagram over one parameter
 };
 
 // The command-line name of a mode ("veltrane", "fpbas", ...).
@@ -64,6 +65,16 @@ struct Job {
     int statsBox = 5;
     bool curves = false;
     bool curvesOnly = false;
+    bool spectrum = false;                   // lyapunov: both exponents in the classes
+    // The orbit diagram: parameter K (0..5) swept from L at the left to R at
+    // the right, the neuron shown (y when set) over the bounds LO < HI, the
+    // states counted per orbit, and whether each column's orbits go on from
+    // the previous column's final states.
+    std::array<double, 3> sweep{4, -1, 1};
+    bool showY = false;
+    std::array<double, 2> bounds{-1, 1};
+    int points = 1000;                       // 1..model::kernel::kMaxOrbitPoints
+    bool continueOrbits = false;
 
     friend bool operator==(const Job&, const Job&) = default;
 };

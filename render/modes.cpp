@@ -5,6 +5,7 @@
 #include "model/scales.h"
 #include "params/dots.h"
 #include "render/analyses.h"
+#include "render/orbit.h"
 
 namespace render {
 
@@ -19,6 +20,12 @@ bool longPeriodColour(const Plan&, const DotResult& dot, const model::State&, mo
 bool lyapunovColour(const Plan& p, const DotResult& dot, const model::State&, model::Color& out)
 {
     out = model::LyapunovColor(dot.lambda, p.job.scale[0], p.job.scale[1]);
+    return true;
+}
+
+bool orbitColour(const Plan& p, const DotResult& dot, const model::State&, model::Color& out)
+{
+    out = model::OrbitDensityColor(dot.count, OrbitPixelMost(p.job));
     return true;
 }
 
@@ -50,6 +57,7 @@ constexpr ModeTraits kTraits[] = {
     {Mode::Parametric, true, false, 1, ClassType::UInt8, params::ParametricDots, periodColour},
     {Mode::Coexisting, true, false, 0, ClassType::UInt8, params::CoexistingDots, periodColour},
     {Mode::Lyapunov, false, false, 1, ClassType::Float32, plots::LyapunovDots, lyapunovColour},
+    {Mode::Orbit, true, true, 1, ClassType::UInt32, nullptr, orbitColour, OrbitColumnDots},
     {Mode::Stability, true, true, 1, ClassType::Counts4, params::StabilityDots, stabilityColour},
     // The basin picture of cycles is veltrane's.
     {Mode::Cycles, false, false, 1, ClassType::UInt8, plots::VeltraneDots, periodColour},
@@ -65,8 +73,17 @@ constexpr ModeTraits kLongVeltrane = {Mode::Veltrane, false, false, 1, ClassType
 constexpr ModeTraits kLongParametric = {Mode::Parametric, true, false, 1, ClassType::UInt16,
                                         params::LongParametricDots, longPeriodColour};
 
+// Lyapunov with both exponents, over either plane.
+constexpr ModeTraits kSpectrumState = {Mode::Lyapunov, false, false, 1, ClassType::Float32Pair,
+                                       plots::LyapunovSpectrumDots, lyapunovColour};
+constexpr ModeTraits kSpectrumParameter = {Mode::Lyapunov, true, false, 1,
+                                           ClassType::Float32Pair,
+                                           params::LyapunovSpectrumPlaneDots, lyapunovColour};
+
 const ModeTraits& traitsOf(const Job& job)
 {
+    if (job.mode == Mode::Lyapunov && job.spectrum)
+        return job.parameterPlane ? kSpectrumParameter : kSpectrumState;
     if (job.mode == Mode::Lyapunov && job.parameterPlane)
         return kLyapunovParameter;
     if (job.maxPeriod > model::kWindowPeriodCap && job.mode == Mode::Veltrane)
@@ -106,6 +123,9 @@ Plan MakePlan(const Job& job)
     const auto& axes = p.traits->parameterPlane ? job.range : job.region;
     p.raster = plots::MakeRaster(job.pixels, p.traits->everyPixel ? 1 : job.size, axes[0],
                                  axes[1], axes[2], axes[3]);
+    if (job.mode == Mode::Orbit) // the sweep across, the bounds up
+        p.raster = plots::MakeRaster(job.pixels, 1, job.sweep[1], job.sweep[2], job.bounds[0],
+                                     job.bounds[1]);
     p.pixels = job.pixels;
     p.columns = p.raster.columns();
     p.rows = p.raster.rows();
@@ -118,6 +138,12 @@ Plan MakePlan(const Job& job)
         model::RandomGenerator random; // the window's generator as at program start
         params::DrawStartPoints(random, job.startValues, p.startX, p.startY);
         p.inputs.random = random.state();
+    }
+    if (job.mode == Mode::Orbit) {
+        model::RandomGenerator random; // as for coexisting, after x0
+        params::DrawStartPoints(random, job.startValues - 1, p.startX, p.startY);
+        p.startX.insert(p.startX.begin(), job.x0[0]);
+        p.startY.insert(p.startY.begin(), job.x0[1]);
     }
     return p;
 }

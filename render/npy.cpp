@@ -6,42 +6,68 @@
 
 namespace render {
 
-NpyArray::NpyArray(ClassType type, int rows, int columns)
-    : type_(type), rows_(rows), columns_(columns)
+std::vector<uint8_t> NpyFile(const char* descr, const std::vector<int64_t>& shape,
+                             size_t elementSize, size_t& dataOffset)
 {
-    const char* descr = "|u1";
-    int elementSize = 1;
-    if (type == ClassType::UInt16) {
-        descr = "<u2";
-        elementSize = 2;
-    } else if (type == ClassType::Float32) {
-        descr = "<f4";
-        elementSize = 4;
-    } else if (type == ClassType::Counts4) {
-        elementSize = 4; // four uint8 per pixel, a third axis
+    std::string header = std::string("{'descr': '") + descr + "', 'fortran_order': False, 'shape': (";
+    size_t elements = 1;
+    for (size_t i = 0; i < shape.size(); ++i) {
+        header += (i ? ", " : "") + std::to_string(shape[i]);
+        elements *= static_cast<size_t>(shape[i]);
     }
-    const std::string depth = type == ClassType::Counts4 ? ", 4" : "";
-    std::string header = std::string("{'descr': '") + descr
-                         + "', 'fortran_order': False, 'shape': (" + std::to_string(rows) + ", "
-                         + std::to_string(columns) + depth + "), }";
+    header += "), }";
     // Magic, version and length take 10 bytes; the header is padded with
     // blanks and ends in a line feed so that the data starts on a multiple of
     // 64 bytes.
     const size_t total = (10 + header.size() + 1 + 63) / 64 * 64;
     header.resize(total - 10 - 1, ' ');
     header += '\n';
-    bytes_.reserve(total + static_cast<size_t>(rows) * columns * elementSize);
+    std::vector<uint8_t> bytes;
+    bytes.reserve(total + elements * elementSize);
     const uint8_t magic[] = {0x93, 'N', 'U', 'M', 'P', 'Y', 1, 0};
-    bytes_.insert(bytes_.end(), magic, magic + sizeof magic);
-    bytes_.push_back(static_cast<uint8_t>(header.size() & 0xFF));
-    bytes_.push_back(static_cast<uint8_t>(header.size() >> 8));
-    bytes_.insert(bytes_.end(), header.begin(), header.end());
-    offset_ = bytes_.size();
-    bytes_.resize(offset_ + static_cast<size_t>(rows) * columns * elementSize, 0);
+    bytes.insert(bytes.end(), magic, magic + sizeof magic);
+    bytes.push_back(static_cast<uint8_t>(header.size() & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(header.size() >> 8));
+    bytes.insert(bytes.end(), header.begin(), header.end());
+    dataOffset = bytes.size();
+    bytes.resize(dataOffset + elements * elementSize, 0);
+    return bytes;
+}
+
+NpyArray::NpyArray(ClassType type, int rows, int columns)
+    : type_(type), rows_(rows), columns_(columns)
+{
+    const char* descr = "|u1";
+    size_t elementSize = 1;
+    std::vector<int64_t> shape = {rows, columns};
+    if (type == ClassType::UInt16) {
+        descr = "<u2";
+        elementSize = 2;
+    } else if (type == ClassType::Float32) {
+        descr = "<f4";
+        elementSize = 4;
+    } else if (type == ClassType::UInt32) {
+        descr = "<u4";
+        elementSize = 4;
+    } else if (type == ClassType::Counts4) {
+        shape.push_back(4); // four uint8 per pixel, a third axis
+    } else if (type == ClassType::Float32Pair) {
+        descr = "<f4";
+        elementSize = 4;
+        shape.push_back(2);
+    }
+    bytes_ = NpyFile(descr, shape, elementSize, offset_);
 }
 
 template <class T>
 void NpyArray::fillWith(int left, int top, int right, int bottom, T value)
+{
+    uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof(T));
+    fillBits(left, top, right, bottom, bits, sizeof(T));
+}
+
+void NpyArray::fillBits(int left, int top, int right, int bottom, uint64_t bits, size_t size)
 {
     left = std::max(left, 0);
     top = std::max(top, 0);
@@ -50,17 +76,27 @@ void NpyArray::fillWith(int left, int top, int right, int bottom, T value)
     if (left >= right || top >= bottom)
         return;
     // Little-endian, as the header declares, whatever the machine.
-    uint8_t element[sizeof(T)];
-    uint32_t bits = 0;
-    std::memcpy(&bits, &value, sizeof(T));
-    for (size_t i = 0; i < sizeof(T); ++i)
+    uint8_t element[8];
+    for (size_t i = 0; i < size; ++i)
         element[i] = static_cast<uint8_t>(bits >> (8 * i));
     for (int row = top; row < bottom; ++row) {
-        uint8_t* p = bytes_.data() + offset_
-                     + (static_cast<size_t>(row) * columns_ + left) * sizeof(T);
-        for (int c = left; c < right; ++c, p += sizeof(T))
-            std::memcpy(p, element, sizeof(T));
+        uint8_t* p = bytes_.data() + offset_ + (static_cast<size_t>(row) * columns_ + left) * size;
+        for (int c = left; c < right; ++c, p += size)
+            std::memcpy(p, element, size);
     }
+}
+
+void NpyArray::fillCount(int left, int top, int right, int bottom, uint32_t value)
+{
+    fillBits(left, top, right, bottom, value, sizeof value);
+}
+
+void NpyArray::fillPair(int left, int top, int right, int bottom, float first, float second)
+{
+    uint32_t a = 0, b = 0;
+    std::memcpy(&a, &first, sizeof a);
+    std::memcpy(&b, &second, sizeof b);
+    fillBits(left, top, right, bottom, a | uint64_t{b} << 32, 2 * sizeof a);
 }
 
 void NpyArray::fill(int left, int top, int right, int bottom, uint16_t value)

@@ -10,6 +10,11 @@
 
 namespace render {
 
+// A whole .npy file of the given element type ("<f8") and shape, its
+// elements zero; dataOffset is set to where they start (a multiple of 64).
+std::vector<uint8_t> NpyFile(const char* descr, const std::vector<int64_t>& shape,
+                             size_t elementSize, size_t& dataOffset);
+
 class NpyArray {
 public:
     // A rows x columns array of zeros.
@@ -18,6 +23,9 @@ public:
     // Sets the elements of rows [top, bottom) and columns [left, right).
     void fill(int left, int top, int right, int bottom, uint16_t value);
     void fill(int left, int top, int right, int bottom, float value);
+    // UInt32: the count; Float32Pair: the two values of each element.
+    void fillCount(int left, int top, int right, int bottom, uint32_t value);
+    void fillPair(int left, int top, int right, int bottom, float first, float second);
 
     ClassType type() const { return type_; }
     int rows() const { return rows_; }
@@ -30,6 +38,7 @@ public:
 private:
     template <class T>
     void fillWith(int left, int top, int right, int bottom, T value);
+    void fillBits(int left, int top, int right, int bottom, uint64_t bits, size_t size);
 
     ClassType type_;
     int rows_, columns_;

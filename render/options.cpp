@@ -4,6 +4,7 @@
 #include "model/long_period.h"
 #include "model/cycles.h"
 #include "model/numbers.h"
+#include "model/orbit_diagram.h"
 #include "params/coexisting.h"
 
 #include <nlohmann/json.hpp>
@@ -62,6 +63,23 @@ void scaleInOrder(const Job& job)
 }
 
 constexpr std::string_view kPlanes[] = {"state", "parameter"};
+constexpr std::string_view kNeurons[] = {"x", "y"};
+
+void sweepSound(const Job& job)
+{
+    const double k = job.sweep[0];
+    if (!(k == std::floor(k) && k >= 0 && k <= kLastParameter))
+        throw UsageError("--sweep: the parameter K must be a whole number in 0.."
+                         + model::IntegerText(kLastParameter) + ".");
+    if (job.sweep[1] == job.sweep[2])
+        throw UsageError("--sweep: the left value L must differ from the right one R.");
+}
+
+void boundsInOrder(const Job& job)
+{
+    if (!(job.bounds[0] < job.bounds[1]))
+        throw UsageError("--bounds: the low bound must lie below the high one.");
+}
 
 using M = Mode;
 constexpr ModeSet kStatePlane{M::Veltrane, M::FpBas, M::Fixpt, M::Lyapunov, M::Cycles};
@@ -70,6 +88,8 @@ constexpr ModeSet kDots{M::Veltrane, M::FpBas, M::Parametric, M::Coexisting, M::
                         M::Cycles};
 constexpr ModeSet kClassifying{M::Veltrane, M::FpBas, M::Fixpt, M::Parametric, M::Coexisting,
                                M::Cycles};
+constexpr ModeSet kOrbitOrDots{M::Veltrane, M::FpBas, M::Parametric, M::Coexisting,
+                                M::Lyapunov, M::Cycles, M::Orbit};
 // The modes whose picture is a picture of classes, for the basin statistics.
 constexpr ModeSet kWithClasses{M::Veltrane, M::FpBas, M::Parametric, M::Coexisting,
                                M::Stability};
@@ -147,6 +167,13 @@ constexpr Option withCheck(Option o, void (*check)(const Job&))
     return o;
 }
 
+// A row read by the given modes only.
+constexpr Option modesOnly(Option o, ModeSet modes)
+{
+    o.modes = modes;
+    return o;
+}
+
 // A file that only cycles writes.
 constexpr Option cyclesOnly(Option o)
 {
@@ -182,7 +209,7 @@ constexpr Option kRows[] = {
     weight("b2", "the parameter b2", getWeight<5>, putWeight<5>),
     whole("size", 1, "S", "dot size", kDots, 1, kMaxDotSize, Rounding::Floor,
           getJob<&Job::size>, putJob<&Job::size>),
-    whole("iterations", 1, "I", "iterations", kDots, 1, kMaxIterations, Rounding::Floor,
+    whole("iterations", 1, "I", "iterations", kOrbitOrDots, 1, kMaxIterations, Rounding::Floor,
           getJob<&Job::iterations>, putJob<&Job::iterations>),
     whole("accuracy", 1, "A", "accuracy", kClassifying, 1, kMaxAccuracy, Rounding::Floor,
           getJob<&Job::accuracy>, putJob<&Job::accuracy>),
@@ -190,9 +217,9 @@ constexpr Option kRows[] = {
           Rounding::HalfEven, getJob<&Job::idx>, putJob<&Job::idx>),
     number("range", 4, "L R B T", "parameter-plane ranges", kParameterPlane,
            getJob<&Job::range>, putJob<&Job::range>),
-    number("x0", 2, "X Y", "start point of the parameter plane's orbits",
-           {M::Parametric, M::Lyapunov}, getJob<&Job::x0>, putJob<&Job::x0>),
-    whole("start-values", 1, "N", "start points", {M::Coexisting}, 1, params::kMaxStartValues,
+    number("x0", 2, "X Y", "start point of the parameter plane's orbits (orbit: the first's)",
+           {M::Parametric, M::Lyapunov, M::Orbit}, getJob<&Job::x0>, putJob<&Job::x0>),
+    whole("start-values", 1, "N", "start points", {M::Coexisting, M::Orbit}, 1, params::kMaxStartValues,
           Rounding::HalfEven, getJob<&Job::startValues>, putJob<&Job::startValues>),
     flag("reshuffle", 0, "new random start points for every dot", {M::Coexisting},
          getJob<&Job::reshuffle>, putJob<&Job::reshuffle>, true),
@@ -243,6 +270,31 @@ constexpr Option kRows[] = {
     withCheck(number("scale", 2, "LO HI", "colour limits, blue to white at 0 to red",
                      {M::Lyapunov}, getJob<&Job::scale>, putJob<&Job::scale>, false),
               scaleInOrder),
+    recordedForItsModes(flag("spectrum", 0,
+                   "both exponents: the classes hold lambda1 and lambda2 per pixel",
+                   {M::Lyapunov}, getJob<&Job::spectrum>, putJob<&Job::spectrum>, true)),
+    withCheck(number("sweep", 3, "K L R",
+                     "parameter K (0..5: w11 w12 w21 w22 b1 b2) from L at the left to R at the "
+                     "right",
+                     {M::Orbit}, getJob<&Job::sweep>, putJob<&Job::sweep>, false),
+              sweepSound),
+    Option{"show", 0, ValueKind::Choice, 1, "x|y", "the neuron whose state runs up the picture",
+           {M::Orbit}, true, false, 0, 1, Rounding::Exact, kNeurons, {},
+           getJob<&Job::showY>, putJob<&Job::showY>, nullptr, nullptr},
+    withCheck(number("bounds", 2, "LO HI", "the states shown, bottom to top", {M::Orbit},
+                     getJob<&Job::bounds>, putJob<&Job::bounds>, false),
+              boundsInOrder),
+    whole("points", 1, "M", "states counted per orbit after the iterations", {M::Orbit}, 1,
+          model::kernel::kMaxOrbitPoints, Rounding::Exact, getJob<&Job::points>,
+          putJob<&Job::points>, false),
+    recordedForItsModes(flag("continue", 0,
+                   "each column's orbits go on from the previous column's final states",
+                   {M::Orbit}, getJob<&Job::continueOrbits>, putJob<&Job::continueOrbits>,
+                   true)),
+    modesOnly(file("orbits", 0, "OUT.npy",
+                   "also write every counted state as float64 columns x start values x points x 2",
+                   &Request::orbits),
+              {M::Orbit}),
     runOption(whole("threads", 1, "T", "threads to use, at most the cores", ModeSet::All(), 1,
                    kMaxThreads, Rounding::Exact, getRun<&Request::threads>,
                    putRun<&Request::threads>),
@@ -393,6 +445,12 @@ std::string modeList(ModeSet modes)
     return text;
 }
 
+std::string notRead(const Option& o, Mode mode)
+{
+    return Flagged(o) + " applies to " + modeList(o.modes) + " only, not to " + ModeName(mode)
+           + ".";
+}
+
 bool sameAsDefault(const Request& r, const Option& o)
 {
     static const Request fresh;
@@ -420,8 +478,7 @@ void checkValue(const Request& r, const Option& o)
         o.check(r.job);
     if (!o.modes.contains(r.job.mode)
         && (r.sources[IndexOf(o)] == Source::Given || !sameAsDefault(r, o)))
-        throw UsageError(Flagged(o) + " applies to " + modeList(o.modes) + " only, not to "
-                         + ModeName(r.job.mode) + ".");
+        throw UsageError(notRead(o, r.job.mode));
 }
 
 } // namespace
@@ -604,8 +661,13 @@ void Check(const Request& request)
 {
     for (const Option& o : kRows) {
         // A default is sound by construction.
-        if (o.kind == ValueKind::File || request.sources[IndexOf(o)] == Source::Default)
+        if (request.sources[IndexOf(o)] == Source::Default)
             continue;
+        if (o.kind == ValueKind::File) {
+            if (!(request.*o.text).empty() && !o.modes.contains(request.job.mode))
+                throw UsageError(notRead(o, request.job.mode));
+            continue;
+        }
         try {
             checkValue(request, o);
         } catch (const UsageError& e) {

@@ -64,6 +64,7 @@ struct Request {
     Job job = DefaultJob();
     std::string output, classes, from; // the picture, the classes array, a job record to read
     std::string json;                  // cycles: where the record with the cycles goes
+    std::string orbits;                // orbit: the raw states
     int threads = 0;                   // 0: every core
     bool quiet = false;
     std::vector<Source> sources;       // one per row of Options(), all Default at first

@@ -20,8 +20,9 @@ using plots::MapOffset;
 
 // Element type of the classes array of a mode.
 // Counts4: four counts per pixel (uint8 each), packed in a dot's class as
-// four 4-bit fields, the first in the highest.
-enum class ClassType : uint8_t { UInt8, UInt16, Float32, Counts4 };
+// four 4-bit fields, the first in the highest. Float32Pair: two per pixel
+// (lambda, lambda2); UInt32: orbit counts.
+enum class ClassType : uint8_t { UInt8, UInt16, Float32, Counts4, Float32Pair, UInt32 };
 
 struct Plan;
 
@@ -38,6 +39,9 @@ struct ModeTraits {
     // that moment; false for a dot that leaves the picture as it is.
     bool (*colour)(const Plan& plan, const DotResult& dot, const model::State& st,
                    model::Color& out);
+    // Set for a mode whose evaluation is a whole column at once (the orbit
+    // diagram): it fills the column's rows results; the dot function is unused.
+    void (*evaluateColumn)(const Plan& plan, int column, DotResult* out) = nullptr;
 };
 
 // The row of a mode as the window has it; MakePlan picks the row of the
@@ -55,6 +59,7 @@ struct Plan {
     // inputs.random the generator's state after them, where the reshuffled
     // draws of the first dot begin.
     plots::DotInputs inputs;
+    // Coexisting: the shared start points; orbit: x0, then the shared ones.
     std::vector<double> startX, startY;
 
     int64_t dots() const { return static_cast<int64_t>(columns) * rows; }

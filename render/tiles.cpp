@@ -4,6 +4,7 @@
 #include "model/network.h"
 #include "model/numbers.h"
 #include "params/dots.h"
+#include "render/orbit.h"
 
 #include <algorithm>
 
@@ -31,8 +32,11 @@ model::RuntimeError::Kind kindOf(DotResult::Failure f)
                                                      : model::RuntimeError::Kind::FloatingPoint;
 }
 
-std::string failureText(const Plan& plan, int column, int row, DotResult::Failure failure)
+std::string failureText(const Plan& plan, int column, int row, DotResult::Failure failure,
+                        int start)
 {
+    if (plan.traits->evaluateColumn)
+        return OrbitFailureText(plan, column, start, failure == DotResult::Failure::Mapping);
     std::string what;
     switch (failure) {
     case DotResult::Failure::Orbit: what = messageOf(model::ThrowOrbitFailed); break;
@@ -56,8 +60,9 @@ std::string failureText(const Plan& plan, int column, int row, DotResult::Failur
 
 } // namespace
 
-DotFailure::DotFailure(const Plan& plan, int column, int row, DotResult::Failure failure)
-    : model::RuntimeError(kindOf(failure), failureText(plan, column, row, failure)),
+DotFailure::DotFailure(const Plan& plan, int column, int row, DotResult::Failure failure,
+                       int start)
+    : model::RuntimeError(kindOf(failure), failureText(plan, column, row, failure, start)),
       pixelColumn(plan.raster.pixelColumn(column)), pixelRow(plan.raster.pixelRow(row)),
       horizontal(plan.raster.columnValue(column)), vertical(plan.raster.rowValue(row))
 {
@@ -71,11 +76,27 @@ int TileColumns(const Plan& plan)
 
 void EvaluateTile(const Plan& plan, int c0, int c1, DotResult* out)
 {
+    if (plan.traits->evaluateColumn) {
+        // One evaluation per column: its orbits, all its rows.
+        auto columns = [&](int begin, int end) {
+            for (int c = begin; c < end; ++c)
+                plan.traits->evaluateColumn(plan, c0 + c,
+                                            out + static_cast<size_t>(c) * plan.rows);
+        };
+        model::ForEachChunk(c1 - c0, 1, columns);
+        return;
+    }
     EvaluateDots(plan, static_cast<int64_t>(c0) * plan.rows, (c1 - c0) * plan.rows, out);
 }
 
 void EvaluateDots(const Plan& plan, int64_t first, int count, DotResult* out)
 {
+    if (plan.traits->evaluateColumn) {
+        // Whole columns only: first and count are multiples of plan.rows.
+        const int c0 = static_cast<int>(first / plan.rows);
+        EvaluateTile(plan, c0, c0 + count / plan.rows, out);
+        return;
+    }
     // Chunks of at least a few dozen orbits keep the lockstep lanes full. A
     // chunk may span columns: each column's run is evaluated with its inputs.
     const int grain = std::max(1, 64 / plan.orbitsPerDot());
@@ -107,7 +128,7 @@ void Committer::commit(int c0, int c1, const DotResult* results)
         for (int row = 0; row < plan_.rows; ++row) {
             const DotResult& dot = *results++;
             if (dot.failure != DotResult::Failure::None)
-                throw DotFailure(plan_, column, row, dot.failure);
+                throw DotFailure(plan_, column, row, dot.failure, dot.cls);
             if (dot.hasFixpoint)
                 state_.fixpointColor = dot.fpColor;
             const int pr = raster.pixelRow(row);
@@ -115,7 +136,12 @@ void Committer::commit(int c0, int c1, const DotResult* results)
             if (plan_.traits->colour(plan_, dot, state_, colour))
                 canvas_.setDot(pc, pr, colour);
             // The class covers the pixels of the dot, as the canvas draws it.
-            if (classes_ && plan_.traits->classType == ClassType::Float32)
+            if (classes_ && plan_.traits->classType == ClassType::UInt32)
+                classes_->fillCount(pc - h, pr + h - s + 1, pc - h + s, pr + h + 1, dot.count);
+            else if (classes_ && plan_.traits->classType == ClassType::Float32Pair)
+                classes_->fillPair(pc - h, pr + h - s + 1, pc - h + s, pr + h + 1,
+                                   static_cast<float>(dot.lambda), dot.lambda2);
+            else if (classes_ && plan_.traits->classType == ClassType::Float32)
                 classes_->fill(pc - h, pr + h - s + 1, pc - h + s, pr + h + 1,
                                static_cast<float>(dot.lambda));
             else if (classes_)

@@ -36,7 +36,10 @@ void EvaluateDots(const Plan& plan, int64_t first, int count, DotResult* out);
 // The run-time error of a failed dot: what failed, and where.
 class DotFailure : public model::RuntimeError {
 public:
-    DotFailure(const Plan& plan, int column, int row, DotResult::Failure failure);
+    // start: the failed dot's cls, which a whole-column mode sets to the
+    // start value that failed.
+    DotFailure(const Plan& plan, int column, int row, DotResult::Failure failure,
+               int start = 0);
     int pixelColumn, pixelRow;   // the dot's centre in the picture
     double horizontal, vertical; // its two plane values
 };

@@ -59,6 +59,7 @@ CASES = [
     ("lyapunov", dict(w=CHAOTIC, idx=[4, 5], range=(-0.5, 2, 1, 3), x0=(0.1, 0.2),
                       plane="parameter", pixels=64)),
     ("stability", dict(w=CHAOTIC, pixels=48, range=(-0.5, 2, 1, 3))),
+    ("orbit", dict(w=CHAOTIC, pixels=48)),
     ("parametric", dict(w=CHAOTIC, pixels=48, range=(-0.5, 2, 1, 3), curves=True, stats=True)),
 ]
 

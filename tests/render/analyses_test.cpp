@@ -5,6 +5,8 @@
 #include "plots/raster.h"
 #include "render/command_line.h"
 
+#include "tests/test_folder.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <png.h>
@@ -21,20 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Analyses : public testing::Test {
+class Analyses : public InTestFolder {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path()
-              / ("veltrane-analyses-test-" + std::to_string(::getpid()) + "-"
-                 + testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string at(const std::string& name) const { return (dir / name).string(); }
-
     // Runs a command line (words separated by blanks); the tables go to `out`.
     int run(const std::string& line)
     {
@@ -63,7 +53,6 @@ protected:
         return std::vector<uint8_t>(b.begin() + static_cast<ptrdiff_t>(offset), b.end());
     }
 
-    fs::path dir;
     std::ostringstream out, errors;
 };
 

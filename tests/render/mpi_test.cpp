@@ -1,5 +1,7 @@
 // veltrane-render under mpirun against the same render in one process: the
 // same bytes, and the same failure.
+#include "tests/test_folder.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -20,7 +22,7 @@ std::string readFile(const fs::path& p)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class UnderMpi : public testing::Test {
+class UnderMpi : public InTestFolder {
 protected:
     void SetUp() override
     {
@@ -28,15 +30,8 @@ protected:
         // the launchers of this test only.
         ::setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 1);
         ::setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 1);
-        dir = fs::temp_directory_path()
-              / ("veltrane-mpi-test-" + std::to_string(::getpid()) + "-"
-                 + testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        InTestFolder::SetUp();
     }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string at(const std::string& name) const { return (dir / name).string(); }
 
     // Runs the renderer, alone or as ranks of one job, with stderr into a file;
     // returns the exit status.
@@ -50,7 +45,6 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    fs::path dir;
 };
 
 TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
@@ -66,6 +60,9 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
         "stability --pixels 150 --stats --stats-box 4",
         "parametric --w 4 -4.1 2.65 -2.85 1.75 2.9 --idx 4 5 --range -0.5 2 1 3 --x0 0.1 0.2 "
         "--curves --stats --pixels 150 --iterations 300",
+        // Tiles of whole columns, whose counts come back as results.
+        "orbit --w 4 -4.1 2.65 -2.85 1.75 2.9 --x0 0.1 0.2 --sweep 4 -0.5 2.5 --pixels 240 "
+        "--start-values 3 --points 300",
     };
     for (const std::string& c : cases) {
         ASSERT_EQ(render(0, c + " -o " + at("one.png") + " --classes " + at("one.npy"), "e1"), 0)

@@ -7,6 +7,7 @@
 #include "model/scales.h"
 #include "model/random.h"
 #include "model/window.h"
+#include "params/dots.h"
 #include "params/coexisting.h"
 #include "params/parametric.h"
 #include "plots/basins.h"
@@ -19,12 +20,16 @@
 #include "render/options.h"
 #include "render/output.h"
 
+#include "tests/test_folder.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <png.h>
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -112,20 +117,8 @@ Npy readNpy(const fs::path& p)
     return n;
 }
 
-class Render : public testing::Test {
+class Render : public InTestFolder {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path()
-              / ("veltrane-render-test-" + std::to_string(::getpid()) + "-"
-                 + testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string at(const std::string& name) const { return (dir / name).string(); }
-
     int run(std::vector<std::string> args)
     {
         args.push_back("--quiet");
@@ -134,7 +127,6 @@ protected:
         return render::Main(args, out, errors);
     }
 
-    fs::path dir;
     std::ostringstream errors;
 };
 
@@ -585,8 +577,10 @@ TEST(OptionTable, EveryRecordedOptionReadsBackAsWritten)
             if (!o.recorded || !o.modes.contains(mode) || o.kind == render::ValueKind::File)
                 continue;
             for (int i = 0; i < std::max(1, o.arity); ++i)
+                // A row with a check of its own (limits in order, a whole
+                // parameter index) gets 0, 1, ...
                 o.put(request, i, o.kind == render::ValueKind::WholeNumber ? o.hi - i
-                                  : o.kind == render::ValueKind::Number    ? 0.25 + i
+                                  : o.kind == render::ValueKind::Number    ? (o.check ? i : 0.25 + i)
                                                                            : 1);
             // A range that depends on the mode is the row's check: its far
             // end may lie below the row's.
@@ -670,15 +664,6 @@ TEST_F(Render, ThreadsBeyondTheCoresAreCappedWithAWarning)
 
 // --- The files of one run ------------------------------------------------------
 
-std::vector<std::string> filesIn(const fs::path& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST_F(Render, EachPictureNameKeepsARecordOfItsOwn)
 {
     ASSERT_EQ(run({"veltrane", "--pixels", "20", "-o", at("x.png")}), 0);
@@ -707,7 +692,7 @@ TEST_F(Render, AFailedWriteReplacesNoFile)
     EXPECT_NE(errors.str().find("keep.png.json"), std::string::npos) << errors.str();
     EXPECT_EQ(readFile(at("keep.png")), std::vector<uint8_t>({'o', 'l', 'd', ' ', 'p', 'i', 'c',
                                                               't', 'u', 'r', 'e'}));
-    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"keep.npy", "keep.png", "keep.png.json"}));
+    EXPECT_EQ(entries(), (std::vector<std::string>{"keep.npy", "keep.png", "keep.png.json"}));
 
     // A record name too long for the file system is found before computing
     // (this job would fail at its first dots).
@@ -735,7 +720,7 @@ TEST_F(Render, TheLastFailedRenamePutsEveryFileBack)
                                                            's', 's', 'e', 's'}));
     EXPECT_EQ(readFile(at("a.png")), std::vector<uint8_t>({'o', 'l', 'd', ' ', 'p', 'i', 'c',
                                                            't', 'u', 'r', 'e'}));
-    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"a.npy", "a.png", "a.png.json"}));
+    EXPECT_EQ(entries(), (std::vector<std::string>{"a.npy", "a.png", "a.png.json"}));
 
     // Done: a link stays and its target takes the bytes and keeps its mode.
     fs::remove_all(at("a.png.json"));
@@ -749,7 +734,7 @@ TEST_F(Render, TheLastFailedRenamePutsEveryFileBack)
     EXPECT_EQ(readFile(at("a.png")), std::vector<uint8_t>({4, 5, 6}));
     EXPECT_EQ(fs::status(at("a.png")).permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(filesIn(dir), (std::vector<std::string>{"a.npy", "a.png", "a.png.json", "link.png"}));
+    EXPECT_EQ(entries(), (std::vector<std::string>{"a.npy", "a.png", "a.png.json", "link.png"}));
 }
 
 TEST_F(Render, ASignalWhileWritingRemovesTheTemporaryFiles)
@@ -767,8 +752,245 @@ TEST_F(Render, ASignalWhileWritingRemovesTheTemporaryFiles)
                 std::raise(signal);
             },
             testing::KilledBySignal(signal), "");
-        EXPECT_EQ(filesIn(dir), std::vector<std::string>{"a.png"});
+        EXPECT_EQ(entries(), std::vector<std::string>{"a.png"});
     }
+}
+
+// --- The orbit diagram and the spectrum ---------------------------------------
+
+const std::vector<std::string> kChaoticModule = {"--w", "4", "-4.1", "2.65", "-2.85", "1.75",
+                                                 "2.9", "--x0", "0.1", "0.2"};
+
+std::vector<std::string> chaotic(std::vector<std::string> args)
+{
+    args.insert(args.begin() + 1, kChaoticModule.begin(), kChaoticModule.end());
+    return args;
+}
+
+// Element i of a .npy of little-endian values of type T.
+template <class T>
+T valueAt(const Npy& npy, size_t i)
+{
+    T v;
+    std::memcpy(&v, npy.data.data() + i * sizeof(T), sizeof(T));
+    return v;
+}
+
+// The orbit diagram of the chaotic module over a sweep, one orbit at a time
+// from its definition: column c's parameter is the mapping of c, each of its
+// orbits takes 1000 steps of transient and `points` counted ones, and a state
+// v lands in row floor((v + 1) * N / 2) from the bottom (v = 1 in the top
+// row). With chain, each column's orbits go on from the previous column's.
+struct PlainDiagram {
+    std::vector<uint32_t> counts; // [row from the top][column]
+    std::vector<double> states;   // columns x starts x points x 2
+};
+
+PlainDiagram plainDiagram(int entry, double left, double right, int n, int points,
+                          const std::vector<double>& x0, const std::vector<double>& y0, bool chain)
+{
+    PlainDiagram d{std::vector<uint32_t>(static_cast<size_t>(n) * n), {}};
+    std::vector<double> xs = x0, ys = y0;
+    for (int c = 0; c < n; ++c) {
+        double p[6] = {4, -4.1, 2.65, -2.85, 1.75, 2.9};
+        p[entry] = ((right - left) * c) / (n - 1) + left;
+        for (size_t k = 0; k < x0.size(); ++k) {
+            double x = chain ? xs[k] : x0[k], y = chain ? ys[k] : y0[k];
+            bool ok = true;
+            for (int t = 0; t < 1000 + points; ++t) {
+                model::kernel::MapStep(p, x, y, ok);
+                if (t < 1000)
+                    continue;
+                d.states.push_back(x);
+                d.states.push_back(y);
+                if (x < -1 || x > 1)
+                    continue;
+                const int row = std::min(n - 1, static_cast<int>(std::floor((x + 1) * n / 2)));
+                ++d.counts[static_cast<size_t>(n - 1 - row) * n + c];
+            }
+            EXPECT_TRUE(ok);
+            xs[k] = x;
+            ys[k] = y;
+        }
+    }
+    return d;
+}
+
+TEST_F(Render, OrbitDiagramCountsTheStatesOfEveryOrbit)
+{
+    // Over b1 the chaotic module goes from cycles through chaos with periodic
+    // windows; the counts, the picture and the raw states follow from the
+    // definition column for column.
+    constexpr int n = 160, points = 500;
+    ASSERT_EQ(run(chaotic({"orbit", "--sweep", "4", "-0.5", "2.5", "--pixels", "160",
+                           "--start-values", "1", "--points", "500", "-o", at("a.png"),
+                           "--classes", at("a.npy")})),
+              0)
+        << errors.str();
+    const PlainDiagram plain = plainDiagram(4, -0.5, 2.5, n, points, {0.1}, {0.2}, false);
+    const Npy npy = readNpy(at("a.npy"));
+    EXPECT_NE(npy.header.find("'descr': '<u4', 'fortran_order': False, 'shape': (160, 160)"),
+              std::string::npos);
+    const Pixels png = decodePng(at("a.png"));
+    int periodic = 0, chaoticColumns = 0;
+    for (int c = 0; c < n; ++c) {
+        int lit = 0;
+        for (int row = 0; row < n; ++row) {
+            const size_t i = static_cast<size_t>(row) * n + c;
+            ASSERT_EQ(valueAt<uint32_t>(npy, i), plain.counts[i]) << c << " " << row;
+            EXPECT_EQ(png.at(c, row), rgbOf(model::OrbitDensityColor(plain.counts[i], points)));
+            lit += plain.counts[i] > 0;
+        }
+        periodic += lit <= 8;
+        chaoticColumns += lit >= 60;
+    }
+    EXPECT_GT(periodic, 20);
+    EXPECT_GT(chaoticColumns, 20);
+}
+
+TEST_F(Render, ContinuedOrbitsFollowTheAttractorTheyAreOn)
+{
+    // Over b2 from 4 down to 0 a fixed point and a chaotic attractor coexist:
+    // fresh orbits fall onto the fixed point from column 85 on, continued
+    // ones stay mostly chaotic to near column 107.
+    constexpr int n = 200, points = 200;
+    std::vector<double> x0 = {0.1}, y0 = {0.2};
+    model::RandomGenerator random;
+    params::DrawStartPoints(random, 1, x0, y0); // the second start value
+    x0.insert(x0.begin(), 0.1);
+    y0.insert(y0.begin(), 0.2);
+    ASSERT_EQ(x0.size(), 2u);
+    const std::vector<std::string> sweep = chaotic(
+        {"orbit", "--sweep", "5", "4", "0", "--pixels", "200", "--start-values", "2",
+         "--points", "200"});
+    auto with = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = sweep;
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    };
+    ASSERT_EQ(run(with({"--continue", "-o", at("c.png"), "--classes", at("c.npy"), "--orbits",
+                        at("c-states.npy")})),
+              0)
+        << errors.str();
+    ASSERT_EQ(run(with({"-o", at("f.png"), "--classes", at("f.npy"), "--orbits",
+                        at("f-states.npy")})),
+              0);
+    // Without --orbits the fresh diagram runs as tiles of columns: the same bytes.
+    ASSERT_EQ(run(with({"-o", at("g.png"), "--classes", at("g.npy")})), 0);
+    EXPECT_TRUE(readFile(at("f.png")) == readFile(at("g.png")));
+    EXPECT_TRUE(readFile(at("f.npy")) == readFile(at("g.npy")));
+
+    int differing = 0;
+    for (const bool chain : {false, true}) {
+        const std::string name = chain ? "c" : "f";
+        const PlainDiagram plain = plainDiagram(5, 4, 0, n, points, x0, y0, chain);
+        const Npy counts = readNpy(at(name + ".npy"));
+        for (size_t i = 0; i < plain.counts.size(); ++i)
+            ASSERT_EQ(valueAt<uint32_t>(counts, i), plain.counts[i]) << name << " " << i;
+        const Npy states = readNpy(at(name + "-states.npy"));
+        EXPECT_NE(states.header.find("'descr': '<f8', 'fortran_order': False, "
+                                     "'shape': (200, 2, 200, 2)"),
+                  std::string::npos)
+            << states.header;
+        ASSERT_EQ(states.data.size(), plain.states.size() * sizeof(double));
+        EXPECT_EQ(std::memcmp(states.data.data(), plain.states.data(), states.data.size()), 0);
+    }
+    const Npy fresh = readNpy(at("f.npy")), continued = readNpy(at("c.npy"));
+    for (int c = 85; c < 110; ++c) {
+        int freshRows = 0, continuedRows = 0;
+        for (int row = 0; row < n; ++row) {
+            freshRows += valueAt<uint32_t>(fresh, static_cast<size_t>(row) * n + c) > 0;
+            continuedRows += valueAt<uint32_t>(continued, static_cast<size_t>(row) * n + c) > 0;
+        }
+        differing += freshRows <= 2 && continuedRows > 20;
+    }
+    EXPECT_GE(differing, 12);
+}
+
+TEST_F(Render, SpectrumHoldsTheLargestExponentAndTheAreasGrowth)
+{
+    for (const char* plane : {"state", "parameter"}) {
+        const std::vector<std::string> job = chaotic(
+            {"lyapunov", "--plane", plane, "--idx", "4", "5", "--range", "-0.5", "2", "1", "3",
+             "--pixels", "48", "--iterations", "300", "--lyapunov-steps", "400"});
+        std::vector<std::string> one = job, both = job;
+        if (std::string(plane) == "state") // the state plane reads no range or axes
+            one = both = {"lyapunov", "--w", "4", "-4.1", "2.65", "-2.85", "1.75", "2.9",
+                          "--pixels", "48", "--iterations", "300", "--lyapunov-steps", "400"};
+        one.insert(one.end(), {"-o", at("one.png"), "--classes", at("one.npy")});
+        both.insert(both.end(), {"--spectrum", "-o", at("both.png"), "--classes", at("both.npy")});
+        ASSERT_EQ(run(one), 0) << errors.str();
+        ASSERT_EQ(run(both), 0) << errors.str();
+        const Npy a = readNpy(at("one.npy")), b = readNpy(at("both.npy"));
+        EXPECT_NE(b.header.find("'descr': '<f4', 'fortran_order': False, 'shape': (48, 48, 2)"),
+                  std::string::npos);
+        ASSERT_EQ(b.data.size(), 2 * a.data.size());
+        for (size_t i = 0; i < 48 * 48; ++i) {
+            const float l1 = valueAt<float>(a, i), s1 = valueAt<float>(b, 2 * i),
+                        s2 = valueAt<float>(b, 2 * i + 1);
+            if (std::isinf(l1)) {
+                EXPECT_EQ(s1, l1);
+                continue;
+            }
+            EXPECT_NEAR(s1, l1, 1e-6) << plane << " " << i;
+            EXPECT_GE(s1, s2);
+        }
+        if (std::string(plane) != "state")
+            continue;
+        // lambda1 + lambda2 is the mean log |det J| over the measured steps,
+        // det J = (1 - x'^2)(1 - y'^2) det W.
+        const double p[6] = {4, -4.1, 2.65, -2.85, 1.75, 2.9};
+        for (int c = 3; c < 48; c += 11)
+            for (int r = 5; r < 48; r += 13) {
+                double x = ((1.0 - -1.0) * c) / 47 + -1.0, y = ((1.0 - -1.0) * r) / 47 + -1.0;
+                bool ok = true;
+                double sum = 0;
+                for (int t = 0; t < 700; ++t) {
+                    model::kernel::MapStep(p, x, y, ok);
+                    if (t >= 300)
+                        sum += std::log(std::abs((1 - x * x) * (1 - y * y) * (4 * -2.85 - -4.1 * 2.65)));
+                }
+                const size_t i = static_cast<size_t>(47 - r) * 48 + c;
+                EXPECT_NEAR(double(valueAt<float>(b, 2 * i)) + valueAt<float>(b, 2 * i + 1),
+                            sum / 400, 1e-6)
+                    << c << " " << r;
+            }
+    }
+}
+
+TEST_F(Render, OrbitAndSpectrumUsageErrorsNameTheOption)
+{
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"veltrane", "--orbits", at("s.npy")}, "--orbits applies to orbit only"},
+        {{"veltrane", "--spectrum"}, "--spectrum applies to lyapunov only"},
+        {{"orbit", "--spectrum"}, "--spectrum applies to lyapunov only"},
+        {{"lyapunov", "--continue"}, "--continue applies to orbit only"},
+        {{"orbit", "--sweep", "6", "0", "1"}, "--sweep: the parameter K"},
+        {{"orbit", "--sweep", "4.5", "0", "1"}, "--sweep: the parameter K"},
+        {{"orbit", "--sweep", "4", "1", "1"}, "--sweep: the left value L"},
+        {{"orbit", "--bounds", "0.5", "0.5"}, "--bounds: the low bound"},
+        {{"orbit", "--points", "0"}, "--points: \"0\" is not a whole number in 1..100000"},
+        {{"orbit", "--points", "100001"}, "--points: \"100001\""},
+        {{"orbit", "--show", "z"}, "--show: \"z\" is not one of x|y"},
+        {{"orbit", "--size", "2"}, "--size applies to"},
+        {{"orbit", "--pixels", "32767", "--points", "100000", "--orbits", at("s.npy")},
+         "--orbits: the states would take 262136000000 bytes"},
+        {{"orbit", "--orbits", at("a.png")}, "--orbits: \""},
+    };
+    for (const auto& [args, said] : cases) {
+        std::vector<std::string> a = args;
+        a.insert(a.end(), {"-o", at("a.png")});
+        EXPECT_EQ(run(a), render::kExitUsage) << said;
+        EXPECT_NE(errors.str().find(said), std::string::npos) << errors.str();
+        EXPECT_TRUE(fs::is_empty(dir)) << said;
+    }
+    // A failed orbit names its column, the parameter value and the start value.
+    EXPECT_EQ(run({"orbit", "--sweep", "0", "100", "1e300", "--pixels", "20", "-o", at("a.png")}),
+              render::kExitRunTime);
+    EXPECT_NE(errors.str().find("At column 1, where w11 = 5.26315789473684E+298, start value 1 of"),
+              std::string::npos)
+        << errors.str();
+    EXPECT_TRUE(fs::is_empty(dir));
 }
 
 } // namespace

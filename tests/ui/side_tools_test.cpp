@@ -1,5 +1,5 @@
 // The colour picker, the legend, clear and save, through the headless window.
-#include "tests/working_folder.h"
+#include "tests/test_folder.h"
 #include "model/network.h"
 #include "plots/basins.h"
 #include "plots/headless_window.h"
@@ -244,18 +244,7 @@ Canvas decode(const std::vector<uint8_t>& b)
     return out;
 }
 
-class Save : public InWorkingFolder {
-protected:
-    // Names in the folder, so a test sees any stray temporary file.
-    std::vector<std::string> entries() const
-    {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(dir_))
-            out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-};
+using Save = InWorkingFolder;
 
 TEST_F(Save, DefaultNameWritesTheBlankCanvasIntoTheWorkingFolder)
 {

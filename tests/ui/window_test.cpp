@@ -1,7 +1,7 @@
 // The real window, offscreen: its controls, start-up, the settings fields
 // under real key events, the canvas and picker on the screen, and the side
 // tools as the buttons run them.
-#include "tests/working_folder.h"
+#include "tests/test_folder.h"
 #include "plots/canvas.h"
 #include "ui/canvas_widget.h"
 #include "ui/controls.h"
