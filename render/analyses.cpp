@@ -418,7 +418,10 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes)
             float f;
             std::memcpy(&f, p + 4 * i, 4);
             keys[i] = static_cast<int64_t>(f);
+            break;
         }
+        default: // no mode with statistics writes the other kinds
+            keys[i] = 0;
         }
     }
     return keys;

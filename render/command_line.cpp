@@ -320,7 +320,7 @@ double renderPicture(const Request& request, const Plan& plan, plots::Canvas& ca
         err << "veltrane-render: --threads " << request.threads << " is more than the "
             << threads << " cores of this machine; " << threads << " are used.\n";
     const auto start = std::chrono::steady_clock::now();
-    try {
+    {
         Progress progress(plan.dots(), team ? !request.quiet && team->progressShown
                                             : ProgressWanted(request.quiet));
         auto update = [&](int64_t done) { progress.update(done); };
@@ -333,15 +333,6 @@ double renderPicture(const Request& request, const Plan& plan, plots::Canvas& ca
         else
             Render(plan, canvas, classes, update);
         progress.finish();
-    } catch (const DotFailure& e) {
-        // The failure of the plane mapping speaks of the parameter plane's
-        // range; on the state plane the values are the region's.
-        std::string what = e.what();
-        const std::string range = "the range values";
-        if (const size_t at = what.find(range);
-            at != std::string::npos && !plan.traits->parameterPlane)
-            what.replace(at, range.size(), "the region values");
-        throw model::RuntimeError(e.kind(), what);
     }
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }

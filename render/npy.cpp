@@ -22,15 +22,12 @@ std::vector<uint8_t> NpyFile(const char* descr, const std::vector<int64_t>& shap
     const size_t total = (10 + header.size() + 1 + 63) / 64 * 64;
     header.resize(total - 10 - 1, ' ');
     header += '\n';
-    std::vector<uint8_t> bytes;
-    bytes.reserve(total + elements * elementSize);
-    const uint8_t magic[] = {0x93, 'N', 'U', 'M', 'P', 'Y', 1, 0};
-    bytes.insert(bytes.end(), magic, magic + sizeof magic);
-    bytes.push_back(static_cast<uint8_t>(header.size() & 0xFF));
-    bytes.push_back(static_cast<uint8_t>(header.size() >> 8));
-    bytes.insert(bytes.end(), header.begin(), header.end());
-    dataOffset = bytes.size();
-    bytes.resize(dataOffset + elements * elementSize, 0);
+    const std::string head = std::string("\x93NUMPY\x01\x00", 8)
+                             + static_cast<char>(header.size() & 0xFF)
+                             + static_cast<char>(header.size() >> 8) + header;
+    dataOffset = head.size();
+    std::vector<uint8_t> bytes(dataOffset + elements * elementSize, 0);
+    std::copy(head.begin(), head.end(), bytes.begin());
     return bytes;
 }
 

@@ -44,8 +44,8 @@ std::string failureText(const Plan& plan, int column, int row, DotResult::Failur
         what = messageOf(params::ThrowTooManyFixpoints);
         break;
     default:
-        what = "Floating-point overflow in the mapping of the plane: the range values are too "
-               "large.";
+        what = std::string("Floating-point overflow in the mapping of the plane: the ")
+               + (plan.traits->parameterPlane ? "range" : "region") + " values are too large.";
     }
     static constexpr const char* kParameterNames[] = {"w11", "w12", "w21", "w22", "b1", "b2"};
     const bool parameters = plan.traits->parameterPlane;
