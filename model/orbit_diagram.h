@@ -16,7 +16,7 @@ namespace model::kernel {
 
 constexpr int kMaxOrbitPoints = 100000;
 
-struct OrbitColumnSpec {
+struct OrbitColumnSetup {
     int iterations = 1000; // transient steps
     int points = 1000;     // counted steps
     bool showY = false;    // which neuron runs up the picture
@@ -25,14 +25,14 @@ struct OrbitColumnSpec {
 };
 
 // The row (from the bottom) of the value v, or -1 when it is not counted.
-int OrbitRow(const OrbitColumnSpec& spec, double v);
+int OrbitRow(const OrbitColumnSetup& setup, double v);
 
 // Runs n orbits under w, orbit k from (x[k], y[k]); x and y are left holding
 // the final states. Adds every counted state to counts[row] (rows entries,
 // from the bottom). When states is not null, orbit k's counted states go to
 // states[(k * points + j) * 2 + {0, 1}]. Returns the first orbit that met a
 // floating-point error, or -1; the counts then hold what was counted before it.
-int OrbitColumn(const Weights& w, const OrbitColumnSpec& spec, double* x, double* y, int n,
+int OrbitColumn(const Weights& w, const OrbitColumnSetup& setup, double* x, double* y, int n,
                 uint32_t* counts, double* states);
 
 } // namespace model::kernel

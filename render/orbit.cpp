@@ -19,7 +19,7 @@ constexpr const char* kParameterNames[] = {"w11", "w12", "w21", "w22", "b1", "b2
 
 int sweptEntry(const Job& job) { return static_cast<int>(job.sweep[0]); }
 
-model::kernel::OrbitColumnSpec specOf(const Plan& plan)
+model::kernel::OrbitColumnSetup setupOf(const Plan& plan)
 {
     const Job& job = plan.job;
     return {.iterations = job.iterations, .points = job.points, .showY = job.showY,
@@ -52,7 +52,7 @@ void runColumn(const Plan& plan, int column, std::vector<double>& x, std::vector
         out[0].failure = DotResult::Failure::Mapping;
         return;
     }
-    const int failed = model::kernel::OrbitColumn(w, specOf(plan), x.data(), y.data(),
+    const int failed = model::kernel::OrbitColumn(w, setupOf(plan), x.data(), y.data(),
                                                   static_cast<int>(x.size()), counts.data(),
                                                   states);
     putCounts(counts, out);
@@ -165,7 +165,7 @@ void RenderOrbits(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
     std::vector<double> x = plan.startX, y = plan.startY;
     std::vector<std::vector<uint32_t>> counts(static_cast<size_t>(n));
     std::vector<int> failed(static_cast<size_t>(n));
-    const auto spec = specOf(plan);
+    const auto setup = setupOf(plan);
     results.resize(static_cast<size_t>(plan.rows));
     for (int c = 0; c < plan.columns; ++c) {
         model::Weights w;
@@ -181,7 +181,7 @@ void RenderOrbits(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
             for (int k = begin; k < end; ++k) {
                 counts[k].assign(static_cast<size_t>(plan.rows), 0);
                 failed[k] = model::kernel::OrbitColumn(
-                    w, spec, &x[k], &y[k], 1, counts[k].data(),
+                    w, setup, &x[k], &y[k], 1, counts[k].data(),
                     at ? at + static_cast<size_t>(k) * plan.job.points * 2 : nullptr);
             }
         };

@@ -8,22 +8,22 @@
 namespace {
 
 using model::kernel::OrbitColumn;
-using model::kernel::OrbitColumnSpec;
+using model::kernel::OrbitColumnSetup;
 using model::kernel::OrbitRow;
 
 TEST(OrbitDiagram, RowsFollowTheFormulaWithTheTopEdgeInAndTheOutsideOut)
 {
-    OrbitColumnSpec spec;
-    spec.low = -1;
-    spec.high = 1;
-    spec.rows = 10;
+    OrbitColumnSetup setup;
+    setup.low = -1;
+    setup.high = 1;
+    setup.rows = 10;
     struct Case {
         double v;
         int row;
     } cases[] = {{-1.0, 0}, {-0.75, 1}, {-0.61, 1}, {0.0, 5}, {0.999, 9}, {1.0, 9},
                  {1.0000001, -1}, {-1.0000001, -1}, {NAN, -1}};
     for (const Case& c : cases)
-        EXPECT_EQ(OrbitRow(spec, c.v), c.row) << c.v;
+        EXPECT_EQ(OrbitRow(setup, c.v), c.row) << c.v;
 }
 
 // Decoupled neurons x' = tanh(2x), y' = tanh(-2y): x settles on the fixed
@@ -36,21 +36,21 @@ TEST(OrbitDiagram, AFixedPointLightsOneRowAndATwoCycleTwo)
     for (int i = 0; i < 200; ++i)
         s = std::tanh(2 * s);
     const model::Weights w{2, 0, 0, -2, 0, 0};
-    OrbitColumnSpec spec;
-    spec.iterations = 500;
-    spec.points = 100;
-    spec.rows = 400;
+    OrbitColumnSetup setup;
+    setup.iterations = 500;
+    setup.points = 100;
+    setup.rows = 400;
     for (bool showY : {false, true}) {
-        spec.showY = showY;
-        std::vector<uint32_t> counts(spec.rows);
-        std::vector<double> states(2 * spec.points * 2);
+        setup.showY = showY;
+        std::vector<uint32_t> counts(setup.rows);
+        std::vector<double> states(2 * setup.points * 2);
         double x[2] = {0.3, -0.2}, y[2] = {0.1, 0.4};
-        ASSERT_EQ(OrbitColumn(w, spec, x, y, 2, counts.data(), states.data()), -1);
+        ASSERT_EQ(OrbitColumn(w, setup, x, y, 2, counts.data(), states.data()), -1);
         std::vector<int> lit;
-        for (int r = 0; r < spec.rows; ++r)
+        for (int r = 0; r < setup.rows; ++r)
             if (counts[r])
                 lit.push_back(r);
-        const int up = OrbitRow(spec, s), down = OrbitRow(spec, -s);
+        const int up = OrbitRow(setup, s), down = OrbitRow(setup, -s);
         if (!showY) {
             ASSERT_EQ(lit, (std::vector<int>{down, up}));
             EXPECT_EQ(counts[up], 100u);
@@ -69,10 +69,10 @@ TEST(OrbitDiagram, AFixedPointLightsOneRowAndATwoCycleTwo)
 TEST(OrbitDiagram, AnOverflowingOrbitNamesItsStart)
 {
     const model::Weights w{1e308, 1e308, 0, 0, 1e308, 0};
-    OrbitColumnSpec spec;
-    std::vector<uint32_t> counts(spec.rows);
+    OrbitColumnSetup setup;
+    std::vector<uint32_t> counts(setup.rows);
     double x[2] = {0.5, 0.5}, y[2] = {0.5, 0.5};
-    EXPECT_EQ(OrbitColumn(w, spec, x, y, 2, counts.data(), nullptr), 0);
+    EXPECT_EQ(OrbitColumn(w, setup, x, y, 2, counts.data(), nullptr), 0);
 }
 
 } // namespace
