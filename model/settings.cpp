@@ -37,17 +37,17 @@ void settingChange(Window& window, Control field, int16_t State::*setting, int l
 
 void txtStepSize_Change(Window& window)
 {
-    settingChange(window, Control::txtStepSize, &State::stepSize, 1, 100, 20);
+    settingChange(window, Control::txtStepSize, &State::stepSize, 1, kMaxDotSize, 20);
 }
 
 void txtIterations_Change(Window& window)
 {
-    settingChange(window, Control::txtIterations, &State::iterations, 1, 32767, 1000);
+    settingChange(window, Control::txtIterations, &State::iterations, 1, kMaxIterations, 1000);
 }
 
 void txtAccuracy_Change(Window& window)
 {
-    settingChange(window, Control::txtAccuracy, &State::accuracy, 1, 14, 8);
+    settingChange(window, Control::txtAccuracy, &State::accuracy, 1, kMaxAccuracy, 8);
 }
 
 ChangeHandler ChangeHandlerOf(Control c)

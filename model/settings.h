@@ -5,6 +5,12 @@
 
 namespace model {
 
+// The ranges the three settings fields accept; a value outside is replaced
+// by the field's default.
+constexpr int kMaxDotSize = 100;
+constexpr int kMaxIterations = 32767;
+constexpr int kMaxAccuracy = 14;
+
 // Loads w(0..5) from txtW(0..5) by the leading-number reading.
 void ReadWeights(Window& window);
 

@@ -5,6 +5,7 @@
 #include "model/cycles.h"
 #include "model/numbers.h"
 #include "model/orbit_diagram.h"
+#include "model/settings.h"
 #include "params/coexisting.h"
 
 #include <nlohmann/json.hpp>
@@ -18,11 +19,9 @@ namespace render {
 
 namespace {
 
-// The window's settings fields accept these ranges; everything outside them
-// they replace by their default.
-constexpr int kMaxDotSize = 100;
-constexpr int kMaxIterations = 32767;
-constexpr int kMaxAccuracy = 14;
+using model::kMaxAccuracy;
+using model::kMaxDotSize;
+using model::kMaxIterations;
 constexpr int kLastParameter = static_cast<int>(std::tuple_size_v<model::Weights>) - 1;
 constexpr int kMaxColourComponent = 0xFF;
 constexpr int kMaxThreads = 4096;
