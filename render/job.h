@@ -6,6 +6,7 @@
 // as JSON, from which the same picture can be rendered again.
 #pragma once
 
+#include "model/errors.h"
 #include "model/state.h"
 
 #include <nlohmann/json_fwd.hpp>
@@ -80,10 +81,7 @@ struct Job {
 };
 
 // A command line or job file that cannot be run as given.
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using model::UsageError;
 
 // The job of the window's design-time texts, with dot size 1.
 Job DefaultJob();

@@ -354,19 +354,6 @@ bool isOneNumber(std::string_view s)
     return p == n;
 }
 
-// Length of the UTF-8 sequence that starts at s[i], or 0 when it is not one.
-size_t utf8Length(std::string_view s, size_t i)
-{
-    const auto b = static_cast<unsigned char>(s[i]);
-    const size_t length = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-    if (length == 0 || i + length > s.size())
-        return 0;
-    for (size_t k = 1; k < length; ++k)
-        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
-            return 0;
-    return length;
-}
-
 double wholeOf(const Option& o, double v)
 {
     switch (o.rounding) {
@@ -497,34 +484,6 @@ const Option* FindOption(std::string_view name)
 size_t IndexOf(const Option& option) { return static_cast<size_t>(&option - kRows); }
 
 std::string Flagged(const Option& option) { return "--" + std::string(option.name); }
-
-std::string Quoted(std::string_view text)
-{
-    constexpr size_t kShown = 40;
-    std::string out = "\"";
-    size_t shown = 0, i = 0;
-    for (; i < text.size() && shown < kShown; ++shown) {
-        const size_t length = utf8Length(text, i);
-        const auto c = static_cast<unsigned char>(text[i]);
-        char buf[8];
-        if (length == 0 || c < 0x20 || c == 0x7F) {
-            const char* named = c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : nullptr;
-            if (!named)
-                std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += named ? named : buf;
-            ++i;
-        } else {
-            if (c == '"' || c == '\\')
-                out += '\\';
-            out.append(text.substr(i, length));
-            i += length;
-        }
-    }
-    out += '"';
-    if (i < text.size())
-        out += "...";
-    return out;
-}
 
 double ReadStrictNumber(std::string_view option, std::string_view text)
 {

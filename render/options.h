@@ -111,9 +111,8 @@ std::string Flagged(const Option& option);
 // the option and the text (cut to 40 characters, control characters
 // escaped) for anything else, and for a number past the double range.
 double ReadStrictNumber(std::string_view option, std::string_view text);
-// A text as messages quote it: in quotes, cut to 40 characters, with control
-// characters and bytes that are not UTF-8 escaped.
-std::string Quoted(std::string_view text);
+// A text as messages quote it (model/errors.h).
+using model::Quoted;
 
 // Setting an option of a request; each marks it Given and throws UsageError
 // naming the option and what was given. From texts: max(arity, 1) texts, each

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "plots/canvas.h"
+#include "plots/files.h"
 
 #include <cstdint>
 #include <string>
@@ -34,28 +35,7 @@ void CheckWritable(const std::string& name);
 // The picture encoded in the format its name asks for.
 std::vector<uint8_t> EncodePicture(const std::string& name, const plots::Canvas& canvas);
 
-// The files of one run. add() writes each whole into a temporary file beside
-// its target (a symbolic link's target; a pipe or a device takes its bytes
-// only at the commit, as it stands); commit() then puts them all in place and,
-// should one fail, puts back what stood before. On any failure every target
-// stays as it was and every temporary file is removed: by the failing call,
-// by the destructor, and on SIGINT, SIGTERM or SIGHUP, after which the
-// process ends by that signal. Errors are RuntimeErrors naming the file, as
-// a picture or as a data file.
-class FileSet {
-public:
-    FileSet();
-    ~FileSet();
-    FileSet(const FileSet&) = delete;
-    FileSet& operator=(const FileSet&) = delete;
-
-    void add(const std::string& name, const std::vector<uint8_t>& bytes, bool picture = false);
-    void commit();
-
-private:
-    struct Entry;
-    void removeTemporaries();
-    std::vector<Entry> entries_;
-};
+// The files of one run, replaced together (plots/files.h).
+using plots::FileSet;
 
 } // namespace render
