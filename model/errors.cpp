@@ -1,4 +1,5 @@
 #include "model/errors.h"
+#include "model/utf8.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -9,34 +10,12 @@ namespace model {
 
 namespace {
 
-// The length of the UTF-8 sequence at s[i], or 0 where none starts: a stray
-// continuation byte, a cut sequence, an overlong form, a surrogate or a code
-// point past U+10FFFF.
-size_t utf8Length(std::string_view s, size_t i)
-{
-    const auto b = static_cast<unsigned char>(s[i]);
-    const size_t length = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-    if (length == 0 || i + length > s.size())
-        return 0;
-    uint32_t code = length == 1 ? b : b & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k) {
-        const auto c = static_cast<unsigned char>(s[i + k]);
-        if ((c & 0xC0) != 0x80)
-            return 0;
-        code = (code << 6) | (c & 0x3F);
-    }
-    static const uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
-    return length;
-}
-
 std::string escaped(std::string_view text, size_t limit)
 {
     std::string out = "\"";
     size_t shown = 0, i = 0;
     for (; i < text.size() && shown < limit; ++shown) {
-        const size_t length = utf8Length(text, i);
+        const size_t length = Utf8Length(text, i);
         const auto c = static_cast<unsigned char>(text[i]);
         if (length == 0 || c < 0x20 || c == 0x7F) {
             const char* named = c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : nullptr;
@@ -68,6 +47,25 @@ std::string withValue(const Error::Fields& f)
 }
 
 } // namespace
+
+size_t Utf8Length(std::string_view s, size_t i)
+{
+    const auto b = static_cast<unsigned char>(s[i]);
+    const size_t length = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    if (length == 0 || i + length > s.size())
+        return 0;
+    uint32_t code = length == 1 ? b : b & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        const auto c = static_cast<unsigned char>(s[i + k]);
+        if ((c & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (c & 0x3F);
+    }
+    static const uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
 
 std::string Quoted(std::string_view text, size_t limit) { return escaped(text, limit); }
 

@@ -8,8 +8,10 @@
 #include "render/options.h"
 #include "render/orbit.h"
 #include "render/output.h"
+#include "plots/files.h"
 #include "render/plan.h"
 #include "render/progress.h"
+#include "render/record.h"
 #include "render/tiles.h"
 
 #include <CLI/CLI.hpp>
@@ -17,8 +19,11 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
+#include <iostream>
 #include <optional>
+#include <sstream>
+
+#include <unistd.h>
 
 #ifndef VELTRANE_VERSION
 #define VELTRANE_VERSION "unknown"
@@ -100,22 +105,58 @@ std::string metavariable(const Option& o)
     }
 }
 
-// The usage error of an option given the wrong number of values, which the
-// parser reports as "--region: ..." or "reshuffle was given ...".
-UsageError miscounted(const std::string& what)
+// The usage error of an option given the wrong number of values, or more
+// than once.
+UsageError miscounted(const Option& o)
 {
-    for (const Option& o : Options()) {
-        const std::string name(o.name);
-        if (what.rfind(Flagged(o) + ":", 0) != 0 && what.rfind(name + " was given", 0) != 0)
+    if (o.kind == ValueKind::Flag)
+        return UsageError(Flagged(o) + " takes no value.");
+    if (o.arity == 1)
+        return UsageError(Flagged(o) + " takes one " + metavariable(o) + ", given once.");
+    return UsageError(Flagged(o) + " takes " + std::to_string(o.arity) + " numbers ("
+                      + std::string(o.valueNames) + "), given once.");
+}
+
+// The option of args, if any, that the parser refused for its count: given
+// twice, with too few values, or a flag with a value. The parser's own
+// message is not read.
+const Option* miscountedOption(const std::vector<std::string>& args)
+{
+    const std::vector<std::string> names = optionNames();
+    auto optionOf = [](const std::string& text) -> const Option* {
+        const std::string name = text.substr(0, text.find('='));
+        for (const Option& o : Options()) {
+            if (name == Flagged(o) || (o.shortName && name == std::string("-") + o.shortName)
+                || (o.kind == ValueKind::Flag && name == "--no-" + std::string(o.name)))
+                return &o;
+        }
+        return nullptr;
+    };
+    std::vector<int> seen(Options().size(), 0);
+    for (size_t i = 0; i < args.size(); ++i) {
+        const Option* o = optionOf(args[i]);
+        if (!o)
             continue;
-        if (o.kind == ValueKind::Flag)
-            return UsageError(Flagged(o) + " takes no value.");
-        if (o.arity == 1)
-            return UsageError(Flagged(o) + " takes one " + metavariable(o) + ", given once.");
-        return UsageError(Flagged(o) + " takes " + std::to_string(o.arity) + " numbers ("
-                          + std::string(o.valueNames) + "), given once.");
+        if (++seen[IndexOf(*o)] > 1)
+            return o;
+        const bool inline_ = args[i].find('=') != std::string::npos;
+        if (o->kind == ValueKind::Flag) {
+            if (inline_)
+                return o;
+            continue;
+        }
+        size_t values = inline_ ? 1 : 0;
+        while (values < static_cast<size_t>(o->arity) && i + 1 < args.size()
+               && std::find(names.begin(), names.end(),
+                            args[i + 1].substr(0, args[i + 1].find('=')))
+                      == names.end()) {
+            ++i;
+            ++values;
+        }
+        if (values < static_cast<size_t>(o->arity))
+            return o;
     }
-    return UsageError(what);
+    return nullptr;
 }
 
 CommandLine parseCommandLine(const std::vector<std::string>& args)
@@ -158,10 +199,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
     } catch (const CLI::CallForHelp&) {
         line.help = true;
         return line;
-    } catch (const CLI::ArgumentMismatch& e) {
-        throw miscounted(e.what());
-    } catch (const CLI::ParseError& e) {
-        throw UsageError(e.what());
+    } catch (const CLI::ParseError&) {
+        if (const Option* o = miscountedOption(args))
+            throw miscounted(*o);
+        throw UsageError("the command line cannot be read as given.");
     }
     const std::vector<std::string> names = optionNames();
     for (const Option& o : Options()) {
@@ -173,7 +214,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
         for (const std::string& text : t.texts)
             if (std::find(names.begin(), names.end(), text.substr(0, text.find('=')))
                 != names.end())
-                throw miscounted(Flagged(o) + ":");
+                throw miscounted(o);
     }
     if (!app.remaining().empty())
         throw unexpected(app.remaining().front());
@@ -186,24 +227,6 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
         line.given.emplace_back(&o, std::move(t.texts));
     }
     return line;
-}
-
-nlohmann::json readRecord(const std::string& name)
-{
-    const std::string said = "the job file \"" + name + "\"";
-    std::error_code ec;
-    if (std::filesystem::is_directory(name, ec))
-        throw UsageError(said + " cannot be read: it is a folder.");
-    std::ifstream in(name);
-    if (!in)
-        throw UsageError(said + " cannot be read.");
-    try {
-        return nlohmann::json::parse(in);
-    } catch (const nlohmann::json::exception& e) {
-        throw UsageError(said + " is not valid JSON (" + e.what() + ").");
-    } catch (const std::exception& e) {
-        throw UsageError(said + " cannot be read (" + e.what() + ").");
-    }
 }
 
 void applyGiven(const CommandLine& line, Request& request)
@@ -227,12 +250,13 @@ Request mergeSources(const CommandLine& line)
     Request merged;
     merged.from = given.from;
     try {
-        MergeJson(merged, readRecord(given.from));
+        MergeJson(merged, ReadRecordFile(given.from));
     } catch (const UsageError& e) {
-        const std::string what = e.what();
-        if (what.rfind("the job file", 0) == 0)
+        if (!e.fields().record.empty())
             throw;
-        throw UsageError("the job file \"" + given.from + "\": " + what);
+        model::Error::Fields f = e.fields();
+        f.record = given.from;
+        throw UsageError(std::move(f));
     }
     if (!line.mode.empty())
         merged.job.mode = ModeOf(line.mode);
@@ -367,9 +391,9 @@ std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int pro
     record["program"] = "veltrane-render";
     record["version"] = VELTRANE_VERSION;
     record["picture"] =
-        request.output.empty() ? nlohmann::json(nullptr) : nlohmann::json(request.output);
+        request.output.empty() ? nlohmann::json(nullptr) : PathToJson(request.output);
     record["classes"] =
-        request.classes.empty() ? nlohmann::json(nullptr) : nlohmann::json(request.classes);
+        request.classes.empty() ? nlohmann::json(nullptr) : PathToJson(request.classes);
     if (job.mode == Mode::Lyapunov) {
         // The colour bar of the picture: the scale is linear in each colour
         // component between these stops and clamped beyond the outer two.
@@ -383,7 +407,7 @@ std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int pro
     if (job.mode == Mode::Orbit)
         record["colour_scale"] = orbitScale(job);
     if (!request.orbits.empty())
-        record["orbits"] = request.orbits;
+        record["orbits"] = PathToJson(request.orbits);
     record.update(analyses);
     record["threads"] = model::ThreadCount();
     record["processes"] = processes;
@@ -486,9 +510,20 @@ int Execute(const Request& request, std::ostream& err, const Team* team, std::os
             renderPicture(request, plan, canvas, classes ? &*classes : nullptr,
                           request.orbits.empty() ? nullptr : &states, team, err);
         nlohmann::json analyses = nlohmann::json::object();
-        Analyse(plan, canvas, classes ? &*classes : nullptr, analyses, out);
+        // The tables wait until the files are in place: a reader that stops
+        // early, or a full disc under them, cannot cost the run its files.
+        std::ostringstream tables;
+        Analyse(plan, canvas, classes ? &*classes : nullptr, analyses, out ? &tables : nullptr);
         writeFiles(request, canvas, classes, states, seconds, team ? team->processes : 1,
                    analyses);
+        if (out && !WriteOut(*out, tables.str())) {
+            err << "veltrane-render: the files are written, but the table could not be "
+                   "written to the standard output: "
+                << model::FileReason(errno) << ".\n";
+            return kExitRunTime;
+        }
+    } catch (const UsageError& e) {
+        return usageError(err, e.what());
     } catch (const model::RuntimeError& e) {
         err << "veltrane-render: " << e.what() << "\n";
         return kExitRunTime;
@@ -500,6 +535,29 @@ int Execute(const Request& request, std::ostream& err, const Team* team, std::os
     return kExitOk;
 }
 
+bool WriteOut(std::ostream& out, const std::string& text)
+{
+    if (&out != &std::cout) {
+        out << text;
+        return true;
+    }
+    // The standard output itself, unbuffered, so that its failure is known.
+    std::cout.flush();
+    const int error = plots::WriteAll(STDOUT_FILENO, text.data(), text.size());
+    // A reader that has gone wants no more; that is no failure of the run.
+    if (error == 0 || error == EPIPE)
+        return true;
+    errno = error;
+    return false;
+}
+
+Request ParseRequest(const std::vector<std::string>& args, bool* help)
+{
+    const CommandLine line = parseCommandLine(args);
+    *help = line.help;
+    return line.help ? Request() : mergeSources(line);
+}
+
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
          const Team* team)
 {
@@ -507,14 +565,27 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     try {
         const CommandLine line = parseCommandLine(args);
         if (line.help) {
-            out << HelpText();
+            if (!WriteOut(out, HelpText())) {
+                err << "veltrane-render: the help could not be written to the standard output: "
+                    << model::FileReason(errno) << ".\n";
+                return kExitRunTime;
+            }
             return kExitOk;
         }
         request = mergeSources(line);
     } catch (const UsageError& e) {
         return usageError(err, e.what());
     }
-    return Execute(request, err, team, &out);
+    try {
+        return Execute(request, err, team, &out);
+    } catch (const model::Cancelled&) {
+        throw;
+    } catch (const std::exception& e) {
+        // Nothing a library throws ends the program unreported; the file
+        // set has removed its temporary files on the way here.
+        err << "veltrane-render: an unexpected error: " << model::Quoted(e.what()) << ".\n";
+        return kExitRunTime;
+    }
 }
 
 } // namespace render

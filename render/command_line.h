@@ -46,6 +46,11 @@ struct Team {
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
          const Team* team = nullptr);
 
+// The request of a command line, with the job record of --from (if any)
+// read and the given options merged over it; help is set, and nothing else
+// read, when the help is asked for. Throws UsageError.
+Request ParseRequest(const std::vector<std::string>& args, bool* help);
+
 // Runs a request whose sources are merged (from a command line, or from
 // Python): checks it once (usage errors, status 2), checks that its files can
 // be written, renders, and replaces the files together (status 3 when any of
@@ -65,6 +70,11 @@ void CheckFiles(const Request& request);
 // with what the analyses added (render/analyses.h).
 std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int processes,
                                  const nlohmann::json& analyses);
+
+// Writes text to out; for the standard output itself, straight to its file
+// so that a failure is seen. A reader that has gone (EPIPE) counts as
+// written. False, with errno set, on a failure.
+bool WriteOut(std::ostream& out, const std::string& text);
 
 // The help: the usage and every row of the option table.
 std::string HelpText();

@@ -5,13 +5,18 @@
 #include "render/distributed.h"
 #endif
 
+#include "model/errors.h"
+#include "plots/files.h"
+
 #include <iostream>
 
 #ifndef VELTRANE_VERSION
 #define VELTRANE_VERSION "unknown"
 #endif
 
-int main(int argc, char** argv)
+namespace {
+
+int run(int argc, char** argv)
 {
     const std::vector<std::string> args(argv + 1, argv + argc);
     // The version alone, before anything else: the man page and the package
@@ -25,4 +30,21 @@ int main(int argc, char** argv)
         return render::RunAsRank(argc, argv, args);
 #endif
     return render::Main(args, std::cout, std::cerr);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Every signal that ends the process removes the temporary files first,
+    // from the first moment to the last.
+    const plots::SignalCleanup cleanup;
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "veltrane-render: an unexpected error: " << model::Quoted(e.what()) << ".\n";
+    } catch (...) {
+        std::cerr << "veltrane-render: an unexpected error.\n";
+    }
+    return 3;
 }

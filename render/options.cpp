@@ -1,4 +1,5 @@
 #include "render/options.h"
+#include "render/record.h"
 
 #include "model/errors.h"
 #include "model/long_period.h"
@@ -602,6 +603,10 @@ void MergeJson(Request& request, const nlohmann::json& record)
     if (!record.is_object() || !record.contains("mode") || !record["mode"].is_string())
         throw UsageError("the job has no \"mode\".");
     request.job.mode = ModeOf(record["mode"].get<std::string>());
+    // The files of the run it describes: names as the record stores them.
+    for (const char* key : {"picture", "classes", "orbits"})
+        if (record.contains(key) && !record[key].is_null())
+            PathFromJson(record[key], key);
     if (!record.contains("options"))
         return;
     const nlohmann::json& options = record["options"];
@@ -609,8 +614,12 @@ void MergeJson(Request& request, const nlohmann::json& record)
         throw UsageError("\"options\" must be an object.");
     for (const auto& [key, value] : options.items()) {
         const Option* o = FindOption(key);
-        if (!o || !o->recorded)
-            throw UsageError("unknown option \"" + key + "\".");
+        if (!o || !o->recorded) {
+            model::Error::Fields f;
+            f.text = "unknown option {}.";
+            f.value = key;
+            throw UsageError(std::move(f));
+        }
         SetFromJson(request, *o, value);
     }
 }
@@ -629,9 +638,11 @@ void Check(const Request& request)
         try {
             checkValue(request, o);
         } catch (const UsageError& e) {
-            if (request.sources[IndexOf(o)] == Source::Record)
-                throw UsageError("the job file \"" + request.from + "\": " + e.what());
-            throw;
+            if (request.sources[IndexOf(o)] != Source::Record)
+                throw;
+            model::Error::Fields f = e.fields();
+            f.record = request.from;
+            throw UsageError(std::move(f));
         }
     }
 }
