@@ -1,6 +1,7 @@
 #include "model/basin_stats.h"
 
 #include "model/errors.h"
+#include "model/interrupt.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,6 +32,7 @@ BasinStatistics ComputeBasinStatistics(std::span<const Class> classes, int width
     double all = 0, boundary = 0;
     for (int by = 0; by < down; ++by)
         for (int bx = 0; bx < across; ++bx) {
+            CheckInterrupt();
             size_t k = 0;
             for (int r = by * box; r < (by + 1) * box; ++r)
                 for (int col = bx * box; col < (bx + 1) * box; ++col)

@@ -1,6 +1,7 @@
 #include "model/cycles.h"
 
 #include "model/errors.h"
+#include "model/interrupt.h"
 
 #include <tbb/parallel_for.h>
 
@@ -238,6 +239,7 @@ StartResult SearchFrom(const Weights& w, int maxPeriod, Point start)
 {
     StartResult result;
     for (int k = 1; k <= maxPeriod; ++k) {
+        CheckInterrupt();
         Run run(w, k);
         switch (run.solve(start)) {
         case Outcome::Overflowed: ++result.overflowed; continue;
@@ -344,6 +346,7 @@ CycleReport FindCycles(const Weights& w, const CycleSearch& search)
         const size_t n = std::min<size_t>(kStartsPerBlock, starts.size() - first);
         block.assign(n, {});
         tbb::parallel_for(size_t{0}, n, [&](size_t s) {
+            CheckInterrupt();
             block[s] = SearchFrom(w, search.maxPeriod, starts[first + s]);
         });
         for (StartResult& r : block) {

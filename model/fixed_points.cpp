@@ -263,7 +263,10 @@ std::vector<Root> Eliminated(const Weights& w)
         }
     };
     const double reach = std::fabs(a) + bound + 1;
-    for (auto [lo, hi] : MonotonePieces(a, e - reach, e + reach)) {
+    for (const auto& piece : MonotonePieces(a, e - reach, e + reach)) {
+        // Named copies, not a structured binding, so that the solver below
+        // may capture them with every compiler the fuzz build uses.
+        const double lo = piece.first, hi = piece.second;
         // The window of the piece where |phi| <= |w12|.
         const double plo = phi(lo).first, phi_hi = phi(hi).first;
         const bool rising = phi_hi >= plo;

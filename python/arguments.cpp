@@ -31,10 +31,23 @@ std::string doubleText(double d)
     return std::string(buf, std::to_chars(buf, buf + sizeof buf, d).ptr);
 }
 
+// A Python text as UTF-8; a text that has none (a lone surrogate) is refused
+// naming the option.
+std::string utf8Of(const std::string& option, py::handle v)
+{
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(v.ptr(), &size);
+    if (!data) {
+        PyErr_Clear();
+        throw UsageError(option + ": the text is not valid Unicode (it holds a lone surrogate).");
+    }
+    return std::string(data, static_cast<size_t>(size));
+}
+
 std::string numberText(const std::string& option, py::handle v)
 {
     if (py::isinstance<py::str>(v))
-        return v.cast<std::string>();
+        return utf8Of(option, v);
     if (!isBool(v)) {
         if (PyFloat_Check(v.ptr()))
             return doubleText(PyFloat_AS_DOUBLE(v.ptr()));
@@ -72,7 +85,7 @@ std::vector<std::string> textsOf(const Option& o, py::handle value)
         if (!py::isinstance<py::str>(value))
             throw UsageError(option + ": expects one of " + std::string(o.valueNames)
                              + ", not " + typeName(value) + ".");
-        return {value.cast<std::string>()};
+        return {utf8Of(option, value)};
     }
     if (o.arity <= 1)
         return {numberText(option, value)};
@@ -80,12 +93,24 @@ std::vector<std::string> textsOf(const Option& o, py::handle value)
     if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value)
         || !PySequence_Check(value.ptr()))
         throw UsageError(expected + ", not " + typeName(value) + ".");
-    const auto items = py::reinterpret_borrow<py::sequence>(value);
-    if (static_cast<int>(py::len(items)) != o.arity)
-        throw UsageError(expected + ", not " + std::to_string(py::len(items)) + ".");
+    // A sequence without a length (a 0-d array) is no list either.
+    const Py_ssize_t length = PySequence_Size(value.ptr());
+    if (length < 0) {
+        PyErr_Clear();
+        throw UsageError(expected + ", not " + typeName(value) + ".");
+    }
+    if (length != o.arity)
+        throw UsageError(expected + ", not " + std::to_string(length) + ".");
     std::vector<std::string> texts;
-    for (py::handle item : items)
-        texts.push_back(numberText(option, item));
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        PyObject* item = PySequence_GetItem(value.ptr(), i);
+        if (!item) {
+            PyErr_Clear();
+            throw UsageError(expected + ", and its items cannot be read.");
+        }
+        const py::object held = py::reinterpret_steal<py::object>(item);
+        texts.push_back(numberText(option, held));
+    }
     return texts;
 }
 
@@ -98,8 +123,8 @@ const Option& rowOf(const std::string& keyword)
     const Option* row =
         keyword.find('-') == std::string::npos ? render::FindOption(name) : nullptr;
     if (row && row->kind == ValueKind::File)
-        throw UsageError("\"" + keyword + "\" is a file of the command line: write the files "
-                         "with save().");
+        throw UsageError(render::Quoted(keyword) + " is a file of the command line: write the "
+                         "files with save().");
     if (row && isKeyword(*row))
         return *row;
     py::list keywords;
@@ -108,7 +133,7 @@ const Option& rowOf(const std::string& keyword)
             keywords.append(KeywordOf(o.name));
     const py::list near =
         py::module_::import("difflib").attr("get_close_matches")(keyword, keywords, 1);
-    throw UsageError("unknown option \"" + keyword + "\""
+    throw UsageError("unknown option " + render::Quoted(keyword)
                      + (near.empty() ? std::string(".")
                                      : "; did you mean " + std::string(py::str(near[0])) + "?"));
 }
@@ -157,6 +182,21 @@ py::object FromJson(const nlohmann::json& v)
     return py::none();
 }
 
+std::string KeywordText(py::handle key)
+{
+    if (!py::isinstance<py::str>(key))
+        throw UsageError("a keyword must be a text, not " + typeName(key) + ".");
+    // Lone surrogates come through as the bytes that would encode them, and
+    // messages show them escaped.
+    PyObject* bytes = PyUnicode_AsEncodedString(key.ptr(), "utf-8", "surrogatepass");
+    if (!bytes) {
+        PyErr_Clear();
+        throw UsageError("a keyword cannot be read as text.");
+    }
+    const py::object held = py::reinterpret_steal<py::object>(bytes);
+    return std::string(PyBytes_AS_STRING(bytes), static_cast<size_t>(PyBytes_GET_SIZE(bytes)));
+}
+
 std::string KeywordOf(std::string_view name)
 {
     std::string keyword(name);
@@ -191,7 +231,7 @@ render::Request RequestOf(const std::string& mode, const py::dict& options)
     for (auto [key, value] : options) {
         if (value.is_none())
             continue;
-        const Option& row = rowOf(py::str(key));
+        const Option& row = rowOf(KeywordText(key));
         render::SetFromTexts(request, row, textsOf(row, value));
     }
     render::Check(request);

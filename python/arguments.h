@@ -36,6 +36,10 @@ py::object FromJson(const nlohmann::json& value);
 // One line per keyword of render(), from the option table.
 std::string OptionsHelp();
 
+// A keyword's name as bytes: UTF-8, lone surrogates kept as their three
+// bytes. Throws UsageError for a name that is not a text.
+std::string KeywordText(py::handle key);
+
 // An option's name as a keyword: "max-period" is "max_period".
 std::string KeywordOf(std::string_view name);
 

@@ -4,6 +4,7 @@
 #include "python/arguments.h"
 #include "python/rendering.h"
 #include "render/job.h"
+#include "render/record.h"
 #include "render/tiles.h"
 
 #include <pybind11/stl.h>
@@ -38,6 +39,9 @@ void translate(std::exception_ptr p)
                         py::make_tuple(e.horizontal, e.vertical));
     } catch (const pyvt::OrbitFailure& e) {
         raiseOrbitError(e.what(), py::none(), py::none(), py::none());
+    } catch (const model::Cancelled&) {
+        if (!PyErr_Occurred())
+            PyErr_SetNone(PyExc_KeyboardInterrupt);
     } catch (const model::RuntimeError& e) {
         using Kind = model::RuntimeError::Kind;
         PyErr_SetString(e.kind() == Kind::FileNotWritten ? PyExc_OSError
@@ -52,7 +56,7 @@ pyvt::Result renderMode(const std::string& mode, const py::kwargs& kwargs)
     py::dict options;
     py::object progress = py::none();
     for (auto [key, value] : kwargs) {
-        if (std::string(py::str(key)) == "progress")
+        if (py::isinstance<py::str>(key) && key.equal(py::str("progress")))
             progress = py::reinterpret_borrow<py::object>(value);
         else
             options[key] = value;
@@ -73,7 +77,18 @@ std::string fileName(const char* argument, py::handle name)
         throw render::UsageError(std::string(argument) + ": expects a file name, not "
                                  + std::string(py::str(py::type::handle_of(name).attr("__name__")))
                                  + ".");
-    return py::module_::import("os").attr("fsencode")(name).cast<std::string>();
+    py::object bytes;
+    try {
+        bytes = py::module_::import("os").attr("fsencode")(name);
+    } catch (const py::error_already_set&) {
+        throw render::UsageError(std::string(argument)
+                                 + ": the name cannot be spelt as a file name on this system.");
+    }
+    if (!py::isinstance<py::bytes>(bytes))
+        throw render::UsageError(std::string(argument) + ": expects a file name, not "
+                                 + std::string(py::str(py::type::handle_of(name).attr("__name__")))
+                                 + ".");
+    return render::FileArgument(argument, bytes.cast<std::string>());
 }
 
 void save(const pyvt::Result& result, py::handle picture, py::handle classes)

@@ -1,6 +1,8 @@
 #include "python/rendering.h"
 
 #include "model/engine.h"
+#include "model/errors.h"
+#include "model/interrupt.h"
 #include "model/long_period.h"
 #include "model/network.h"
 #include "model/numbers.h"
@@ -157,9 +159,19 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
         else
             renderInRuns(plan, *canvas, classes.get(), between);
         shown.finish();
-        // What the command line adds after the dots: curves, statistics, cycles.
+        // What the command line adds after the dots: curves, statistics,
+        // cycles; each checks for Ctrl-C between its small steps.
         r.analyses = nlohmann::json::object();
-        render::Analyse(plan, *canvas, classes.get(), r.analyses, nullptr);
+        try {
+            const model::InterruptPoll poll([] {
+                py::gil_scoped_acquire held;
+                return PyErr_CheckSignals() != 0;
+            });
+            render::Analyse(plan, *canvas, classes.get(), r.analyses, nullptr);
+        } catch (const model::Cancelled&) {
+            py::gil_scoped_acquire held;
+            throw py::error_already_set(); // the KeyboardInterrupt the poll met
+        }
     }
 
     r.job = job;
@@ -188,18 +200,24 @@ void Save(const Result& result, const std::string& picture,
     render::CheckRequest(request);
     py::gil_scoped_release free;
     render::CheckFiles(request);
-    // Everything is encoded before the file set exists: while it does, its
-    // handlers of SIGINT and SIGTERM end the process (after removing its
-    // temporary files) instead of raising KeyboardInterrupt.
+    withPython([] {});
     const std::vector<uint8_t> encoded = render::EncodePicture(picture, *result.canvas);
     const std::vector<uint8_t> record =
         render::RecordBytes(request, result.seconds, 1, result.analyses);
-    render::FileSet files;
+    // Python's own handlers stay: Ctrl-C between the steps raises
+    // KeyboardInterrupt, and the file set's destructor removes what it wrote;
+    // during the commit it waits until the commit is whole.
+    render::FileSet files(plots::SignalHandling::Caller);
+    withPython([] {});
     if (classes)
         files.add(*classes, result.npy->bytes());
+    withPython([] {});
     files.add(picture, encoded, true);
+    withPython([] {});
     files.add(render::JobFileName(picture), record);
+    withPython([] {});
     files.commit();
+    withPython([] {});
 }
 
 py::array Trajectory(const model::Weights& w, double x, double y, int64_t steps)

@@ -4,6 +4,7 @@
 #include "model/cycles.h"
 #include "model/engine.h"
 #include "model/fixed_points.h"
+#include "model/interrupt.h"
 #include "model/numbers.h"
 #include "params/dots.h"
 
@@ -84,6 +85,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas)
     std::vector<CurveSignature> signatures(static_cast<size_t>(dots));
     auto sign = [&](int begin, int end) {
         for (int d = begin; d < end; ++d) {
+            model::CheckInterrupt();
             mapped[d] = params::PlaceWeights(plan.inputs, r.columnValue(d / rows),
                                              r.rowValue(d % rows), ws[d]);
             if (mapped[d])
@@ -95,6 +97,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas)
     std::vector<std::vector<CurvePoint>> found(static_cast<size_t>(dots));
     auto cross = [&](int begin, int end) {
         for (int d = begin; d < end; ++d) {
+            model::CheckInterrupt();
             const int column = d / rows, row = d % rows;
             auto segment = [&](int e, bool horizontal) {
                 if (!mapped[d] || !mapped[e] || signatures[d] == signatures[e])
@@ -215,6 +218,7 @@ std::vector<model::analysis::Point> attractorStarts(const Plan& plan,
     std::set<std::pair<long long, long long>> seen;
     for (int row = stride / 2; row < plan.pixels; row += stride)
         for (int column = stride / 2; column < plan.pixels; column += stride) {
+            model::CheckInterrupt();
             if (keys[static_cast<size_t>(row) * plan.pixels + column] <= 0)
                 continue;
             auto [x, y] = pointOf(plan, column, row);
@@ -238,6 +242,7 @@ std::vector<double> basinShares(const Plan& plan, const std::vector<int64_t>& ke
     std::vector<int> owner(static_cast<size_t>(n) * n, -1);
     auto body = [&](int begin, int end) {
         for (int p = begin; p < end; ++p) {
+            model::CheckInterrupt();
             if (keys[p] <= 0)
                 continue;
             auto [x, y] = pointOf(plan, p % n, p / n);

@@ -369,10 +369,12 @@ double wholeOf(const Option& o, double v)
 // within its range, or refused naming what was given.
 int wholeValue(const Option& o, double v, const std::string& given)
 {
+    // The window rounds what is typed into its fields; a request says what
+    // it means, so a fraction is refused for every whole-number option.
+    if (v != std::floor(v))
+        refuse(o, given + " is not a whole number in " + RangeText(o) + ".");
     const double r = wholeOf(o, v);
-    // An exact row takes the number as it is (wholeOf leaves it), so the
-    // number itself must be whole.
-    if (o.rounding == Rounding::Exact && (r != std::floor(r) || r < o.lo || r > o.hi))
+    if (o.rounding == Rounding::Exact && (r < o.lo || r > o.hi))
         refuse(o, given + " is not a whole number in " + RangeText(o) + ".");
     if (r >= o.lo && r <= o.hi)
         return static_cast<int>(r);
