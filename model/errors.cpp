@@ -130,6 +130,10 @@ std::string Describe(const Error& e)
                                + reason + ".";
     }
     std::string message = withValue(f);
+    // "{file}" places the job record or the file inside the sentence.
+    if (const size_t at = message.find("{file}"); at != std::string::npos)
+        return message.substr(0, at) + QuotedPath(f.record.empty() ? f.path : f.record)
+               + message.substr(at + 6);
     if (!f.option.empty())
         message = f.option + ": " + message;
     if (f.line > 0)

@@ -328,25 +328,24 @@ nlohmann::json ParseRecord(std::string_view text)
 
 nlohmann::json ReadRecordFile(const std::string& name)
 {
-    auto refuse = [&](std::string text, int error = 0) {
+    auto refuse = [&](std::string why, int error = 0) {
         model::Error::Fields f;
         f.record = name;
-        f.text = std::move(text);
-        if (error != 0)
-            f.text += ": " + (error == ENOENT ? "there is no such file" : model::FileReason(error));
-        f.text += ".";
+        f.text = "the job file {file} cannot be read";
+        if (error != 0 && error != ENOENT)
+            f.text += ": " + model::FileReason(error);
+        f.text += why + ".";
         throw UsageError(std::move(f));
     };
     // Not blocking, so that a pipe with no writer is refused, not waited for.
     const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        refuse("it cannot be read", errno);
+        refuse("", errno);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const bool folder = S_ISDIR(st.st_mode);
         ::close(fd);
-        refuse(folder ? "it is a folder, not a job record"
-                      : "it is not a plain file (a pipe or a device), and is not read");
+        refuse(folder ? ": it is a folder" : ": it is not a plain file (a pipe or a device)");
     }
     std::string text;
     char buffer[65536];
@@ -357,7 +356,7 @@ nlohmann::json ReadRecordFile(const std::string& name)
         if (n < 0) {
             const int error = errno;
             ::close(fd);
-            refuse("it cannot be read", error);
+            refuse("", error);
         }
         if (n == 0)
             break;

@@ -380,7 +380,7 @@ TEST_F(Render, ErrorsLeaveNoFileBehind)
          "folder does not exist"},
         {{"veltrane", "--size", "20", "--region", "1e308", "-1e308", "0", "1"}, 3,
          "the region values are too large"},
-        {{"--from", "/"}, 2, "\"/\": it is a folder, not a job record"},
+        {{"--from", "/"}, 2, "\"/\" cannot be read: it is a folder"},
         {{"veltrane", "--sise", "3"}, 2, "unknown option \"--sise\"; did you mean --size?"},
         {{"veltrane", "--no-reshufle"}, 2, "did you mean --no-reshuffle?"},
         {{"veltrane", "--region", "1", "2", "3"}, 2, "--region takes 4 numbers (X0 X1 Y0 Y1)"},
