@@ -2,32 +2,24 @@
 
 #include "model/errors.h"
 
+#include <atomic>
+
 namespace model {
 
 namespace {
 
-thread_local InterruptPoll* current = nullptr;
+std::atomic<bool> requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 } // namespace
 
-InterruptPoll::InterruptPoll(std::function<bool()> poll)
-    : poll_(std::move(poll)), last_(std::chrono::steady_clock::now()), outer_(current)
-{
-    current = this;
-}
+void RequestInterrupt() { requested.store(true, std::memory_order_relaxed); }
 
-InterruptPoll::~InterruptPoll() { current = outer_; }
+void ClearInterrupt() { requested.store(false, std::memory_order_relaxed); }
 
 void CheckInterrupt()
 {
-    InterruptPoll* p = current;
-    if (!p)
-        return;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - p->last_ < std::chrono::milliseconds(20))
-        return;
-    p->last_ = now;
-    if (p->poll_())
+    if (requested.load(std::memory_order_relaxed))
         throw Cancelled();
 }
 

@@ -1,33 +1,20 @@
 // Stopping a long computation on request (Ctrl-C in an interpreter): the
-// analyses call CheckInterrupt between small steps of work; a caller that can
-// be interrupted installs a poll for as long as it computes.
+// analyses call CheckInterrupt between small steps of work, on whatever
+// thread runs them; whoever can be interrupted requests the stop, from a
+// signal handler if need be.
 #pragma once
-
-#include <chrono>
-#include <functional>
 
 namespace model {
 
-// While it lives, CheckInterrupt on this thread calls poll every 20 ms at
-// most, and throws Cancelled once poll says to stop. Other threads' checks
-// do nothing: a parallel loop that this thread takes part in is cancelled
-// through this thread's throw.
-class InterruptPoll {
-public:
-    explicit InterruptPoll(std::function<bool()> poll);
-    ~InterruptPoll();
-    InterruptPoll(const InterruptPoll&) = delete;
-    InterruptPoll& operator=(const InterruptPoll&) = delete;
+// Asks every running computation to stop at its next check. Safe in a
+// signal handler.
+void RequestInterrupt();
+// Withdraws the request, before a computation that may be interrupted starts
+// and once the stop has been reported.
+void ClearInterrupt();
 
-private:
-    friend void CheckInterrupt();
-    std::function<bool()> poll_;
-    std::chrono::steady_clock::time_point last_;
-    InterruptPoll* outer_; // the poll this one hides until it ends
-};
-
-// Throws Cancelled when the poll of this thread asks to stop; cheap enough
-// to call once per orbit, per Newton search or per row.
+// Throws Cancelled when a stop is requested; cheap enough to call once per
+// orbit, per Newton search or per row.
 void CheckInterrupt();
 
 } // namespace model

@@ -1,6 +1,7 @@
 #include "python/arguments.h"
 
 #include "render/options.h"
+#include "render/record.h"
 
 #include <nlohmann/json.hpp>
 
@@ -132,7 +133,9 @@ const Option& rowOf(const std::string& keyword)
         if (isKeyword(o))
             keywords.append(KeywordOf(o.name));
     const py::list near =
-        py::module_::import("difflib").attr("get_close_matches")(keyword, keywords, 1);
+        render::IsUtf8(keyword)
+            ? py::list(py::module_::import("difflib").attr("get_close_matches")(keyword, keywords, 1))
+            : py::list();
     throw UsageError("unknown option " + render::Quoted(keyword)
                      + (near.empty() ? std::string(".")
                                      : "; did you mean " + std::string(py::str(near[0])) + "?"));

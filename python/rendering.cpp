@@ -23,7 +23,9 @@
 #include <atomic>
 #include <bit>
 #include <chrono>
+#include <csignal>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace pyvt {
@@ -45,6 +47,69 @@ void withPython(Fn&& fn)
         throw py::error_already_set();
     fn();
 }
+
+// While one lives, SIGINT also asks the analyses to stop at their next
+// check (model::CheckInterrupt), on any thread, and then goes on to Python's
+// own handler as before. The analyses run long without the interpreter, and
+// only the main thread could ask it for its signals.
+class InterruptWatch {
+public:
+    InterruptWatch()
+    {
+        std::lock_guard lock(mutex());
+        if (users()++ > 0)
+            return;
+        model::ClearInterrupt();
+        // Only where Python answers SIGINT itself; ignored or left to end
+        // the process, it stays so.
+        installed() = ::sigaction(SIGINT, nullptr, &previous()) == 0
+                      && (previous().sa_flags & SA_SIGINFO) == 0
+                      && previous().sa_handler != SIG_DFL && previous().sa_handler != SIG_IGN;
+        if (!installed())
+            return;
+        struct sigaction action = previous();
+        action.sa_handler = onInterrupt;
+        ::sigaction(SIGINT, &action, nullptr);
+    }
+    ~InterruptWatch()
+    {
+        std::lock_guard lock(mutex());
+        if (--users() > 0)
+            return;
+        if (installed())
+            ::sigaction(SIGINT, &previous(), nullptr);
+        model::ClearInterrupt();
+    }
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+private:
+    static std::mutex& mutex()
+    {
+        static std::mutex m;
+        return m;
+    }
+    static int& users()
+    {
+        static int n = 0;
+        return n;
+    }
+    static bool& installed()
+    {
+        static bool b = false;
+        return b;
+    }
+    static struct sigaction& previous()
+    {
+        static struct sigaction p {};
+        return p;
+    }
+    static void onInterrupt(int signal)
+    {
+        model::RequestInterrupt();
+        previous().sa_handler(signal);
+    }
+};
 
 // The dots of the next run, from the last one's n dots evaluated in seconds
 // (the first run: run = 0): as many as take about runSeconds, but at least a
@@ -163,14 +228,16 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
         // cycles; each checks for Ctrl-C between its small steps.
         r.analyses = nlohmann::json::object();
         try {
-            const model::InterruptPoll poll([] {
-                py::gil_scoped_acquire held;
-                return PyErr_CheckSignals() != 0;
-            });
+            const InterruptWatch watch;
+            withPython([] {}); // a signal that came before the watch
             render::Analyse(plan, *canvas, classes.get(), r.analyses, nullptr);
         } catch (const model::Cancelled&) {
             py::gil_scoped_acquire held;
-            throw py::error_already_set(); // the KeyboardInterrupt the poll met
+            // Python's own handler has noted the signal too: it raises the
+            // KeyboardInterrupt (on the main thread; elsewhere we do).
+            if (PyErr_CheckSignals() == 0)
+                PyErr_SetNone(PyExc_KeyboardInterrupt);
+            throw py::error_already_set();
         }
     }
 
