@@ -104,9 +104,9 @@ SAVE_INTERRUPTED = r"""
 import os, signal, sys, threading, time
 import veltrane as vt
 r = vt.render("veltrane", pixels=600)
-os.mkfifo("p.png")
+os.mkfifo("p.bmp")
 def reader():
-    with open("p.png", "rb") as pipe:
+    with open("p.bmp", "rb") as pipe:
         pipe.read(1)
         os.kill(os.getpid(), signal.SIGINT)  # in the middle of the commit
         time.sleep(0.2)
@@ -114,7 +114,7 @@ def reader():
 t = threading.Thread(target=reader)
 t.start()
 try:
-    vt.save(r, "p.png", classes="c.npy")
+    vt.save(r, "p.bmp", classes="c.npy")
     print("returned")
 except KeyboardInterrupt:
     print("interrupted")
@@ -129,4 +129,4 @@ def test_ctrl_c_during_save_waits_for_the_whole_commit(tmp_path):
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == "interrupted"
     names = sorted(os.listdir(tmp_path))
-    assert names == ["c.npy", "p.png", "p.png.json"], names
+    assert names == ["c.npy", "p.bmp", "p.bmp.json"], names
