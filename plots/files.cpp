@@ -406,6 +406,12 @@ void FileSet::commit()
     }
     deferring.store(false);
     if (const int signal = deferred.exchange(0)) {
+        if (failedAt < 0) {
+            static const char kSaid[] =
+                "The files are written whole; the signal that came while they were put in "
+                "place ends the program now.\n";
+            (void)!::write(STDERR_FILENO, kSaid, sizeof kSaid - 1);
+        }
         unlinkTaken();
         endBy(signal);
     }

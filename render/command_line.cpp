@@ -514,6 +514,8 @@ int Execute(const Request& request, std::ostream& err, const Team* team, std::os
         // early, or a full disc under them, cannot cost the run its files.
         std::ostringstream tables;
         Analyse(plan, canvas, classes ? &*classes : nullptr, analyses, out ? &tables : nullptr);
+        if (team && team->beforeCommit)
+            team->beforeCommit();
         writeFiles(request, canvas, classes, states, seconds, team ? team->processes : 1,
                    analyses);
         if (out && !WriteOut(*out, tables.str())) {

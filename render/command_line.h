@@ -36,6 +36,11 @@ struct Team {
                        const std::function<void(int64_t dotsDone)>&)>
         render;
     bool progressShown = false; // whether the progress line reaches a terminal
+    // Called once the picture and its analyses are done, just before the
+    // files are committed: the other processes are let go here, so that the
+    // commit is the team's last act and no later death among them can make
+    // the exit status belie the files.
+    std::function<void()> beforeCommit;
 };
 
 // Runs one command line (without the program name) and returns the exit

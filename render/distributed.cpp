@@ -384,11 +384,24 @@ int RunAsRank(int& argc, char**& argv, const std::vector<std::string>& args)
             else
                 leadRender(ranks, plan, threads, canvas, classes, progress);
         };
+        // The workers are let go, and MPI ends, before the files are
+        // committed (on success) or once the run has failed: the leader
+        // alone writes, and its commit is the last thing the job does.
+        bool released = false;
+        auto release = [&](int workersStatus) {
+            if (released)
+                return;
+            released = true;
+            if (ranks > 1)
+                announce(Announcement{0, workersStatus, 0, 0});
+            MPI_Finalize();
+        };
+        team.beforeCommit = [&] { release(kExitOk); };
         status = Main(args, std::cout, std::cerr, &team);
         std::cout.flush();
         std::cerr.flush();
-        if (ranks > 1)
-            announce(Announcement{0, status, 0, 0});
+        release(status);
+        return status;
     }
     MPI_Finalize();
     return status;
