@@ -228,7 +228,10 @@ PYBIND11_MODULE(veltrane, m)
           "save(result, picture, classes=None)\n\n"
           "Writes the picture (.png or .bmp, by its name), its job record beside it\n"
           "(.json) and, when named, the classes (.npy), with the renderer's writers.\n"
-          "Raises OSError when a file cannot be written; no file is left half written.");
+          "Names may be str, bytes or path objects. Raises UsageError for a name that\n"
+          "holds a NUL character or is no file name, naming the argument; OSError when\n"
+          "a file cannot be written; no file is left half written. Ctrl-C raises\n"
+          "KeyboardInterrupt, after the commit when it comes during it.");
     m.def("trajectory", &trajectory, py::arg("w"), py::arg("x0"), py::arg("steps"),
           "trajectory(w, x0, steps) -> numpy.ndarray\n\n"
           "The orbit of the network with parameters w (w11 w12 w21 w22 b1 b2) from the\n"

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,6 +99,11 @@ TEST_F(Hostile, FileNamesOfAnyBytes)
         EXPECT_EQ(run({"--from", c.picture + ".json", "-o", "again.png"}), 0)
             << c.what << ": " << errors.str();
     }
+    // A job record must be a plain file: a pipe with no writer is refused at
+    // once, not waited for.
+    ASSERT_EQ(::mkfifo("job.fifo", 0600), 0);
+    EXPECT_EQ(run({"--from", "job.fifo", "-o", "f.png"}), 2);
+    EXPECT_NE(errors.str().find("not a plain file"), std::string::npos) << errors.str();
 }
 
 // Every signal that ends the process, sent from outside while a file set
