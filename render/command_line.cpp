@@ -289,26 +289,26 @@ void CheckRequest(const Request& request)
         return !a.empty() && !b.empty() && samePlace(a) == samePlace(b);
     };
     if (sameFile(request.json, request.output) || sameFile(request.json, request.classes))
-        throw UsageError("--json: \"" + request.json
-                         + "\" is another file of the run; the record needs a file of its own.");
+        throw UsageError("--json: " + model::QuotedPath(request.json)
+                         + " is another file of the run; the record needs a file of its own.");
     if (!request.orbits.empty()) {
         CheckOrbitStatesSize(request.job);
         if (sameFile(request.orbits, request.output)
             || sameFile(request.orbits, JobFileName(request.output))
             || sameFile(request.orbits, request.classes))
-            throw UsageError("--orbits: \"" + request.orbits
-                             + "\" is another file of the run; the states need a file of their "
+            throw UsageError("--orbits: " + model::QuotedPath(request.orbits)
+                             + " is another file of the run; the states need a file of their "
                                "own.");
     }
     if (request.classes.empty() || request.output.empty())
         return;
     const std::string classes = samePlace(request.classes);
     if (classes == samePlace(request.output))
-        throw UsageError("--classes: \"" + request.classes
-                         + "\" is the picture; the classes need a file of their own.");
+        throw UsageError("--classes: " + model::QuotedPath(request.classes)
+                         + " is the picture; the classes need a file of their own.");
     if (classes == samePlace(JobFileName(request.output)))
-        throw UsageError("--classes: \"" + request.classes
-                         + "\" is the picture's job record; the classes need a file of their "
+        throw UsageError("--classes: " + model::QuotedPath(request.classes)
+                         + " is the picture's job record; the classes need a file of their "
                            "own.");
 }
 

@@ -47,7 +47,7 @@ PictureFormat FormatOf(const std::string& name)
         return PictureFormat::Png;
     if (ext == ".bmp")
         return PictureFormat::Bmp;
-    throw UsageError("the picture \"" + name + "\" must end in .png or .bmp.");
+    throw UsageError("the picture " + model::QuotedPath(name) + " must end in .png or .bmp.");
 }
 
 std::string JobFileName(const std::string& picture) { return picture + ".json"; }
