@@ -1,6 +1,8 @@
 // The command line of veltrane-render.
 #pragma once
 
+#include "plots/files.h"
+
 #include <nlohmann/json_fwd.hpp>
 
 #include <cstdint>
@@ -16,6 +18,7 @@ class Canvas;
 
 namespace render {
 
+struct Mode;
 struct Plan;
 struct Request;
 class NpyArray;
@@ -71,21 +74,45 @@ void CheckRequest(const Request& request);
 // Whether every file of the request can be written, before anything is
 // computed (RuntimeError, file not written).
 void CheckFiles(const Request& request);
-// The job record of a request rendered in seconds by processes processes,
-// with what the analyses added (render/analyses.h).
-std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int processes,
-                                 const nlohmann::json& analyses);
+// The job record of a request rendered in seconds on threads threads by
+// processes processes, with what the analyses added (render/analyses.h).
+std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int threads,
+                                 int processes, const nlohmann::json& analyses);
 
 // Writes text to out; for the standard output itself, straight to its file
 // so that a failure is seen. A reader that has gone (EPIPE) counts as
 // written. False, with errno set, on a failure.
 bool WriteOut(std::ostream& out, const std::string& text);
 
-// The help: the usage and every row of the option table.
-std::string HelpText();
+// A finished render: what its files are made of.
+struct Rendered {
+    const plots::Canvas* canvas = nullptr;
+    const NpyArray* classes = nullptr; // written where the request names a classes file
+    std::vector<uint8_t> states;       // --orbits: the .npy file of the raw states
+    double seconds = 0;
+    int threads = 1, processes = 1;
+    const nlohmann::json* analyses = nullptr; // what the analyses add to the record
+    // Who answers the signals while the files are written (Python keeps its
+    // own), and a check between the steps that may throw to abandon them
+    // (Ctrl-C in Python) before the commit, or report it after.
+    plots::SignalHandling signals = plots::SignalHandling::Remove;
+    std::function<void()> between;
+};
 
-// Sets the engine's threads to what --threads asks for (0: every core),
-// capped at this machine's cores, and returns the count set.
-int UseThreads(int requested);
+// The one path from a finished render to its files, for the command line and
+// for Python: the raw states, the classes, the picture and the job record,
+// replaced together (RuntimeError naming the file when one cannot be).
+void WriteRender(const Request& request, Rendered& rendered);
+
+// The help: the usage, the modes and the options every mode reads; and for
+// a mode (MODE --help), the options it reads beyond those, with its ranges.
+std::string HelpText();
+std::string HelpText(Mode mode);
+
+// The threads a run uses for what --threads asks for (0: every core): at
+// most this machine's cores.
+int ThreadsFor(int requested);
+// What is said when fewer threads are used than asked for; "" otherwise.
+std::string ThreadsNote(int requested, int used);
 
 } // namespace render
