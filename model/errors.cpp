@@ -139,6 +139,8 @@ std::string Describe(const Error& e)
     if (f.line > 0)
         message = "line " + std::to_string(f.line) + ", column " + std::to_string(f.column)
                   + ": " + message;
+    if (f.step >= 0)
+        message += " At step " + std::to_string(f.step) + ".";
     if (!f.record.empty())
         message = "the job file " + QuotedPath(f.record) + ": " + message;
     else if (!f.path.empty())

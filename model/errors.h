@@ -40,6 +40,7 @@ public:
         long long line = 0;       // a place in a text: line and column, from 1
         long long column = -1;    // a dot's column and row in a picture, from 0
         long long row = -1;
+        long long step = -1;      // the step of an orbit at which it failed
     };
 
     Error(Kind kind, Fields fields) : kind_(kind), fields_(std::move(fields)) {}

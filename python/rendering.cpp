@@ -262,8 +262,7 @@ py::array Trajectory(const model::Weights& w, double x, double y, int64_t steps)
                 try {
                     model::ThrowOrbitFailed();
                 } catch (const model::RuntimeError& e) {
-                    throw OrbitFailure(std::string(e.what()) + " At step "
-                                       + std::to_string(k) + ".");
+                    throw OrbitFailure(e, k);
                 }
             }
             p[2 * k] = x;
@@ -295,7 +294,7 @@ int Period(const model::Weights& w, double x, double y, int iterations, int accu
         try {
             model::ThrowOrbitFailed();
         } catch (const model::RuntimeError& e) {
-            throw OrbitFailure(e.what());
+            throw OrbitFailure(e);
         }
     }
     return cls;

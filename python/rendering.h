@@ -2,6 +2,7 @@
 // renderer's buffers, its files, and the orbit of one start point.
 #pragma once
 
+#include "model/errors.h"
 #include "model/state.h"
 #include "render/job.h"
 
@@ -56,9 +57,20 @@ void Save(const Result& result, const std::string& picture,
 
 // An orbit that could not be iterated outside a picture (a trajectory, one
 // period): no pixel to name.
-class OrbitFailure : public std::runtime_error {
+class OrbitFailure : public model::Error {
 public:
-    using std::runtime_error::runtime_error;
+    // The orbit's failure, and the step it failed at where that is known.
+    OrbitFailure(const model::Error& failure, long long step = -1)
+        : model::Error(failure.kind(), withStep(failure.fields(), step))
+    {
+    }
+
+private:
+    static Fields withStep(Fields f, long long step)
+    {
+        f.step = step;
+        return f;
+    }
 };
 
 // The points of the orbit from (x, y): the start and steps steps after it,

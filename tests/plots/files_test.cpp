@@ -78,9 +78,11 @@ TEST_F(Writer, OneWordingPerErrnoForTheWindowAndTheRenderer)
     const int errors[] = {ENOENT, ENOTDIR, EISDIR, ENAMETOOLONG, ELOOP, ENXIO, ENOSPC, EFBIG,
                           EROFS, EACCES, EPIPE, EIO, EEXIST};
     for (int a : errors)
-        for (int b : errors)
-            if (a < b)
+        for (int b : errors) {
+            if (a < b) {
                 EXPECT_NE(model::FileReason(a), model::FileReason(b)) << a << " " << b;
+            }
+        }
 }
 
 // A file-size limit makes the write fail with "too large" instead of ending
