@@ -49,7 +49,7 @@ void cmdLegend_Click(Window& window)
         "w11 = " + window.text(txtW(0)), "w12 = " + window.text(txtW(1)),
         "w21 = " + window.text(txtW(2)), "w22 = " + window.text(txtW(3)),
         "b1 = " + window.text(txtW(4)),  "b2 = " + window.text(txtW(5)),
-        axis(0),                                axis(1),
+        axis(0),                         axis(1),
     };
     for (const std::string& line : lines) {
         canvas.setPrintX(700);

@@ -13,8 +13,8 @@
 
 namespace form {
 
+// The types the port speaks in.
 using model::Cancelled;
-using model::Color;
 using model::RuntimeError;
 using model::State;
 using plots::Surface;

@@ -1,7 +1,6 @@
 // The settings every plot reads: the values they start from and the ranges
-// they accept. The window's fields open with these values written out, and a
-// batch job starts from them; the window replaces a setting outside its range
-// by its default, the batch renderer refuses it.
+// they accept. Each reader of a setting decides what becomes of a value
+// outside its range: replaced by the default, or refused.
 #pragma once
 
 #include "model/state.h"
