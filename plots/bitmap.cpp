@@ -196,7 +196,7 @@ void replace(const std::string& name, const std::string& path,
 
 } // namespace
 
-std::vector<uint8_t> EncodeBitmap(const model::Surface& surface, int width, int height)
+std::vector<uint8_t> EncodeBitmap(const plots::Surface& surface, int width, int height)
 {
     const uint32_t rowBytes = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
     const uint32_t imageBytes = rowBytes * static_cast<uint32_t>(height);

@@ -85,7 +85,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The job of the window's design-time texts, with dot size 1.
+// The job of the default settings (model/defaults.h), with dot size 1.
 Job DefaultJob();
 
 // Throws UsageError naming the first value outside what the window accepts,

@@ -5,8 +5,8 @@
 #include "model/cycles.h"
 #include "model/numbers.h"
 #include "model/orbit_diagram.h"
-#include "model/settings.h"
-#include "params/coexisting.h"
+#include "model/defaults.h"
+#include "params/dots.h"
 
 #include <nlohmann/json.hpp>
 

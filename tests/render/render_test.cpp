@@ -6,14 +6,14 @@
 #include "model/numbers.h"
 #include "model/scales.h"
 #include "model/random.h"
-#include "model/window.h"
+#include "form/window.h"
 #include "params/dots.h"
-#include "params/coexisting.h"
-#include "params/parametric.h"
-#include "plots/basins.h"
+#include "form/coexisting.h"
+#include "form/parametric.h"
+#include "form/basins.h"
 #include "plots/bitmap.h"
-#include "plots/fixpoints.h"
-#include "plots/headless_window.h"
+#include "form/fixpoints.h"
+#include "form/headless_window.h"
 #include "render/command_line.h"
 #include "render/job.h"
 #include "render/npy.h"
@@ -42,7 +42,7 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
-using model::Control;
+using form::Control;
 
 namespace {
 
@@ -146,7 +146,7 @@ const std::map<std::string, std::vector<Control>> kFields = {
 };
 
 // Types the options into the window's fields, as a user would.
-void typeInto(plots::HeadlessWindow& win, const std::vector<std::string>& args)
+void typeInto(form::HeadlessWindow& win, const std::vector<std::string>& args)
 {
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -165,13 +165,13 @@ void typeInto(plots::HeadlessWindow& win, const std::vector<std::string>& args)
     }
 }
 
-void (*commandOf(const std::string& mode))(model::Window&)
+void (*commandOf(const std::string& mode))(form::Window&)
 {
-    if (mode == "veltrane") return plots::cmdVeltrane_Click;
-    if (mode == "fpbas") return plots::cmdFixpointBasins_Click;
-    if (mode == "fixpt") return plots::cmdFixpoints_Click;
-    if (mode == "parametric") return params::cmdParametric_Click;
-    return params::cmdCoexisting_Click;
+    if (mode == "veltrane") return form::cmdVeltrane_Click;
+    if (mode == "fpbas") return form::cmdFixpointBasins_Click;
+    if (mode == "fixpt") return form::cmdFixpoints_Click;
+    if (mode == "parametric") return form::cmdParametric_Click;
+    return form::cmdCoexisting_Click;
 }
 
 TEST_F(Render, EqualsTheWindowsSaveAtEightHundred)
@@ -209,7 +209,7 @@ TEST_F(Render, EqualsTheWindowsSaveAtEightHundred)
         std::string name;
         for (const std::string& a : args)
             name += a + " ";
-        plots::HeadlessWindow win;
+        form::HeadlessWindow win;
         typeInto(win, args);
         model::ResetRandomForTests(); // the first run after start
         win.run(commandOf(args[0]));
