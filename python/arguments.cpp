@@ -205,9 +205,29 @@ py::dict JobKeywords(const render::Job& job)
     py::dict out;
     out["mode"] = render::ModeName(job.mode);
     for (const Option& o : render::Options())
-        if (o.recorded && o.modes.contains(job.mode))
+        if (o.recorded && render::Reads(job.mode, o))
             out[py::str(KeywordOf(o.name))] = FromJson(render::ValueAsJson(request, o));
     return out;
+}
+
+py::list OptionTable(const std::optional<std::string>& mode)
+{
+    const render::Mode m = mode ? render::ModeOf(*mode) : render::Mode{};
+    py::list table;
+    for (const render::OptionLine& line : render::OptionTable(mode ? &m : nullptr)) {
+        auto textOrNone = [](const std::string& text) {
+            return text.empty() ? py::object(py::none()) : py::object(py::str(text));
+        };
+        py::dict row;
+        row["option"] = render::Flagged(*line.option);
+        row["keyword"] = textOrNone(isKeyword(*line.option) ? KeywordOf(line.option->name) : "");
+        row["names"] = line.names;
+        row["help"] = line.help;
+        row["range"] = textOrNone(line.range);
+        row["default"] = textOrNone(line.defaultText);
+        table.append(row);
+    }
+    return table;
 }
 
 std::string OptionsHelp()
@@ -224,10 +244,10 @@ std::string OptionsHelp()
             line += ", " + range;
         if (o.kind != ValueKind::Flag)
             line += "; default " + render::DefaultText(o);
-        if (!o.modes.all()) {
+        if (!o.everyMode) {
             std::string modes;
             for (render::Mode m : render::AllModes())
-                if (o.modes.contains(m))
+                if (render::Reads(m, o))
                     modes += (modes.empty() ? "" : ", ") + std::string(render::ModeName(m));
             line += " [" + modes + "]";
         }
