@@ -472,7 +472,8 @@ std::vector<kernel::LongOrbit> ClassifyGrid(const Sweep& sweep, int k)
     return orbits;
 }
 
-Result RunSweep(const Sweep& sweep, const std::function<std::vector<kernel::LongOrbit>(int k)>& orbits)
+Result RunSweep(const Sweep& sweep, const std::function<std::vector<kernel::LongOrbit>(int k)>& orbits,
+                const std::function<void(int stepsDone)>& progress)
 {
     Result result;
     result.identities.resize(static_cast<size_t>(sweep.steps));
@@ -496,6 +497,8 @@ Result RunSweep(const Sweep& sweep, const std::function<std::vector<kernel::Long
         for (size_t a = 0; a < ids.size(); ++a)
             result.attractors[k].push_back({ids[a], value.attractors[a]});
         previous = std::move(value);
+        if (progress)
+            progress(n + 1);
     }
     return result;
 }

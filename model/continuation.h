@@ -189,9 +189,11 @@ struct Result {
 };
 
 // Runs a sweep: orbits(k) gives the classified starts at step k (parameter
-// order; ClassifyGrid by default). The values are identified in parallel, then
-// followed one after the other in the sweep's direction.
+// order; ClassifyGrid by default). Each value's starts are classified and
+// identified on every core; the values are followed one after the other in
+// the sweep's direction. progress, when given, is told the steps done.
 Result RunSweep(const Sweep& sweep,
-           const std::function<std::vector<kernel::LongOrbit>(int k)>& orbits = {});
+                const std::function<std::vector<kernel::LongOrbit>(int k)>& orbits = {},
+                const std::function<void(int stepsDone)>& progress = {});
 
 } // namespace model::continuation

@@ -3,6 +3,7 @@
 #include "model/engine.h"
 #include "model/scales.h"
 #include "render/analyses.h"
+#include "render/continuation.h"
 #include "render/job.h"
 #include "render/npy.h"
 #include "render/options.h"
@@ -311,14 +312,20 @@ void CheckFiles(const Request& request)
 
 namespace {
 
+// Sets the threads --threads asks for, saying so where the machine has fewer.
+void useThreads(const Request& request, std::ostream& err)
+{
+    if (const int threads = UseThreads(request.threads); threads < request.threads)
+        err << "veltrane-render: --threads " << request.threads << " is more than the "
+            << threads << " cores of this machine; " << threads << " are used.\n";
+}
+
 // Renders the picture (and the classes) and returns the seconds it took.
 double renderPicture(const Request& request, const Plan& plan, plots::Canvas& canvas,
                      NpyArray* classes, std::vector<uint8_t>* states, const Team* team,
                      std::ostream& err)
 {
-    if (const int threads = UseThreads(request.threads); threads < request.threads)
-        err << "veltrane-render: --threads " << request.threads << " is more than the "
-            << threads << " cores of this machine; " << threads << " are used.\n";
+    useThreads(request, err);
     const auto start = std::chrono::steady_clock::now();
     {
         Progress progress(plan.dots(), team ? !request.quiet && team->progressShown
@@ -334,6 +341,29 @@ double renderPicture(const Request& request, const Plan& plan, plots::Canvas& ca
             Render(plan, canvas, classes, update);
         progress.finish();
     }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Runs a continuation's sweep on this process (under MPI, rank 0), every
+// value's starts on all its cores; draws its picture, adds its record to the
+// analyses and, when asked for, makes its classes. Returns the seconds taken.
+double renderContinuation(const Request& request, const Team* team, plots::Canvas& canvas,
+                          std::vector<uint8_t>& classes, nlohmann::json& analyses,
+                          std::ostream& err)
+{
+    useThreads(request, err);
+    const auto start = std::chrono::steady_clock::now();
+    model::continuation::Result result;
+    {
+        Progress progress(request.job.steps, team ? !request.quiet && team->progressShown
+                                                  : ProgressWanted(request.quiet));
+        result = RunContinuation(request.job, [&](int done) { progress.update(done); });
+        progress.finish();
+    }
+    DrawFractions(request.job, result, canvas);
+    analyses["continuation"] = ContinuationRecord(request.job, result);
+    if (!request.classes.empty())
+        classes = IdentityClasses(request.job, result);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
@@ -394,10 +424,13 @@ std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int pro
 
 namespace {
 
-// The classes, the picture and the job record, replaced together.
+// The classes, the picture and the job record, replaced together. The
+// classes are the picture's, or, for a mode whose classes are no picture (the
+// continuation's), the whole file in sweepClasses.
 void writeFiles(const Request& request, const plots::Canvas& canvas,
                 std::optional<NpyArray>& classes, std::vector<uint8_t>& states, double seconds,
-                int processes, const nlohmann::json& analyses)
+                int processes, const nlohmann::json& analyses,
+                std::vector<uint8_t> sweepClasses = {})
 {
     FileSet files;
     if (!request.orbits.empty()) {
@@ -406,6 +439,10 @@ void writeFiles(const Request& request, const plots::Canvas& canvas,
     }
     if (classes && !request.classes.empty())
         files.add(request.classes, classes->bytes());
+    if (!sweepClasses.empty() && !request.classes.empty()) {
+        files.add(request.classes, sweepClasses);
+        std::vector<uint8_t>().swap(sweepClasses);
+    }
     classes.reset(); // its memory serves the picture's encoding
     if (!request.output.empty())
         files.add(request.output, EncodePicture(request.output, canvas), true);
@@ -478,10 +515,19 @@ int Execute(const Request& request, std::ostream& err, const Team* team, std::os
         const Plan plan = MakePlan(request.job);
         plots::Canvas canvas(plan.pixels, plan.pixels);
         std::optional<NpyArray> classes;
+        std::vector<uint8_t> states;
+        if (plan.job.mode == Mode::Continuation) {
+            nlohmann::json analyses = nlohmann::json::object();
+            std::vector<uint8_t> sweepClasses;
+            const double seconds =
+                renderContinuation(request, team, canvas, sweepClasses, analyses, err);
+            writeFiles(request, canvas, classes, states, seconds, team ? team->processes : 1,
+                       analyses, std::move(sweepClasses));
+            return kExitOk;
+        }
         // The statistics and the cycles read the classes, written or not.
         if (!request.classes.empty() || request.job.stats || request.job.mode == Mode::Cycles)
             classes.emplace(plan.traits->classType, plan.pixels, plan.pixels);
-        std::vector<uint8_t> states;
         const double seconds =
             renderPicture(request, plan, canvas, classes ? &*classes : nullptr,
                           request.orbits.empty() ? nullptr : &states, team, err);

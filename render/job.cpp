@@ -22,7 +22,7 @@ constexpr ModeEntry kModes[] = {
     {Mode::Fixpt, "fixpt"},           {Mode::Parametric, "parametric"},
     {Mode::Coexisting, "coexisting"}, {Mode::Lyapunov, "lyapunov"},
     {Mode::Stability, "stability"},   {Mode::Cycles, "cycles"},
-    {Mode::Orbit, "orbit"},
+    {Mode::Orbit, "orbit"},           {Mode::Continuation, "continuation"},
 };
 
 } // namespace

@@ -59,6 +59,9 @@ constexpr ModeTraits kTraits[] = {
     {Mode::Lyapunov, false, false, 1, ClassType::Float32, plots::LyapunovDots, lyapunovColour},
     {Mode::Orbit, true, true, 1, ClassType::UInt32, nullptr, orbitColour, OrbitColumnDots},
     {Mode::Stability, true, true, 1, ClassType::Counts4, params::StabilityDots, stabilityColour},
+    // The continuation's picture is drawn from its record as a whole
+    // (render/continuation.h); its row only names its raster.
+    {Mode::Continuation, false, true, 1, ClassType::UInt8, nullptr, nullptr},
     // The basin picture of cycles is veltrane's.
     {Mode::Cycles, false, false, 1, ClassType::UInt8, plots::VeltraneDots, periodColour},
 };
@@ -126,6 +129,8 @@ Plan MakePlan(const Job& job)
     if (job.mode == Mode::Orbit) // the sweep across, the bounds up
         p.raster = plots::MakeRaster(job.pixels, 1, job.sweep[1], job.sweep[2], job.bounds[0],
                                      job.bounds[1]);
+    if (job.mode == Mode::Continuation) // the sweep across, the fractions 0..1 up
+        p.raster = plots::MakeRaster(job.pixels, 1, job.sweep[1], job.sweep[2], 0, 1);
     p.pixels = job.pixels;
     p.columns = p.raster.columns();
     p.rows = p.raster.rows();

@@ -74,6 +74,12 @@ void sweepSound(const Job& job)
         throw UsageError("--sweep: the left value L must differ from the right one R.");
 }
 
+void matchDistancePositive(const Job& job)
+{
+    if (!(job.matchDistance > 0))
+        throw UsageError("--match-distance: the distance must be above 0.");
+}
+
 void boundsInOrder(const Job& job)
 {
     if (!(job.bounds[0] < job.bounds[1]))
@@ -81,14 +87,15 @@ void boundsInOrder(const Job& job)
 }
 
 using M = Mode;
-constexpr ModeSet kStatePlane{M::Veltrane, M::FpBas, M::Fixpt, M::Lyapunov, M::Cycles};
+constexpr ModeSet kStatePlane{M::Veltrane, M::FpBas, M::Fixpt, M::Lyapunov, M::Cycles,
+                              M::Continuation};
 constexpr ModeSet kParameterPlane{M::Parametric, M::Coexisting, M::Lyapunov, M::Stability};
 constexpr ModeSet kDots{M::Veltrane, M::FpBas, M::Parametric, M::Coexisting, M::Lyapunov,
                         M::Cycles};
 constexpr ModeSet kClassifying{M::Veltrane, M::FpBas, M::Fixpt, M::Parametric, M::Coexisting,
-                               M::Cycles};
+                               M::Cycles, M::Continuation};
 constexpr ModeSet kOrbitOrDots{M::Veltrane, M::FpBas, M::Parametric, M::Coexisting,
-                                M::Lyapunov, M::Cycles, M::Orbit};
+                                M::Lyapunov, M::Cycles, M::Orbit, M::Continuation};
 // The modes whose picture is a picture of classes, for the basin statistics.
 constexpr ModeSet kWithClasses{M::Veltrane, M::FpBas, M::Parametric, M::Coexisting,
                                M::Stability};
@@ -231,8 +238,9 @@ constexpr Option kRows[] = {
     number("region", 4, "X0 X1 Y0 Y1", "state-plane part shown", kStatePlane,
            getJob<&Job::region>, putJob<&Job::region>),
     withCheck(whole("max-period", 1, "P",
-                    "longest period sought (veltrane and parametric from 16, cycles up to 64)",
-                    {M::Veltrane, M::Parametric, M::Cycles}, 1, model::kernel::kMaxPeriodCap,
+                    "longest period sought (veltrane, parametric and continuation from 16, "
+                    "cycles up to 64)",
+                    {M::Veltrane, M::Parametric, M::Cycles, M::Continuation}, 1, model::kernel::kMaxPeriodCap,
                     Rounding::Exact, getJob<&Job::maxPeriod>, putJob<&Job::maxPeriod>, false),
               maxPeriodInRange),
     whole("seeds", 1, "G",
@@ -275,7 +283,7 @@ constexpr Option kRows[] = {
     withCheck(number("sweep", 3, "K L R",
                      "parameter K (0..5: w11 w12 w21 w22 b1 b2) from L at the left to R at the "
                      "right",
-                     {M::Orbit}, getJob<&Job::sweep>, putJob<&Job::sweep>, false),
+                     {M::Orbit, M::Continuation}, getJob<&Job::sweep>, putJob<&Job::sweep>, false),
               sweepSound),
     Option{"show", 0, ValueKind::Choice, 1, "x|y", "the neuron whose state runs up the picture",
            {M::Orbit}, true, false, 0, 1, Rounding::Exact, kNeurons, {},
@@ -290,6 +298,20 @@ constexpr Option kRows[] = {
                    "each column's orbits go on from the previous column's final states",
                    {M::Orbit}, getJob<&Job::continueOrbits>, putJob<&Job::continueOrbits>,
                    true)),
+    whole("steps", 1, "S", "values of the sweep, L and R included", {M::Continuation}, 2,
+          kMaxSweepSteps, Rounding::Exact, getJob<&Job::steps>, putJob<&Job::steps>, false),
+    whole("grid", 1, "G", "the side of the square grid of starts over --region at each value",
+          {M::Continuation}, 1, kMaxGrid, Rounding::Exact, getJob<&Job::grid>,
+          putJob<&Job::grid>, false),
+    recordedForItsModes(flag("reverse", 0, "run the sweep from R back to L",
+                             {M::Continuation}, getJob<&Job::reverse>, putJob<&Job::reverse>,
+                             true)),
+    withCheck(number("match-distance", 1, "D",
+                     "orbits with no period within this distance (one-sided Hausdorff, "
+                     "over samples of them) are on one attractor",
+                     {M::Continuation}, getJob<&Job::matchDistance>,
+                     putJob<&Job::matchDistance>, false),
+              matchDistancePositive),
     modesOnly(file("orbits", 0, "OUT.npy",
                    "also write every counted state as float64 columns x start values x points x 2",
                    &Request::orbits),

@@ -72,6 +72,8 @@ double* columnStates(const Plan& plan, std::vector<uint8_t>* states, size_t offs
 
 } // namespace
 
+const char* ParameterName(int entry) { return kParameterNames[entry]; }
+
 uint64_t OrbitPixelMost(const Job& job)
 {
     return static_cast<uint64_t>(job.startValues) * static_cast<uint64_t>(job.points);

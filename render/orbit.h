@@ -38,6 +38,9 @@ constexpr uint64_t kMaxOrbitStatesBytes = 2'000'000'000;
 // Throws UsageError naming the size when the states pass kMaxOrbitStatesBytes.
 void CheckOrbitStatesSize(const Job& job);
 
+// The name of entry 0..5 of the parameter vector ("w11" .. "b2").
+const char* ParameterName(int entry);
+
 // Whether the diagram must be rendered by RenderOrbits on one process: it
 // continues its orbits, or its raw states are wanted.
 bool OrbitsRenderedAlone(const Plan& plan, bool statesWanted);
