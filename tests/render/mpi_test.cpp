@@ -63,6 +63,8 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
         // Tiles of whole columns, whose counts come back as results.
         "orbit --w 4 -4.1 2.65 -2.85 1.75 2.9 --x0 0.1 0.2 --sweep 4 -0.5 2.5 --pixels 240 "
         "--start-values 3 --points 300",
+        // A sweep followed on rank 0, its values on all its cores.
+        "continuation --w 0 0 0 1.5 0 0 --sweep 0 0.5 2 --steps 31 --grid 16 --pixels 60",
     };
     for (const std::string& c : cases) {
         ASSERT_EQ(render(0, c + " -o " + at("one.png") + " --classes " + at("one.npy"), "e1"), 0)
