@@ -7,6 +7,7 @@
 #include "plots/canvas.h"
 #include "render/analyses.h"
 #include "render/command_line.h"
+#include "render/continuation.h"
 #include "render/npy.h"
 #include "render/orbit.h"
 #include "render/options.h"
@@ -119,6 +120,47 @@ void renderInRuns(const render::Plan& plan, plots::Canvas& canvas, render::NpyAr
     }
 }
 
+// The continuation: the sweep one value after the other, each on every core;
+// between two values, Ctrl-C and the progress function are served.
+Result renderSweep(const render::Job& job, bool line, bool callback, const py::object& progress)
+{
+    Result r;
+    auto canvas = std::make_unique<plots::Canvas>(job.pixels, job.pixels);
+    auto classes = std::make_unique<std::vector<uint8_t>>();
+    render::Progress shown(job.steps, line);
+    const auto begin = Clock::now();
+    {
+        py::gil_scoped_release free;
+        const auto result = render::RunContinuation(job, [&](int done) {
+            shown.update(done);
+            withPython([&] {
+                if (callback)
+                    progress(static_cast<double>(done) / job.steps);
+            });
+        });
+        shown.finish();
+        render::DrawFractions(job, result, *canvas);
+        r.analyses = {{"continuation", render::ContinuationRecord(job, result)}};
+        *classes = render::IdentityClasses(job, result);
+    }
+    r.job = job;
+    r.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    r.canvas = canvas.get();
+    r.sweepClasses = classes.get();
+    const auto n = static_cast<py::ssize_t>(job.pixels);
+    auto* bytes = reinterpret_cast<uint8_t*>(canvas->bits());
+    const bool little = std::endian::native == std::endian::little;
+    r.image = readOnly(py::array(py::dtype("u1"), {n, n, py::ssize_t(3)},
+                                 {4 * n, py::ssize_t(4), py::ssize_t(little ? -1 : 1)},
+                                 bytes + (little ? 2 : 1), owning(std::move(canvas))));
+    const size_t offset = 10 + ((*classes)[8] | (*classes)[9] << 8);
+    auto* data = classes->data() + offset;
+    const auto g = static_cast<py::ssize_t>(job.grid);
+    r.classes = readOnly(py::array(py::dtype("<i4"), {static_cast<py::ssize_t>(job.steps), g, g},
+                                   data, owning(std::move(classes))));
+    return r;
+}
+
 } // namespace
 
 void SetRunSeconds(double seconds) { runSeconds = seconds; }
@@ -139,6 +181,8 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
         if (PyErr_WarnEx(PyExc_RuntimeWarning, warning.c_str(), 1) != 0)
             throw py::error_already_set();
     }
+    if (job.mode == render::Mode::Continuation)
+        return renderSweep(job, line, callback, progress);
     Result r;
     render::Progress shown(plan.dots(), line);
     const auto begin = Clock::now();
@@ -196,7 +240,7 @@ void Save(const Result& result, const std::string& picture,
         render::RecordBytes(request, result.seconds, 1, result.analyses);
     render::FileSet files;
     if (classes)
-        files.add(*classes, result.npy->bytes());
+        files.add(*classes, result.npy ? result.npy->bytes() : *result.sweepClasses);
     files.add(picture, encoded, true);
     files.add(render::JobFileName(picture), record);
     files.commit();

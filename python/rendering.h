@@ -36,6 +36,9 @@ struct Result {
     py::array classes; // (N, N), the dtype of the classes file
     const plots::Canvas* canvas = nullptr;     // owned through image's base
     const render::NpyArray* npy = nullptr;     // owned through classes' base
+    // The continuation's classes (steps x grid x grid) as a whole .npy file,
+    // in place of npy; owned through classes' base.
+    const std::vector<uint8_t>* sweepClasses = nullptr;
 };
 
 // Renders job on threads threads (0: every core), with the GIL released.
