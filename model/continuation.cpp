@@ -22,11 +22,17 @@ bool finite(Point p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
 bool before(Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); }
 
+struct Refined {
+    Point z;
+    bool converged = false;
+    double trace = 0, det = 0; // of the k-fold map's Jacobian at z, when converged
+};
+
 // The fixed point of the period-fold map near `start` by Newton's method with
 // the exact Jacobian of the k-fold map; `start` itself where Newton does not
 // converge close by (a cycle that is not hyperbolic, say): the classifier's
 // own point is then the best there is.
-Point refine(const Weights& w, Point start, int period)
+Refined refine(const Weights& w, Point start, int period)
 {
     Point z = start;
     for (int iteration = 0; iteration < 40; ++iteration) {
@@ -44,20 +50,20 @@ Point refine(const Weights& w, Point start, int period)
         }
         const double rx = f.x - z.x, ry = f.y - z.y;
         if (!std::isfinite(rx) || !std::isfinite(ry))
-            return start;
+            return {start};
         if (std::max(std::abs(rx), std::abs(ry)) < 1e-13)
-            return z;
+            return {z, true, j00 + j11, j00 * j11 - j01 * j10};
         // (J - I) dz = -r
         const double m00 = j00 - 1, m11 = j11 - 1;
         const double det = m00 * m11 - j01 * j10;
         if (!(std::abs(det) > 1e-14))
-            return start;
+            return {start};
         z.x += (-rx * m11 + ry * j01) / det;
         z.y += (-ry * m00 + rx * j10) / det;
         if (!finite(z) || std::max(std::abs(z.x - start.x), std::abs(z.y - start.y)) > 0.1)
-            return start;
+            return {start};
     }
-    return start;
+    return {start};
 }
 
 // The greatest distance from a point of `a` to the nearest point of `b`.
@@ -94,6 +100,42 @@ bool sameCycle(std::span<const Point> a, std::span<const Point> b)
     return true;
 }
 
+int64_t cellKey(int64_t cx, int64_t cy)
+{
+    return static_cast<int64_t>(static_cast<uint64_t>(cx) << 32 | static_cast<uint32_t>(cy));
+}
+
+int64_t cellOf(double v, double side) { return static_cast<int64_t>(std::floor(v / side)); }
+
+// The cells of side `side` that a long orbit from `from` visits.
+std::vector<int64_t> cellsOf(const Weights& w, Point from, double side)
+{
+    std::vector<int64_t> cells;
+    for (const Point& p : OrbitSample(w, from, kCellSamplePoints))
+        if (finite(p))
+            cells.push_back(cellKey(cellOf(p.x, side), cellOf(p.y, side)));
+    std::sort(cells.begin(), cells.end());
+    cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
+    return cells;
+}
+
+// Whether every point lies in a visited cell or next to one.
+bool nearCells(std::span<const Point> points, const std::vector<int64_t>& cells, double side)
+{
+    for (const Point& p : points) {
+        if (!finite(p))
+            return false;
+        const int64_t cx = cellOf(p.x, side), cy = cellOf(p.y, side);
+        bool near = false;
+        for (int64_t dx = -1; dx <= 1 && !near; ++dx)
+            for (int64_t dy = -1; dy <= 1 && !near; ++dy)
+                near = std::binary_search(cells.begin(), cells.end(), cellKey(cx + dx, cy + dy));
+        if (!near)
+            return false;
+    }
+    return true;
+}
+
 // What a start is compared with: its cycle, or a short sample of its orbit.
 std::vector<Point> pointsOf(const Weights& w, const Landing& l)
 {
@@ -110,7 +152,7 @@ int firstFit(const std::vector<Attractor>& attractors, const Landing& l,
         if (at.period != l.period)
             continue;
         if (l.period > 0 ? sameCycle(points, at.points)
-                         : oneSided(points, at.points) < matchDistance)
+                         : nearCells(points, at.cells, matchDistance))
             return static_cast<int>(a);
     }
     return -1;
@@ -147,7 +189,18 @@ Landing Describe(const Weights& w, const kernel::LongOrbit& orbit)
     Landing l{.period = orbit.cls, .failed = orbit.failed, .at = {orbit.x, orbit.y}};
     if (l.failed || l.period == 0)
         return l;
-    const std::vector<Point> cycle = CycleFrom(w, refine(w, l.at, l.period), l.period);
+    const Refined r = refine(w, l.at, l.period);
+    // A near return of an orbit that wanders (on a chaotic attractor, past a
+    // cycle of saddle type embedded in it) is no periodic attractor: the
+    // orbit is one with no period.
+    if (r.converged) {
+        const auto type = analysis::TypeOf(analysis::Multipliers(r.trace, r.det));
+        if (type == analysis::OrbitType::Saddle || type == analysis::OrbitType::Repelling) {
+            l.period = 0;
+            return l;
+        }
+    }
+    const std::vector<Point> cycle = CycleFrom(w, r.z, l.period);
     if (!finite(cycle[0])) {
         l.failed = true;
         return l;
@@ -199,7 +252,9 @@ Value Identify(const Weights& w, std::span<const kernel::LongOrbit> orbits,
             a = static_cast<int>(value.attractors.size());
             value.attractors.push_back(
                 {.period = l.period,
-                 .points = l.period > 0 ? points : OrbitSample(w, l.at, kSamplePoints)});
+                 .points = l.period > 0 ? points : OrbitSample(w, l.at, kSamplePoints),
+                 .cells = l.period > 0 ? std::vector<int64_t>{}
+                                       : cellsOf(w, l.at, settings.matchDistance)});
         }
         value.owner[p] = a;
         ++value.attractors[a].starts;
@@ -343,32 +398,43 @@ void Follow(Record& record, const Value& previous, const Value& next,
         for (int j : successors[i])
             parents[j].insert(static_cast<int>(i));
 
-    // Several previous attractors landing on one: where one of them lies
-    // clearly nearest (at less than half the distance of every other), it goes
-    // on there and the others have died into it; else they merged.
+    // Several previous attractors landing on one. Those of its kind (its
+    // period, or none for none) are its candidates, all of them where none is;
+    // where one candidate alone is of its kind, or lies clearly nearest (at
+    // less than half the distance of every other candidate), it goes on there
+    // and the others have died into it; else the candidates merged and the
+    // others died into the merger.
     std::vector<std::set<int>> diedInto(np);
     for (size_t j = 0; j < nn; ++j) {
         if (parents[j].size() < 2)
             continue;
-        int nearest = -1;
-        std::vector<double> d(np, 0);
-        for (int i : parents[j]) {
-            d[i] = Hausdorff(previous.attractors[i].points, next.attractors[j].points);
-            if (nearest < 0 || d[i] < d[nearest])
-                nearest = i;
+        std::set<int> candidates;
+        for (int i : parents[j])
+            if (previous.attractors[i].period == next.attractors[j].period)
+                candidates.insert(i);
+        if (candidates.empty())
+            candidates = parents[j];
+        if (candidates.size() > 1) {
+            int nearest = -1;
+            std::vector<double> d(np, 0);
+            for (int i : candidates) {
+                d[i] = Hausdorff(previous.attractors[i].points, next.attractors[j].points);
+                if (nearest < 0 || d[i] < d[nearest])
+                    nearest = i;
+            }
+            bool clear = true;
+            for (int i : candidates)
+                if (i != nearest && !(2 * d[nearest] < d[i]))
+                    clear = false;
+            if (clear)
+                candidates = {nearest};
         }
-        bool clear = true;
         for (int i : parents[j])
-            if (i != nearest && !(2 * d[nearest] < d[i]))
-                clear = false;
-        if (!clear)
-            continue;
-        for (int i : parents[j])
-            if (i != nearest) {
+            if (!candidates.contains(i)) {
                 successors[i].erase(static_cast<int>(j));
                 diedInto[i].insert(static_cast<int>(j));
             }
-        parents[j] = {nearest};
+        parents[j] = candidates;
     }
 
     std::vector<int> ids(nn, -1);
@@ -391,13 +457,15 @@ void Follow(Record& record, const Value& previous, const Value& next,
             }
             continue;
         }
+        // Its successors that other attractors land on too are mergers, below.
         Event split{EventKind::Split, step, {from}, {}};
         for (int j : successors[i])
             if (parents[j].size() == 1) {
                 ids[j] = newIdentity(record, next.attractors[j].period, step, {from});
                 split.to.push_back(ids[j]);
             }
-        record.events.push_back(split);
+        if (!split.to.empty())
+            record.events.push_back(split);
     }
     for (size_t j = 0; j < nn; ++j) {
         if (ids[j] >= 0)

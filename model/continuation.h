@@ -36,9 +36,11 @@ using analysis::Point;
 // both coordinates) of the matching point of the other. Refined cycles agree
 // to about 1e-12; this only has to keep distinct cycles apart.
 constexpr double kCycleTolerance = 1e-3;
-// Points in the orbit sample that stands for an attractor with no period, and
-// in the shorter sample of each start that is compared with it.
+// Points in the orbit sample that stands for an attractor with no period (the
+// record's), in the long sample whose cells mark where it lies, and in the
+// short sample of each start that is compared with it.
 constexpr int kSamplePoints = 64;
+constexpr int kCellSamplePoints = 16384;
 constexpr int kStartSamplePoints = 16;
 // How far the seeds beside each point of an attractor lie from it.
 constexpr double kSeedOffset = 1e-3;
@@ -47,9 +49,12 @@ struct Settings {
     int iterations = 1000; // the classifier's transient
     int accuracy = 8;      // its tolerance, 10^-accuracy on the squared distance
     int maxPeriod = kWindowPeriodCap;
-    // Orbits with no period up to maxPeriod are on one attractor where every
-    // point of one's sample lies within this distance of the other's sample
-    // (a one-sided Hausdorff distance); the setting --match-distance.
+    // Orbits with no period up to maxPeriod: an orbit is on such an attractor
+    // where every point of its sample lies near the attractor's long sample:
+    // in a square cell of this side (the plane cut at multiples of it) that
+    // holds a point of that sample, or in one of the eight cells around such
+    // a cell. Points within this distance of the sample are near; points more
+    // than 2 sqrt 2 times it away are not. The setting --match-distance.
     double matchDistance = 0.1;
 };
 
@@ -60,6 +65,9 @@ struct Attractor {
     int period = 0;
     std::vector<Point> points;
     int64_t starts = 0; // the starts of the grid that end on it
+    // With no period: the cells (of side matchDistance) that its long sample
+    // visits, as keys (cell x in the high 32 bits, cell y in the low), sorted.
+    std::vector<int64_t> cells;
 
     friend bool operator==(const Attractor&, const Attractor&) = default; // exact
 };
@@ -74,7 +82,9 @@ struct Value {
 
 // The descriptor of one classified orbit: its period, and the cycle's
 // canonical first point refined by Newton's method (or, with no period, the
-// orbit's final point). Cycle(w, d) gives all the cycle's points.
+// orbit's final point). CycleFrom(w, at, period) gives all the cycle's points.
+// A period whose refined cycle is a saddle or repels (an orbit on a chaotic
+// attractor that came back close to where it was) counts as none.
 struct Landing {
     int period = 0;
     bool failed = false;

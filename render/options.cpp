@@ -76,8 +76,8 @@ void sweepSound(const Job& job)
 
 void matchDistancePositive(const Job& job)
 {
-    if (!(job.matchDistance > 0))
-        throw UsageError("--match-distance: the distance must be above 0.");
+    if (!(job.matchDistance >= 1e-9 && job.matchDistance <= 10))
+        throw UsageError("--match-distance: the distance must lie in 1E-9..10.");
 }
 
 void boundsInOrder(const Job& job)
@@ -307,8 +307,9 @@ constexpr Option kRows[] = {
                              {M::Continuation}, getJob<&Job::reverse>, putJob<&Job::reverse>,
                              true)),
     withCheck(number("match-distance", 1, "D",
-                     "orbits with no period within this distance (one-sided Hausdorff, "
-                     "over samples of them) are on one attractor",
+                     "an orbit with no period is on an attractor where each point of a sample "
+                     "of it lies within about this distance of a long sample of the attractor "
+                     "(in a cell of this side that the sample visits, or next to one)",
                      {M::Continuation}, getJob<&Job::matchDistance>,
                      putJob<&Job::matchDistance>, false),
               matchDistancePositive),
