@@ -31,14 +31,12 @@ namespace py = pybind11;
 struct Result {
     render::Job job;
     double seconds = 0;        // the time the picture took
+    int threads = 1;           // the threads it took
     nlohmann::json analyses;   // what the analyses add to the job record
     py::array image;   // uint8 (N, N, 3): red, green, blue of every pixel
     py::array classes; // (N, N), the dtype of the classes file
     const plots::Canvas* canvas = nullptr;     // owned through image's base
     const render::NpyArray* npy = nullptr;     // owned through classes' base
-    // The continuation's classes (steps x grid x grid) as a whole .npy file,
-    // in place of npy; owned through classes' base.
-    const std::vector<uint8_t>* sweepClasses = nullptr;
 };
 
 // Renders job on threads threads (0: every core), with the GIL released.

@@ -3,7 +3,7 @@
 #include "model/errors.h"
 #include "model/numbers.h"
 #include "render/npy.h"
-#include "render/orbit.h"
+#include "render/plan.h"
 
 #include <nlohmann/json.hpp>
 
@@ -81,7 +81,7 @@ mc::Result RunContinuation(const Job& job, const std::function<void(int stepsDon
             }
             throw model::RuntimeError(
                 model::RuntimeError::Kind::FloatingPoint,
-                what + " At " + ParameterName(sweep.entry) + " = "
+                what + " At " + std::string(kParameterNames[sweep.entry]) + " = "
                     + model::DecimalText(mc::ValueAt(sweep, k)) + ", from x = "
                     + model::DecimalText(start.x) + ", y = " + model::DecimalText(start.y) + ".");
         }
@@ -128,7 +128,7 @@ nlohmann::json ContinuationRecord(const Job& job, const mc::Result& result)
                           {"previous_value", valueOfRun(e.step - 1)},
                           {"from", e.from},
                           {"to", e.to}});
-    return {{"parameter", ParameterName(sweep.entry)},
+    return {{"parameter", kParameterNames[sweep.entry]},
             {"values", values},
             {"direction", sweep.reverse ? "backward" : "forward"},
             {"grid", sweep.grid},
@@ -181,6 +181,35 @@ std::vector<uint8_t> IdentityClasses(const Job& job, const mc::Result& result)
         std::memcpy(bytes.data() + offset + static_cast<size_t>(k) * g * g * sizeof(int32_t),
                     result.identities[k].data(), static_cast<size_t>(g * g) * sizeof(int32_t));
     return bytes;
+}
+
+} // namespace render
+
+namespace render {
+
+void PrepareContinuation(Plan& plan)
+{
+    const Job& job = plan.job;
+    plan.raster = plots::MakeRaster(job.pixels, 1, job.sweep[1], job.sweep[2], 0, 1);
+}
+
+void RenderContinuation(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
+                        nlohmann::json& record,
+                        const std::function<void(int64_t dotsDone)>& between)
+{
+    const Job& job = plan.job;
+    const int64_t dots = plan.dots();
+    const mc::Result result = RunContinuation(job, [&](int done) {
+        if (between)
+            between(dots * done / job.steps);
+    });
+    DrawFractions(job, result, canvas);
+    record["continuation"] = ContinuationRecord(job, result);
+    if (classes) {
+        std::vector<uint8_t> file = IdentityClasses(job, result);
+        const size_t offset = 10 + (file[8] | file[9] << 8);
+        *classes = NpyArray(std::move(file), offset, job.grid, job.grid);
+    }
 }
 
 } // namespace render

@@ -10,7 +10,8 @@
 // The classes are int32, steps x grid x grid: the identity of each start at
 // each value, the values in the parameter's order (L first), row 0 at the top.
 //
-// The sweep runs on one process, each value's starts on every core. Every
+// The sweep runs on one process (under MPI, rank 0), each value's starts on
+// every core. Every
 // value's attractors depend on its starts as a set, and the matching runs in
 // a fixed order, so the bytes are the same on any number of threads.
 #pragma once
@@ -49,5 +50,12 @@ std::vector<uint8_t> IdentityClasses(const Job& job, const model::continuation::
 // and then the grid's, that met a floating-point error.
 model::continuation::Result RunContinuation(const Job& job,
                                             const std::function<void(int stepsDone)>& progress);
+
+// The mode's row (render/modes.cpp): its raster has the sweep across and the
+// fractions 0..1 up; its render is the sweep, on this process (ModeRow::whole).
+void PrepareContinuation(Plan& plan);
+void RenderContinuation(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
+                        nlohmann::json& record,
+                        const std::function<void(int64_t dotsDone)>& between);
 
 } // namespace render
