@@ -478,6 +478,9 @@ int Execute(const Request& request, std::ostream& err, const Team* team, std::os
         rendered.processes = team ? team->processes : 1;
         rendered.analyses = &analyses;
         WriteRender(request, rendered);
+    } catch (const UsageError& e) {
+        // A mode's own checks of the whole job, made as its plan is prepared.
+        return usageError(err, e.what());
     } catch (const model::RuntimeError& e) {
         err << "veltrane-render: " << e.what() << "\n";
         return kExitRunTime;

@@ -129,6 +129,10 @@ nlohmann::json ContinuationRecord(const Job& job, const mc::Result& result)
                           {"from", e.from},
                           {"to", e.to}});
     return {{"parameter", kParameterNames[sweep.entry]},
+            {"axes",
+             {{"horizontal", {{"what", kParameterNames[sweep.entry]},
+                              {"left", sweep.from}, {"right", sweep.to}}},
+              {"vertical", {{"what", "fraction of the starts"}, {"bottom", 0}, {"top", 1}}}}},
             {"values", values},
             {"direction", sweep.reverse ? "backward" : "forward"},
             {"grid", sweep.grid},
@@ -187,9 +191,21 @@ std::vector<uint8_t> IdentityClasses(const Job& job, const mc::Result& result)
 
 namespace render {
 
+void CheckSweepSize(const Job& job)
+{
+    const uint64_t bytes = static_cast<uint64_t>(job.steps) * static_cast<uint64_t>(job.grid)
+                           * static_cast<uint64_t>(job.grid) * sizeof(int32_t);
+    if (bytes > 2'000'000'000)
+        throw UsageError("--grid: the identities of " + std::to_string(job.steps) + " steps of "
+                         + std::to_string(job.grid) + " x " + std::to_string(job.grid)
+                         + " starts would take " + std::to_string(bytes)
+                         + " bytes, more than 2 GB; give fewer --steps or a smaller --grid.");
+}
+
 void PrepareContinuation(Plan& plan)
 {
     const Job& job = plan.job;
+    CheckSweepSize(job);
     plan.raster = plots::MakeRaster(job.pixels, 1, job.sweep[1], job.sweep[2], 0, 1);
 }
 

@@ -51,6 +51,11 @@ std::vector<uint8_t> IdentityClasses(const Job& job, const model::continuation::
 model::continuation::Result RunContinuation(const Job& job,
                                             const std::function<void(int stepsDone)>& progress);
 
+// The identities of every start at every value are held until the sweep
+// ends; like the orbit diagram's raw states, they are refused beyond 2 GB
+// (UsageError naming the sizes).
+void CheckSweepSize(const Job& job);
+
 // The mode's row (render/modes.cpp): its raster has the sweep across and the
 // fractions 0..1 up; its render is the sweep, on this process (ModeRow::whole).
 void PrepareContinuation(Plan& plan);

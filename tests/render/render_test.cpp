@@ -1072,6 +1072,16 @@ TEST_F(Render, ContinuationRecordClassesAndPictureAgreeAndRenderAgain)
     EXPECT_EQ(run({"veltrane", "--grid", "12", "-o", at("c.png")}), render::kExitUsage);
     EXPECT_EQ(run({"continuation", "--match-distance", "0", "-o", at("c.png")}),
               render::kExitUsage);
+    EXPECT_EQ(run({"continuation", "--steps", "1000", "--grid", "1000", "-o", at("c.png")}),
+              render::kExitUsage);
+    EXPECT_NE(errors.str().find("more than 2 GB"), std::string::npos) << errors.str();
+    // An orbit that overflows names the value and the start, and leaves no file.
+    EXPECT_EQ(run({"continuation", "--sweep", "0", "1", "1e300", "--steps", "2", "--grid", "2",
+                   "-o", at("c.png")}),
+              render::kExitRunTime);
+    EXPECT_NE(errors.str().find("At w11 = 1E+300, from x = 1, y = 1."), std::string::npos)
+        << errors.str();
+    EXPECT_FALSE(fs::exists(at("c.png")));
 }
 
 // One neuron, x' = tanh(2 x + b), over b from -1 to 1 and back: bistable
