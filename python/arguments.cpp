@@ -210,6 +210,25 @@ py::dict JobKeywords(const render::Job& job)
     return out;
 }
 
+py::list OptionTable(const std::optional<std::string>& mode)
+{
+    const render::Mode m = mode ? render::ModeOf(*mode) : render::Mode{};
+    py::list table;
+    for (const render::OptionLine& line : render::OptionTable(mode ? &m : nullptr)) {
+        py::dict row;
+        row["option"] = render::Flagged(*line.option);
+        row["keyword"] = isKeyword(*line.option) ? py::object(py::str(KeywordOf(line.option->name)))
+                                                 : py::object(py::none());
+        row["names"] = line.names;
+        row["help"] = line.help;
+        row["range"] = line.range.empty() ? py::object(py::none()) : py::object(py::str(line.range));
+        row["default"] = line.defaultText.empty() ? py::object(py::none())
+                                                  : py::object(py::str(line.defaultText));
+        table.append(row);
+    }
+    return table;
+}
+
 std::string OptionsHelp()
 {
     std::string text;
