@@ -218,7 +218,7 @@ int LandsOn(const Weights& w, const Value& value, const Landing& landing,
 }
 
 Value Identify(const Weights& w, std::span<const kernel::LongOrbit> orbits,
-               const Settings& settings)
+               const Settings& settings, bool parallel)
 {
     const int n = static_cast<int>(orbits.size());
     std::vector<Landing> landings(orbits.size());
@@ -226,7 +226,10 @@ Value Identify(const Weights& w, std::span<const kernel::LongOrbit> orbits,
         for (int p = begin; p < end; ++p)
             landings[p] = Describe(w, orbits[p]);
     };
-    ForEachChunk(n, 64, describe);
+    if (parallel)
+        ForEachChunk(n, 64, describe);
+    else
+        describe(0, n);
 
     // The starts in the order of their descriptors, so that the attractors
     // and their order do not depend on the order of the starts: equal
@@ -520,7 +523,7 @@ Point StartOf(const Sweep& sweep, int p)
     return {at(r[0], r[1], column), at(r[2], r[3], g - 1 - row)};
 }
 
-std::vector<kernel::LongOrbit> ClassifyGrid(const Sweep& sweep, int k)
+std::vector<kernel::LongOrbit> ClassifyGrid(const Sweep& sweep, int k, bool parallel)
 {
     const int n = sweep.grid * sweep.grid;
     const Weights w = WeightsAt(sweep, k);
@@ -536,37 +539,55 @@ std::vector<kernel::LongOrbit> ClassifyGrid(const Sweep& sweep, int k)
         kernel::ClassifyLongMany(w, s.iterations, s.accuracy, s.maxPeriod, xs.data(), ys.data(),
                                  end - begin, orbits.data() + begin);
     };
-    ForEachChunk(n, 256, body);
+    if (parallel) {
+        ForEachChunk(n, 256, body);
+    } else {
+        for (int begin = 0; begin < n; begin += 256)
+            body(begin, std::min(n, begin + 256));
+    }
     return orbits;
 }
 
-Result RunSweep(const Sweep& sweep, const std::function<std::vector<kernel::LongOrbit>(int k)>& orbits,
-                const std::function<void(int stepsDone)>& progress)
+Result RunSweep(const Sweep& sweep, const std::function<void(int stepsDone)>& progress)
 {
     Result result;
     result.identities.resize(static_cast<size_t>(sweep.steps));
     result.attractors.resize(static_cast<size_t>(sweep.steps));
+    const int64_t starts = static_cast<int64_t>(sweep.grid) * sweep.grid;
+    const int block = static_cast<int>(
+        std::clamp<int64_t>(kStartsAtOnce / std::max<int64_t>(starts, 1), 1, ThreadCount()));
     Value previous;
-    for (int n = 0; n < sweep.steps; ++n) {
-        const int k = RunOrder(sweep, n);
-        const Weights w = WeightsAt(sweep, k);
-        const std::vector<kernel::LongOrbit> classified = orbits ? orbits(k) : ClassifyGrid(sweep, k);
-        Value value = Identify(w, classified, sweep.settings);
-        if (n == 0)
-            Begin(result.record, value);
-        else
-            Follow(result.record, previous, value,
-                   SeedLandings(w, previous, value, sweep.settings));
-        const std::vector<int>& ids = result.record.identityOf.back();
-        auto& out = result.identities[k];
-        out.resize(value.owner.size());
-        for (size_t p = 0; p < value.owner.size(); ++p)
-            out[p] = value.owner[p] < 0 ? -1 : ids[value.owner[p]];
-        for (size_t a = 0; a < ids.size(); ++a)
-            result.attractors[k].push_back({ids[a], value.attractors[a]});
-        previous = std::move(value);
-        if (progress)
-            progress(n + 1);
+    for (int n0 = 0; n0 < sweep.steps; n0 += block) {
+        const int n1 = std::min(sweep.steps, n0 + block);
+        std::vector<Value> values(static_cast<size_t>(n1 - n0));
+        auto identify = [&](int begin, int end) {
+            const bool alone = n1 - n0 == 1; // then its starts take every core
+            for (int i = begin; i < end; ++i) {
+                const int k = RunOrder(sweep, n0 + i);
+                values[i] = Identify(WeightsAt(sweep, k), ClassifyGrid(sweep, k, alone),
+                                     sweep.settings, alone);
+            }
+        };
+        ForEachChunk(n1 - n0, 1, identify);
+        for (int n = n0; n < n1; ++n) {
+            const int k = RunOrder(sweep, n);
+            Value& value = values[n - n0];
+            if (n == 0)
+                Begin(result.record, value);
+            else
+                Follow(result.record, previous, value,
+                       SeedLandings(WeightsAt(sweep, k), previous, value, sweep.settings));
+            const std::vector<int>& ids = result.record.identityOf.back();
+            auto& out = result.identities[k];
+            out.resize(value.owner.size());
+            for (size_t p = 0; p < value.owner.size(); ++p)
+                out[p] = value.owner[p] < 0 ? -1 : ids[value.owner[p]];
+            for (size_t a = 0; a < ids.size(); ++a)
+                result.attractors[k].push_back({ids[a], value.attractors[a]});
+            previous = std::move(value);
+            if (progress)
+                progress(n + 1);
+        }
     }
     return result;
 }

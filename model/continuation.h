@@ -99,10 +99,10 @@ std::vector<Point> OrbitSample(const Weights& w, Point from, int points);
 int LandsOn(const Weights& w, const Value& value, const Landing& landing,
             const Settings& settings);
 
-// The attractors of the orbits (one per start), found in parallel where that
-// pays; the same for any order of the orbits.
+// The attractors of the orbits (one per start), the starts described on
+// every core unless told otherwise; the same for any order of the orbits.
 Value Identify(const Weights& w, std::span<const kernel::LongOrbit> orbits,
-               const Settings& settings);
+               const Settings& settings, bool parallel = true);
 
 // The Hausdorff distance between two point sets (largest of the two one-sided
 // distances; Euclidean).
@@ -181,9 +181,10 @@ inline int RunOrder(const Sweep& sweep, int n) { return sweep.reverse ? sweep.st
 // The start points of the grid.
 Point StartOf(const Sweep& sweep, int p);
 
-// Classifies the starts of the grid at step k (parameter order), in parallel:
-// each orbit is the long-period classifier's, bit for bit.
-std::vector<kernel::LongOrbit> ClassifyGrid(const Sweep& sweep, int k);
+// Classifies the starts of the grid at step k (parameter order), on every
+// core unless told otherwise: each orbit is the long-period classifier's,
+// bit for bit.
+std::vector<kernel::LongOrbit> ClassifyGrid(const Sweep& sweep, int k, bool parallel = true);
 
 // Everything a sweep finds: per step in the parameter's order, the attractors
 // and each start's identity (-1 where its orbit failed); the record follows
@@ -198,12 +199,13 @@ struct Result {
     std::vector<std::vector<Found>> attractors;   // [k], in the value's order
 };
 
-// Runs a sweep: orbits(k) gives the classified starts at step k (parameter
-// order; ClassifyGrid by default). Each value's starts are classified and
-// identified on every core; the values are followed one after the other in
-// the sweep's direction. progress, when given, is told the steps done.
-Result RunSweep(const Sweep& sweep,
-                const std::function<std::vector<kernel::LongOrbit>(int k)>& orbits = {},
-                const std::function<void(int stepsDone)>& progress = {});
+// Runs a sweep. The values are classified and identified in parallel, a
+// block of them at a time (one per thread, while their starts stay within
+// kStartsAtOnce; a single value's starts on every core), and then followed
+// one after the other in the sweep's direction. Each value's attractors are
+// those of its starts alone, so the result is the same on any number of
+// threads. progress, when given, is told the steps done.
+constexpr int64_t kStartsAtOnce = int64_t{1} << 22;
+Result RunSweep(const Sweep& sweep, const std::function<void(int stepsDone)>& progress = {});
 
 } // namespace model::continuation

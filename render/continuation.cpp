@@ -67,7 +67,7 @@ model::Color IdentityColour(int id)
 mc::Result RunContinuation(const Job& job, const std::function<void(int stepsDone)>& progress)
 {
     const mc::Sweep sweep = SweepOf(job);
-    mc::Result result = mc::RunSweep(sweep, {}, progress);
+    mc::Result result = mc::RunSweep(sweep, progress);
     for (int k = 0; k < sweep.steps; ++k)
         for (size_t p = 0; p < result.identities[k].size(); ++p) {
             if (result.identities[k][p] >= 0)
