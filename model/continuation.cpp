@@ -484,9 +484,10 @@ void Follow(Record& record, const Value& previous, const Value& next,
         std::set<int> to;
         for (int j : diedInto[i])
             to.insert(ids[j]);
-        for (int j : landings[i])
-            if (j >= 0 && static_cast<size_t>(j) < nn)
-                to.insert(ids[j]);
+        if (i < landings.size())
+            for (int j : landings[i])
+                if (j >= 0 && static_cast<size_t>(j) < nn)
+                    to.insert(ids[j]);
         record.events.push_back({EventKind::Death, step, {before[i]}, {to.begin(), to.end()}});
     }
     tally(record, next, ids);
