@@ -1202,6 +1202,19 @@ TEST_F(Render, ContinuationRecordClassesAndPictureAgreeAndRenderAgain)
     nlohmann::json again = readJson(at("b.png.json"));
     EXPECT_EQ(again.at("options"), record.at("options"));
     EXPECT_EQ(again.at("continuation"), c);
+    // Render, which knows no record, gives the same picture and classes.
+    {
+        render::Request request;
+        request.job = render::FromJson(record);
+        const render::Plan plan = render::MakePlan(request.job);
+        plots::Canvas canvas(plan.pixels, plan.pixels);
+        render::NpyArray classes(plan.row->classType, plan.pixels, plan.pixels);
+        render::Render(plan, canvas, &classes);
+        ASSERT_EQ(run({"--from", at("a.png.json"), "-o", at("b.bmp")}), 0);
+        EXPECT_TRUE(plots::EncodeBitmap(canvas, n, n) == readFile(at("b.bmp")));
+        const std::vector<uint8_t> file = readFile(at("a.npy"));
+        EXPECT_TRUE(classes.bytes() == file);
+    }
     // Options of the continuation alone are refused elsewhere.
     EXPECT_EQ(run({"veltrane", "--grid", "12", "-o", at("c.png")}), render::kExitUsage);
     EXPECT_EQ(run({"continuation", "--match-distance", "0", "-o", at("c.png")}),
