@@ -50,6 +50,7 @@ const char* TypeName(OrbitType type);
 struct Point {
     double x = 0;
     double y = 0;
+    friend bool operator==(const Point&, const Point&) = default; // exact
 };
 
 // A periodic orbit of minimal period `period`: its points in the order the

@@ -169,7 +169,8 @@ PYBIND11_MODULE(veltrane, m)
             "Read-only; a view of the renderer's picture, which it keeps alive.")
         .def_property_readonly(
             "classes", [](const pyvt::Result& r) { return r.classes; },
-            "(N, N): what --classes writes, the same dtype (uint8, uint16 or float32).\n"
+            "(N, N): what --classes writes, the same dtype (uint8, uint16 or float32);\n"
+            "for continuation int32 (steps, grid, grid).\n"
             "Read-only; a view of the renderer's array, which it keeps alive.")
         .def_property_readonly(
             "job", [](const pyvt::Result& r) { return pyvt::JobKeywords(r.job); },
@@ -211,6 +212,18 @@ PYBIND11_MODULE(veltrane, m)
         "orbit(**options) -> Result\n\n"
         "The orbit diagram over a parameter sweep: render(\"orbit\", **options);\n"
         "continue_=True continues the orbits from column to column.");
+    m.def(
+        "continuation",
+        [](const py::kwargs& options) {
+            const pyvt::Result r = renderMode("continuation", options);
+            return py::make_tuple(pyvt::FromJson(r.analyses.at("continuation")), r.classes);
+        },
+        "continuation(**options) -> (dict, numpy.ndarray)\n\n"
+        "Attractors followed over a parameter sweep, as render(\"continuation\",\n"
+        "**options) follows them (sweep=(K, L, R), steps, grid, region, reverse,\n"
+        "match_distance): the record (per identity its period, colour, first and last\n"
+        "value, parents and fractions per value; the events) and the classes, int32\n"
+        "(steps, grid, grid), the identity of each start at each value.");
     m.def(
         "stability", [](const py::kwargs& options) { return renderMode("stability", options); },
         "stability(**options) -> Result\n\n"

@@ -120,7 +120,10 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
         model::RunThreads team(r.threads);
         r.analyses = nlohmann::json::object();
         team.run([&] {
-            render::Render(plan, *canvas, classes.get(), between, runSize);
+            if (plan.row->whole)
+                plan.row->whole(plan, *canvas, classes.get(), r.analyses, between);
+            else
+                render::Render(plan, *canvas, classes.get(), between, runSize);
             shown.finish();
             // What the command line adds after the dots: curves, statistics, cycles.
             render::Analyse(plan, *canvas, classes.get(), r.analyses, nullptr);

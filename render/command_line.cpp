@@ -298,9 +298,10 @@ void CheckFiles(const Request& request)
 
 namespace {
 
-// Renders the picture (and the classes) and returns the seconds it took.
+// Renders the picture (and the classes) and returns the seconds it took. A
+// mode rendered whole adds its part of the record to analyses.
 double renderPicture(const Request& request, const Plan& plan, plots::Canvas& canvas,
-                     NpyArray* classes, const Team* team)
+                     NpyArray* classes, const Team* team, nlohmann::json& analyses)
 {
     const auto start = std::chrono::steady_clock::now();
     {
@@ -309,7 +310,9 @@ double renderPicture(const Request& request, const Plan& plan, plots::Canvas& ca
         auto update = [&](int64_t done) { progress.update(done); };
         // A plan whose columns follow one another, or that writes raw
         // states, is rendered here alone.
-        if (team && !plan.alone())
+        if (plan.row->whole)
+            plan.row->whole(plan, canvas, classes, analyses, update);
+        else if (team && !plan.alone())
             team->render(plan, request.threads, canvas, classes, update);
         else
             Render(plan, canvas, classes, update);
@@ -454,7 +457,8 @@ int Execute(const Request& request, std::ostream& err, const Team* team, std::os
         model::RunThreads threads(rendered.threads);
         threads.run([&] {
             rendered.seconds =
-                renderPicture(request, plan, canvas, classes ? &*classes : nullptr, team);
+                renderPicture(request, plan, canvas, classes ? &*classes : nullptr, team,
+                              analyses);
             Analyse(plan, canvas, classes ? &*classes : nullptr, analyses, out);
         });
         rendered.canvas = &canvas;
@@ -462,6 +466,9 @@ int Execute(const Request& request, std::ostream& err, const Team* team, std::os
         rendered.processes = team ? team->processes : 1;
         rendered.analyses = &analyses;
         WriteRender(request, rendered);
+    } catch (const UsageError& e) {
+        // A mode's own checks of the whole job, made as its plan is prepared.
+        return usageError(err, e.what());
     } catch (const model::RuntimeError& e) {
         err << "veltrane-render: " << e.what() << "\n";
         return kExitRunTime;

@@ -36,6 +36,8 @@ std::span<const Mode> AllModes();
 
 constexpr int kMaxPixels = 32767;
 constexpr int kMaxLyapunovSteps = 1000000;
+constexpr int kMaxSweepSteps = 100000;
+constexpr int kMaxGrid = 4096;
 
 struct Job {
     Mode mode;                               // veltrane
@@ -75,6 +77,13 @@ struct Job {
     std::array<double, 2> bounds{-1, 1};
     int points = 1000;                       // 1..model::kernel::kMaxOrbitPoints
     bool continueOrbits = false;
+    // Continuation: the values of the sweep, the side of the grid of starts
+    // over the region, the direction, and the distance within which orbits
+    // with no period are on one attractor.
+    int steps = 101;                         // 2..kMaxSweepSteps
+    int grid = 100;                          // 1..kMaxGrid
+    bool reverse = false;
+    double matchDistance = 0.1;              // > 0
 
     friend bool operator==(const Job&, const Job&) = default;
 };

@@ -8,6 +8,7 @@
 #include "model/scales.h"
 #include "params/dots.h"
 #include "render/analyses.h"
+#include "render/continuation.h"
 #include "render/options.h"
 #include "render/orbit.h"
 
@@ -108,6 +109,9 @@ constexpr OptionUse kStabilityOptions[] = {{"idx"}, {"range"}, {"stats"}, {"stat
 constexpr OptionUse kCyclesOptions[] = {
     {"size"}, {"iterations"}, {"accuracy"}, {"region"},
     {"max-period", 1, model::analysis::kMaxCyclePeriod}, {"seeds"}, {"json"}};
+constexpr OptionUse kContinuationOptions[] = {
+    {"iterations"}, {"accuracy"}, {"region"}, kWindowPeriods, {"sweep"}, {"steps"}, {"grid"},
+    {"reverse"}, {"match-distance"}};
 constexpr OptionUse kOrbitOptions[] = {
     {"iterations"}, {"x0"}, {"start-values"}, {"sweep"}, {"show"}, {"bounds"}, {"points"},
     {"continue"}, {"orbits"}};
@@ -151,6 +155,11 @@ constexpr ModeRow kRows[] = {
      .classType = ClassType::UInt32, .column = OrbitColumnDots, .colour = orbitColour,
      .prepare = PrepareOrbits, .sequential = OrbitsContinued,
      .columnFailure = OrbitFailureText, .record = OrbitRecord},
+    // Attractors followed over a sweep: picture, record and classes made
+    // whole from the sweep (render/continuation.h).
+    {.name = "continuation", .options = kContinuationOptions, .everyPixel = true,
+     .classType = ClassType::Int32Stack, .prepare = PrepareContinuation,
+     .whole = RenderContinuation},
 };
 
 // A row of the same mode with another classifier or plane.

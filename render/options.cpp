@@ -81,6 +81,12 @@ void boundsInOrder(const Job& job)
         throw UsageError("--bounds: the low bound must lie below the high one.");
 }
 
+void matchDistanceInRange(const Job& job)
+{
+    if (!(job.matchDistance >= 1e-9 && job.matchDistance <= 10))
+        throw UsageError("--match-distance: the distance must lie in 1E-9..10.");
+}
+
 // Read by every mode, or by the modes whose rows list it.
 constexpr bool kEvery = true, kListed = false;
 
@@ -203,7 +209,8 @@ constexpr Option kRows[] = {
     number("region", 4, "X0 X1 Y0 Y1", "state-plane part shown", kListed,
            getJob<&Job::region>, putJob<&Job::region>),
     whole("max-period", 1, "P",
-          "longest period sought (veltrane and parametric from 16, cycles up to 64)", kListed, 1,
+          "longest period sought (veltrane, parametric and continuation from 16, cycles up to "
+          "64)", kListed, 1,
           model::kernel::kMaxPeriodCap, Rounding::Exact, getJob<&Job::maxPeriod>,
           putJob<&Job::maxPeriod>, false),
     whole("seeds", 1, "G",
@@ -261,6 +268,18 @@ constexpr Option kRows[] = {
                    "each column's orbits go on from the previous column's final states",
                    kListed, getJob<&Job::continueOrbits>, putJob<&Job::continueOrbits>,
                    true)),
+    whole("steps", 1, "S", "values of the sweep, L and R included", kListed, 2, kMaxSweepSteps,
+          Rounding::Exact, getJob<&Job::steps>, putJob<&Job::steps>, false),
+    whole("grid", 1, "G", "the side of the square grid of starts over --region at each value",
+          kListed, 1, kMaxGrid, Rounding::Exact, getJob<&Job::grid>, putJob<&Job::grid>, false),
+    recordedForItsModes(flag("reverse", 0, "run the sweep from R back to L", kListed,
+                             getJob<&Job::reverse>, putJob<&Job::reverse>, true)),
+    withCheck(number("match-distance", 1, "D",
+                     "an orbit with no period is on an attractor where each point of a sample "
+                     "of it lies within about this distance of a long sample of the attractor "
+                     "(in a cell of this side that the sample visits, or next to one)",
+                     kListed, getJob<&Job::matchDistance>, putJob<&Job::matchDistance>, false),
+              matchDistanceInRange),
     listed(file("orbits", 0, "OUT.npy",
                 "also write every counted state as float64 columns x start values x points x 2",
                 &Request::orbits)),

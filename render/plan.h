@@ -14,6 +14,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <span>
@@ -35,7 +36,9 @@ using plots::MapOffset;
 // UInt8, UInt16: the dot's class. Float32: the exponent. Counts4: four counts
 // per pixel (uint8 each), from the class as model::analysis::CountsOfKey reads
 // it. Float32Pair: two per pixel (lambda, lambda2). UInt32: orbit counts.
-enum class ClassType : uint8_t { UInt8, UInt16, Float32, Counts4, Float32Pair, UInt32 };
+// Int32Stack: a file made whole by its mode (ModeRow::whole), int32 of any
+// shape, the continuation's identities.
+enum class ClassType : uint8_t { UInt8, UInt16, Float32, Counts4, Float32Pair, UInt32, Int32Stack };
 
 struct Plan;
 class NpyArray;
@@ -86,6 +89,16 @@ struct ModeRow {
     // Sets up what the plan holds beyond the common raster: other axes,
     // shared start points.
     void (*prepare)(Plan& plan) = nullptr;
+    // Or, for a mode that is no raster of dots (the continuation: a basin
+    // raster at every value of a sweep, followed from value to value):
+    // renders the whole job on this process, on every core, into the
+    // picture, the classes (when not null, replaced by a file of its own) and
+    // the job record; between is told the dots done, out of plan.dots(). The
+    // command line, rank 0 of an MPI job and Python all call it in place of
+    // the driver.
+    void (*whole)(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
+                  nlohmann::json& record,
+                  const std::function<void(int64_t dotsDone)>& between) = nullptr;
     // Whether the job's columns must be evaluated one after the other, each
     // from the one before (then only on the process that commits them).
     bool (*sequential)(const Job& job) = nullptr;
@@ -139,7 +152,10 @@ struct Plan {
     int orbitsPerDot() const { return row->orbitsPerDot ? row->orbitsPerDot : job.startValues; }
     // Whether the plan must be rendered on the process that commits it: its
     // columns follow one another, or it writes raw states.
-    bool alone() const { return states || (row->sequential && row->sequential(job)); }
+    bool alone() const
+    {
+        return states || row->whole || (row->sequential && row->sequential(job));
+    }
     // The inputs of the dots of a column: reshuffled start points are drawn
     // after those of every dot before the column, as the plain loop draws them.
     plots::DotInputs columnInputs(int column) const;

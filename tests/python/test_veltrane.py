@@ -278,3 +278,45 @@ def test_options_are_the_table_of_mode_help(mode):
             assert row["keyword"].rstrip("_").replace("_", "-") == row["option"][2:]
     if mode == "cycles":
         assert {r["option"]: r["range"] for r in table}["--max-period"] == "1..64"
+
+
+@needs_renderer
+def test_continuation_is_the_command_lines_and_its_counts_those_of_a_plain_loop(tmp_path):
+    # A coupled sweep with two attractors at some values: at those, the
+    # starts of each identity are those that a plain loop, start by start,
+    # finds on one cycle (vt.period, and the cycle's points from vt.trajectory).
+    w = (2, 0.5, -0.4, 1.6, 0, 0.1)
+    options = dict(w=w, sweep=(4, -1, 1), steps=21, grid=12, pixels=40)
+    record, classes = vt.continuation(**options)
+    assert classes.dtype == np.int32 and classes.shape == (21, 12, 12)
+    done, picture, cli_classes = run_renderer(command_line("continuation", options), tmp_path)
+    assert done.returncode == 0, done.stderr
+    assert np.array_equal(np.load(cli_classes), classes)
+    cli = json.loads((tmp_path / "cli.png.json").read_text())
+    assert cli["continuation"] == record
+    n = 12
+    several = 0
+    for k, b1 in enumerate(record["values"]):
+        wk = (2, 0.5, -0.4, 1.6, b1, 0.1)
+        cycles, owner = [], {}
+        for row in range(n):
+            for column in range(n):
+                x, y = (2 * column) / (n - 1) - 1, (2 * (n - 1 - row)) / (n - 1) - 1
+                p = vt.period(wk, x, y)
+                assert p > 0
+                points = vt.trajectory(wk, (x, y), 1100)[-p:]
+                found = [i for i, c in enumerate(cycles)
+                         if len(c) == p and all(np.abs(c - q).max(axis=1).min() < 1e-3
+                                                for q in points)]
+                if not found:
+                    cycles.append(points)
+                    found = [len(cycles) - 1]
+                owner[row, column] = found[0]
+        plain = sorted(list(owner.values()).count(i) for i in range(len(cycles)))
+        counts = sorted(np.unique(classes[k], return_counts=True)[1].tolist())
+        assert counts == plain, f"b1 = {b1}"
+        # One identity per plain cycle, start by start.
+        pairs = {(owner[r, c], int(classes[k, r, c])) for r in range(n) for c in range(n)}
+        assert len(pairs) == len(cycles)
+        several += len(cycles) > 1
+    assert several >= 2

@@ -70,6 +70,8 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
         "lyapunov --spectrum --pixels 100 --iterations 200 --lyapunov-steps 200",
         // The cycle search runs on the committed basin picture, on rank 0.
         "cycles --pixels 80 --seeds 8 --max-period 6 --iterations 300",
+        // A sweep followed on rank 0, its values on all its cores.
+        "continuation --w 0 0 0 1.5 0 0 --sweep 0 0.5 2 --steps 31 --grid 16 --pixels 60",
     };
     for (const std::string& c : cases) {
         ASSERT_EQ(render(0, c + " -o " + at("one.png") + " --classes " + at("one.npy"), "e1"), 0)
