@@ -108,6 +108,25 @@ public:
         z_[0] = start;
         for (int i = 1; i < k_; ++i)
             z_[i] = Step(w_, z_[i - 1]);
+        return iterate();
+    }
+
+    // From a whole orbit guessed beforehand (a cycle of a nearby parameter
+    // vector), point for point.
+    Outcome solveFrom(const std::vector<Point>& guess)
+    {
+        z_ = guess;
+        return iterate();
+    }
+
+    // After a converged run: the orbit and an estimate of its error (the size
+    // of the Newton step that was not taken).
+    const std::vector<Point>& points() const { return z_; }
+    double accuracy() const { return accuracy_; }
+
+private:
+    Outcome iterate()
+    {
         double defect = evaluate(z_, fz_, j_);
         if (!std::isfinite(defect))
             return Outcome::Overflowed;
@@ -142,12 +161,6 @@ public:
         return defect < kConverged ? finish(size) : Outcome::NotConverged;
     }
 
-    // After a converged run: the orbit and an estimate of its error (the size
-    // of the Newton step that was not taken).
-    const std::vector<Point>& points() const { return z_; }
-    double accuracy() const { return accuracy_; }
-
-private:
     Outcome finish(double size)
     {
         accuracy_ = size;
@@ -314,6 +327,44 @@ Cycle Describe(const Weights& w, Found&& f)
 }
 
 } // namespace
+
+Monodromy MonodromyOf(const Weights& w, const std::vector<Point>& points)
+{
+    Mat m;
+    double det = 1;
+    for (const Point& p : points) {
+        Mat j;
+        Step(w, p, &j);
+        m = j * m;
+        det *= j.a * j.d - j.b * j.c;
+    }
+    return {m.a + m.d, det, m.a, m.b, m.c, m.d};
+}
+
+std::optional<std::vector<Point>> RefineCycle(const Weights& w, const std::vector<Point>& guess)
+{
+    if (guess.empty() || guess.size() > static_cast<size_t>(kMaxRefinedPeriod))
+        return std::nullopt;
+    Run run(w, static_cast<int>(guess.size()));
+    if (run.solveFrom(guess) != Outcome::Converged)
+        return std::nullopt;
+    return run.points();
+}
+
+int MinimalPeriod(const std::vector<Point>& points, double tolerance)
+{
+    const int k = static_cast<int>(points.size());
+    for (int d = 1; d < k; ++d) {
+        if (k % d != 0)
+            continue;
+        bool repeats = true;
+        for (int i = 0; i + d < k && repeats; ++i)
+            repeats = Distance(points[i + d], points[i]) <= tolerance;
+        if (repeats)
+            return d;
+    }
+    return k;
+}
 
 CycleReport FindCycles(const Weights& w, const CycleSearch& search)
 {
