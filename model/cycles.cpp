@@ -101,7 +101,11 @@ enum class Outcome { Converged, Overflowed, NotConverged };
 // One Newton run for period k: the orbit points z, their images and Jacobians.
 class Run {
 public:
-    Run(const Weights& w, int k) : w_(w), k_(k), z_(k), fz_(k), j_(k), dz_(k), trial_(k), ftrial_(k), jtrial_(k) {}
+    Run(const Weights& w, int k, int polishSteps = kPolishSteps)
+        : w_(w), k_(k), polishSteps_(polishSteps), z_(k), fz_(k), j_(k), dz_(k), trial_(k),
+          ftrial_(k), jtrial_(k)
+    {
+    }
 
     Outcome solve(Point start)
     {
@@ -138,7 +142,7 @@ private:
             size = 0;
             for (const Point& d : dz_)
                 size = std::max({size, std::fabs(d.x), std::fabs(d.y)});
-            if (defect < kConverged && (polished++ == kPolishSteps || size == 0))
+            if (defect < kConverged && (polished++ == polishSteps_ || size == 0))
                 return finish(size);
             // Damped step: within 1 in every coordinate, and lowering the defect.
             double lambda = size > 1 ? 1 / size : 1;
@@ -215,6 +219,7 @@ private:
 
     const Weights& w_;
     const int k_;
+    const int polishSteps_;
     std::vector<Point> z_, fz_;
     std::vector<Mat> j_;
     std::vector<Point> dz_, trial_, ftrial_;
@@ -345,7 +350,9 @@ std::optional<std::vector<Point>> RefineCycle(const Weights& w, const std::vecto
 {
     if (guess.empty() || guess.size() > static_cast<size_t>(kMaxRefinedPeriod))
         return std::nullopt;
-    Run run(w, static_cast<int>(guess.size()));
+    // One step past convergence: a continuation refines the same cycle again
+    // at its next step, and its test functions need no more.
+    Run run(w, static_cast<int>(guess.size()), 1);
     if (run.solveFrom(guess) != Outcome::Converged)
         return std::nullopt;
     return run.points();

@@ -52,14 +52,6 @@ bool SignChanged(double a, double b) { return (a < 0) != (b < 0); }
 
 bool Complex(const TrackedCycle& c) { return c.multipliers[0].im != 0; }
 
-Weights Lerp(const Weights& from, const Weights& to, double t)
-{
-    Weights w;
-    for (size_t i = 0; i < w.size(); ++i)
-        w[i] = std::lerp(from[i], to[i], t);
-    return w;
-}
-
 enum class StepOutcome { Accepted, Collapsed, Failed };
 
 // One continuation step: the cycle at w refined from `previous`, accepted
@@ -106,6 +98,66 @@ bool AnyChange(const TrackedCycle& a, const TrackedCycle& b)
                && (Complex(a) || Complex(b)));
 }
 
+// The one test function that changed sign between a and b, or null where
+// none or several did.
+double (*OnlyChange(const TrackedCycle& a, const TrackedCycle& b))(const Monodromy&)
+{
+    double (*changed)(const Monodromy&) = nullptr;
+    int n = 0;
+    for (auto test : {FoldTest, FlipTest, CircleTest})
+        if (SignChanged(test(a.monodromy), test(b.monodromy))) {
+            changed = test;
+            ++n;
+        }
+    if (changed == CircleTest && !Complex(a) && !Complex(b))
+        return nullptr;
+    return n == 1 ? changed : nullptr;
+}
+
+// Narrows [ta, tb] (either way round), over which `test` changes sign from
+// the cycle a to the cycle b, to within `resolution`, by regula falsi with the
+// Illinois weighting: a smooth test function is bracketed in a few Newton
+// runs, where halving would take thirty. False where a run fails; a and b
+// then hold the bracket reached so far.
+bool Narrow(const Weights& from, const Weights& to, double (*test)(const Monodromy&),
+            double& ta, TrackedCycle& a, double& tb, TrackedCycle& b, double resolution,
+            int& runs)
+{
+    double ga = test(a.monodromy), gb = test(b.monodromy);
+    int side = 0; // the end kept last time: -1 a, +1 b
+    for (int i = 0; i < 100 && std::fabs(tb - ta) > resolution; ++i) {
+        double tm = ta + (tb - ta) * (ga / (ga - gb));
+        // Keep the trial strictly inside, and at least a quarter of the
+        // resolution from either end, so that the bracket always shrinks.
+        const double lo = std::min(ta, tb) + 0.25 * resolution;
+        const double hi = std::max(ta, tb) - 0.25 * resolution;
+        if (!(tm >= lo && tm <= hi))
+            tm = 0.5 * (ta + tb);
+        TrackedCycle m;
+        int collapsedTo = 0;
+        ++runs;
+        if (TryStep(Lerp(from, to, tm), a, m, collapsedTo) != StepOutcome::Accepted)
+            return false;
+        const double gm = test(m.monodromy);
+        if (SignChanged(ga, gm)) {
+            tb = tm;
+            b = std::move(m);
+            gb = gm;
+            if (side == 1)
+                ga /= 2;
+            side = 1;
+        } else {
+            ta = tm;
+            a = std::move(m);
+            ga = gm;
+            if (side == -1)
+                gb /= 2;
+            side = -1;
+        }
+    }
+    return std::fabs(tb - ta) <= resolution;
+}
+
 // The real multiplier nearest +1, its distance from +1 (infinity for a
 // complex pair).
 double DistanceFromOne(const TrackedCycle& c)
@@ -128,6 +180,32 @@ void Step(const Weights& w, Point& z, double jacobian[4])
 }
 
 } // namespace
+
+Weights Lerp(const Weights& from, const Weights& to, double t)
+{
+    Weights w;
+    for (size_t i = 0; i < w.size(); ++i)
+        w[i] = std::lerp(from[i], to[i], t);
+    return w;
+}
+
+bool SameCycle(const std::vector<Point>& a, const std::vector<Point>& b, double tolerance)
+{
+    const size_t k = a.size();
+    if (k == 0 || b.size() != k)
+        return false;
+    for (size_t offset = 0; offset < k; ++offset) {
+        bool same = true;
+        for (size_t i = 0; i < k && same; ++i) {
+            const Point& p = a[i];
+            const Point& q = b[(i + offset) % k];
+            same = std::fabs(p.x - q.x) <= tolerance && std::fabs(p.y - q.y) <= tolerance;
+        }
+        if (same)
+            return true;
+    }
+    return false;
+}
 
 std::optional<TrackedCycle> SolveCycle(const Weights& w, const std::vector<Point>& guess)
 {
@@ -178,6 +256,10 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
     const double direction = t1 > t0 ? 1 : -1;
     TrackedCycle current = start;
     double t = t0, h = std::fabs(t1 - t0);
+    double previousT = NAN, previousFold = 0; // the accepted step before the current one
+    // Predicted folds, a few: a failure that is no fold must not be
+    // approached in steps of the resolution.
+    int predictions = 8;
     while (direction * (t1 - t) > 0) {
         const double next = h >= std::fabs(t1 - t) ? t1 : t + direction * h;
         TrackedCycle trial;
@@ -187,10 +269,26 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
         const bool shortest = std::fabs(next - t) <= resolution;
         if (outcome == StepOutcome::Accepted && (!AnyChange(current, trial) || shortest)) {
             Crossings(current, trial, 0.5 * (t + next), result.crossings);
+            previousT = t;
+            previousFold = FoldTest(current.monodromy);
             current = std::move(trial);
             t = next;
             h *= 2;
             continue;
+        }
+        if (outcome == StepOutcome::Accepted) {
+            // One test function changed sign: narrow the step onto its zero.
+            if (auto test = OnlyChange(current, trial)) {
+                double ta = t, tb = next;
+                TrackedCycle a = current, b = trial;
+                if (Narrow(from, to, test, ta, a, tb, b, resolution, result.newtonRuns)) {
+                    Crossings(a, b, 0.5 * (ta + tb), result.crossings);
+                    current = std::move(b);
+                    h = std::max(std::fabs(next - tb), resolution) * 2;
+                    t = tb;
+                    continue;
+                }
+            }
         }
         result.lastT = t;
         if (outcome == StepOutcome::Collapsed && 2 * collapsedTo == k && depth == 0
@@ -222,8 +320,18 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
             return result;
         }
         if (!shortest) {
-            // A failure or a change of sign: approach it in halved steps.
+            // A failure or a change of sign: approach it in halved steps; a
+            // failure beyond a fold in steps aimed just short of the fold
+            // that the last two steps predict (the fold test goes to zero as
+            // the square root of the distance, its square linearly).
             h = 0.5 * std::fabs(next - t);
+            const double g = FoldTest(current.monodromy);
+            if (outcome == StepOutcome::Failed && std::isfinite(previousT) && predictions-- > 0
+                && (g < 0) == (previousFold < 0) && std::fabs(g) < std::fabs(previousFold)) {
+                const double d = std::fabs(t - previousT) * g * g / (previousFold * previousFold - g * g);
+                if (d < h)
+                    h = std::max(resolution, 0.999 * d);
+            }
             continue;
         }
         // The branch ends within the resolution: it turns back at a fold;

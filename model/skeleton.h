@@ -53,6 +53,14 @@ std::optional<TrackedCycle> SolveCycle(const Weights& w, const std::vector<Point
 std::optional<TrackedCycle> AttractingCycle(const Weights& w, double x, double y,
                                             int iterations, int maxPeriod);
 
+// The parameter vector at t of the segment from `from` to `to`, entry by
+// entry (exactly `to` at t = 1).
+Weights Lerp(const Weights& from, const Weights& to, double t);
+
+// Whether two orbits of the same length are one cycle: some rotation of b
+// lies within `tolerance` of a, point for point.
+bool SameCycle(const std::vector<Point>& a, const std::vector<Point>& b, double tolerance);
+
 // The kinds of bifurcation curve, numbered as in the curves' data file.
 enum class CurveType : uint8_t { Fold = 1, Flip = 2, NeimarkSacker = 3 };
 

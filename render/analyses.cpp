@@ -5,13 +5,17 @@
 #include "model/engine.h"
 #include "model/fixed_points.h"
 #include "model/numbers.h"
+#include "model/skeleton.h"
 #include "params/dots.h"
+#include "render/cycle_curves.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <numbers>
 #include <ostream>
 #include <set>
 #include <string>
@@ -66,15 +70,69 @@ nlohmann::json stabilityScheme()
 
 // --- Bifurcation curves --------------------------------------------------------
 
-struct CurvePoint {
-    int column, row; // the picture's pixel
-    Bifurcation kind;
-};
+using model::analysis::CurveType;
 
-// Every crossing between the dots of the parameter plane and their right and
-// upper neighbours, located by bisection on the parameter, drawn in drawing
-// order. Returns the count of points of each kind.
-nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas)
+Bifurcation kindOf(CurveType type)
+{
+    switch (type) {
+    case CurveType::Fold: return Bifurcation::SaddleNode;
+    case CurveType::Flip: return Bifurcation::PeriodDoubling;
+    case CurveType::NeimarkSacker: break;
+    }
+    return Bifurcation::NeimarkSacker;
+}
+
+CurveType typeOf(Bifurcation kind)
+{
+    switch (kind) {
+    case Bifurcation::SaddleNode: return CurveType::Fold;
+    case Bifurcation::PeriodDoubling: return CurveType::Flip;
+    case Bifurcation::NeimarkSacker: break;
+    }
+    return CurveType::NeimarkSacker;
+}
+
+// The colour of a curve of period k: its kind's colour at period 1, shaded
+// with the period on a logarithmic scale, by 0.6 log2(k) / 6 of the way to
+// black (saddle-node, period doubling) or white (the dark green of
+// Neimark-Sacker), so that period 64 is the farthest.
+model::Color curveColour(Bifurcation kind, int period)
+{
+    const model::Color c = curveColour(kind);
+    if (period <= 1)
+        return c;
+    const double f = 0.6 * std::log2(static_cast<double>(period)) / 6;
+    const int to = kind == Bifurcation::NeimarkSacker ? 255 : 0;
+    auto mix = [&](int v) { return static_cast<int>(std::lround(v + (to - v) * f)); };
+    return model::Rgb(mix(model::RedOf(c)), mix(model::GreenOf(c)), mix(model::BlueOf(c)));
+}
+
+// The argument of the critical multiplier of a fixed point's Neimark-Sacker
+// crossing at w: that of the complex pair nearest the unit circle.
+double circleArgument(const model::Weights& w)
+{
+    double best = INFINITY, argument = 0;
+    for (const auto& p : model::analysis::FindFixedPoints(w)) {
+        const auto& mu = p.multipliers[0];
+        if (mu.im == 0)
+            continue;
+        const double off = std::fabs(std::hypot(mu.re, mu.im) - 1);
+        if (off < best) {
+            best = off;
+            argument = std::fabs(std::atan2(mu.im, mu.re));
+        }
+    }
+    return argument;
+}
+
+// Every crossing of the fixed points' curves between the dots of the
+// parameter plane and their right and upper neighbours, located by bisection
+// on the parameter; with a curves period above 1 on parametric, the cycles'
+// curves too (render/cycle_curves.h). The cycles' points are drawn first,
+// longer periods under shorter ones, the fixed points' last, on top. Returns
+// the record's counts of points per kind and period; data, where given,
+// receives every point's row.
+nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<uint8_t>* data)
 {
     const plots::Raster& r = plan.raster;
     const int rows = plan.rows;
@@ -92,7 +150,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas)
     };
     model::ForEachChunk(dots, 16, sign);
 
-    std::vector<std::vector<CurvePoint>> found(static_cast<size_t>(dots));
+    std::vector<std::vector<CurvePointRow>> found(static_cast<size_t>(dots));
     auto cross = [&](int begin, int end) {
         for (int d = begin; d < end; ++d) {
             const int column = d / rows, row = d % rows;
@@ -109,9 +167,23 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas)
                 for (const auto& c : crossings) {
                     const double h = r.columnOffset(column) + (horizontal ? c.t * r.columnStep : 0);
                     const double v = r.rowOffset(row) + (horizontal ? 0 : c.t * r.rowStep);
-                    found[d].push_back({static_cast<int>(std::lround(h)),
-                                        plan.pixels - 1 - static_cast<int>(std::lround(v)),
-                                        c.kind});
+                    CurvePointRow p;
+                    p.column = static_cast<int>(std::lround(h));
+                    p.row = plan.pixels - 1 - static_cast<int>(std::lround(v));
+                    p.period = 1;
+                    p.type = typeOf(c.kind);
+                    if (data) {
+                        p.h = horizontal ? std::lerp(r.columnValue(column),
+                                                     r.columnValue(column + 1), c.t)
+                                         : r.columnValue(column);
+                        p.v = horizontal ? r.rowValue(row)
+                                         : std::lerp(r.rowValue(row), r.rowValue(row + 1), c.t);
+                        p.argument = c.kind == Bifurcation::PeriodDoubling ? std::numbers::pi
+                                     : c.kind == Bifurcation::SaddleNode
+                                         ? 0
+                                         : circleArgument(model::analysis::Lerp(ws[d], ws[e], c.t));
+                    }
+                    found[d].push_back(p);
                 }
             };
             if (column + 1 < plan.columns)
@@ -122,23 +194,65 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas)
     };
     model::ForEachChunk(dots, 16, cross);
 
+    std::vector<CurvePointRow> points;
+    CycleCurves cycles;
+    const bool withCycles = plan.job.mode == Mode::Parametric && plan.job.curvesPeriod > 1;
+    if (withCycles) {
+        cycles = FindCycleCurves(plan, plan.job.curvesPeriod);
+        points = cycles.points;
+        std::stable_sort(points.begin(), points.end(),
+                         [](const CurvePointRow& a, const CurvePointRow& b) {
+                             return a.period > b.period;
+                         });
+    }
+    for (const auto& dotPoints : found)
+        points.insert(points.end(), dotPoints.begin(), dotPoints.end());
+
     // Two pixels wide on larger pictures, so that the curves stay visible.
     const int width = plan.pixels >= 400 ? 2 : 1;
     canvas.setDotWidth(1);
-    int64_t counts[3] = {0, 0, 0};
-    for (const auto& points : found)
-        for (const CurvePoint& p : points) {
-            ++counts[static_cast<int>(p.kind)];
-            for (int dx = 0; dx < width; ++dx)
-                for (int dy = 0; dy < width; ++dy)
-                    if (p.column + dx < plan.pixels && p.row + dy >= 0 && p.row + dy < plan.pixels)
-                        canvas.setDot(p.column + dx, p.row + dy, curveColour(p.kind));
+    std::map<std::pair<int, int>, int64_t> counts; // (kind, period) -> points
+    for (const CurvePointRow& p : points) {
+        const Bifurcation kind = kindOf(p.type);
+        ++counts[{static_cast<int>(kind), p.period}];
+        const model::Color colour = curveColour(kind, p.period);
+        for (int dx = 0; dx < width; ++dx)
+            for (int dy = 0; dy < width; ++dy)
+                if (p.column + dx < plan.pixels && p.row + dy >= 0 && p.row + dy < plan.pixels)
+                    canvas.setDot(p.column + dx, p.row + dy, colour);
+    }
+    if (data) {
+        size_t offset = 0;
+        *data = NpyFile("<f8", {static_cast<int64_t>(points.size()), 5}, sizeof(double), offset);
+        for (const CurvePointRow& p : points) {
+            const double row[5] = {p.h, p.v, static_cast<double>(p.period),
+                                   static_cast<double>(static_cast<int>(p.type)), p.argument};
+            std::memcpy(data->data() + offset, row, sizeof row);
+            offset += sizeof row;
         }
+    }
     nlohmann::json curves = nlohmann::json::object();
     for (Bifurcation kind : {Bifurcation::SaddleNode, Bifurcation::PeriodDoubling,
-                             Bifurcation::NeimarkSacker})
-        curves[model::analysis::BifurcationName(kind)] = {
-            {"rgb", rgbOf(curveColour(kind))}, {"points", counts[static_cast<int>(kind)]}};
+                             Bifurcation::NeimarkSacker}) {
+        int64_t total = 0;
+        nlohmann::json periods = nlohmann::json::object();
+        for (const auto& [key, n] : counts)
+            if (key.first == static_cast<int>(kind)) {
+                total += n;
+                periods[std::to_string(key.second)] = {
+                    {"points", n}, {"rgb", rgbOf(curveColour(kind, key.second))}};
+            }
+        nlohmann::json entry = {{"rgb", rgbOf(curveColour(kind))}, {"points", total}};
+        if (withCycles)
+            entry["periods"] = periods;
+        curves[model::analysis::BifurcationName(kind)] = entry;
+    }
+    if (withCycles)
+        curves["cycles"] = {{"largest_period", plan.job.curvesPeriod},
+                            {"basin_switches", cycles.basinSwitches},
+                            {"newton_runs", cycles.newtonRuns},
+                            {"not_converged", cycles.notConverged},
+                            {"continuations_lost", cycles.lost}};
     return curves;
 }
 
@@ -428,13 +542,13 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes)
 }
 
 void Analyse(const Plan& plan, plots::Canvas& canvas, const NpyArray* classes,
-             nlohmann::json& record, std::ostream* out)
+             nlohmann::json& record, std::ostream* out, std::vector<uint8_t>* curvesData)
 {
     const Job& job = plan.job;
     if (job.mode == Mode::Stability)
         record["colour_scheme"] = stabilityScheme();
     if (job.mode == Mode::Stability || job.curves)
-        record["curves"] = drawCurves(plan, canvas);
+        record["curves"] = drawCurves(plan, canvas, curvesData);
     if (job.stats && classes)
         record["statistics"] = statistics(plan, *classes, out);
     if (job.mode == Mode::Cycles && classes)

@@ -33,8 +33,12 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes);
 // curves, parametric's --curves, --stats, and the cycles of cycles (with
 // their markers drawn on the canvas). classes holds the committed classes
 // (needed for --stats and cycles). Throws RuntimeError as the orbits of the
-// basin picture do.
+// basin picture do. Where curvesData is given and curves are drawn, it
+// receives the .npy file of the located curve points (N x 5 float64: the
+// horizontal and vertical parameter value, the period, the type 1 fold 2 flip
+// 3 Neimark-Sacker, the argument of the critical multiplier).
 void Analyse(const Plan& plan, plots::Canvas& canvas, const NpyArray* classes,
-             nlohmann::json& record, std::ostream* out);
+             nlohmann::json& record, std::ostream* out,
+             std::vector<uint8_t>* curvesData = nullptr);
 
 } // namespace render

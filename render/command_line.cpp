@@ -276,6 +276,16 @@ void CheckRequest(const Request& request)
                              + "\" is another file of the run; the states need a file of their "
                                "own.");
     }
+    if (!request.curvesData.empty()) {
+        if (!request.job.curves)
+            throw UsageError("--curves-data: the curve points are written with --curves only.");
+        if (sameFile(request.curvesData, request.output)
+            || sameFile(request.curvesData, JobFileName(request.output))
+            || sameFile(request.curvesData, request.classes))
+            throw UsageError("--curves-data: \"" + request.curvesData
+                             + "\" is another file of the run; the curve points need a file of "
+                               "their own.");
+    }
     if (request.classes.empty() || request.output.empty())
         return;
     const std::string classes = samePlace(request.classes);
@@ -307,6 +317,8 @@ void CheckFiles(const Request& request)
         CheckWritable(request.classes);
     if (!request.orbits.empty())
         CheckWritable(request.orbits);
+    if (!request.curvesData.empty())
+        CheckWritable(request.curvesData);
 }
 
 namespace {
@@ -384,6 +396,8 @@ std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int pro
         record["colour_scale"] = orbitScale(job);
     if (!request.orbits.empty())
         record["orbits"] = request.orbits;
+    if (!request.curvesData.empty())
+        record["curves_data"] = request.curvesData;
     record.update(analyses);
     record["threads"] = model::ThreadCount();
     record["processes"] = processes;
@@ -396,10 +410,13 @@ namespace {
 
 // The classes, the picture and the job record, replaced together.
 void writeFiles(const Request& request, const plots::Canvas& canvas,
-                std::optional<NpyArray>& classes, std::vector<uint8_t>& states, double seconds,
-                int processes, const nlohmann::json& analyses)
+                std::optional<NpyArray>& classes, std::vector<uint8_t>& states,
+                const std::vector<uint8_t>& curvesData, double seconds, int processes,
+                const nlohmann::json& analyses)
 {
     FileSet files;
+    if (!request.curvesData.empty())
+        files.add(request.curvesData, curvesData);
     if (!request.orbits.empty()) {
         files.add(request.orbits, states);
         std::vector<uint8_t>().swap(states);
@@ -486,9 +503,11 @@ int Execute(const Request& request, std::ostream& err, const Team* team, std::os
             renderPicture(request, plan, canvas, classes ? &*classes : nullptr,
                           request.orbits.empty() ? nullptr : &states, team, err);
         nlohmann::json analyses = nlohmann::json::object();
-        Analyse(plan, canvas, classes ? &*classes : nullptr, analyses, out);
-        writeFiles(request, canvas, classes, states, seconds, team ? team->processes : 1,
-                   analyses);
+        std::vector<uint8_t> curvesData;
+        Analyse(plan, canvas, classes ? &*classes : nullptr, analyses, out,
+                request.curvesData.empty() ? nullptr : &curvesData);
+        writeFiles(request, canvas, classes, states, curvesData, seconds,
+                   team ? team->processes : 1, analyses);
     } catch (const model::RuntimeError& e) {
         err << "veltrane-render: " << e.what() << "\n";
         return kExitRunTime;

@@ -25,6 +25,7 @@ using model::kMaxIterations;
 constexpr int kLastParameter = static_cast<int>(std::tuple_size_v<model::Weights>) - 1;
 constexpr int kMaxColourComponent = 0xFF;
 constexpr int kMaxThreads = 4096;
+constexpr int kDefaultCurvesPeriod = 16;
 
 // --- Where a value lives -----------------------------------------------------
 
@@ -104,6 +105,12 @@ void maxPeriodInRange(const Job& job)
         throw UsageError("--max-period: " + model::IntegerText(job.maxPeriod) + " is outside "
                          + model::IntegerText(lo) + ".." + model::IntegerText(hi) + " for "
                          + ModeName(job.mode) + ".");
+}
+
+void curvesPeriodWithCurves(const Job& job)
+{
+    if (job.curvesPeriod != kDefaultCurvesPeriod && !job.curves)
+        throw UsageError("--curves-period: the period applies with --curves only.");
 }
 
 void statsBoxWithStats(const Job& job)
@@ -252,6 +259,18 @@ constexpr Option kRows[] = {
     recordedForItsModes(flag("curves", 0,
                              "draw the bifurcation curves of the fixed points over the picture",
                              {M::Parametric}, getJob<&Job::curves>, putJob<&Job::curves>, true)),
+    withCheck(whole("curves-period", 1, "K",
+                    "with --curves, also the curves of the cycles of periods 2..K (1: the fixed "
+                    "points' alone)",
+                    {M::Parametric}, 1, model::analysis::kMaxCyclePeriod, Rounding::Exact,
+                    getJob<&Job::curvesPeriod>, putJob<&Job::curvesPeriod>, false),
+              curvesPeriodWithCurves),
+    modesOnly(file("curves-data", 0, "OUT.npy",
+                   "with --curves, every located curve point as float64 rows of (horizontal "
+                   "value, vertical value, period, type 1 fold 2 flip 3 Neimark-Sacker, argument "
+                   "of the critical multiplier)",
+                   &Request::curvesData),
+              {M::Parametric}),
     recordedForItsModes(flag("curves-only", 0, "draw only the bifurcation curves, on white",
                              {M::Stability}, getJob<&Job::curvesOnly>,
                              putJob<&Job::curvesOnly>, true)),
