@@ -205,7 +205,7 @@ py::dict JobKeywords(const render::Job& job)
     py::dict out;
     out["mode"] = render::ModeName(job.mode);
     for (const Option& o : render::Options())
-        if (o.recorded && o.modes.contains(job.mode))
+        if (o.recorded && render::Reads(job.mode, o))
             out[py::str(KeywordOf(o.name))] = FromJson(render::ValueAsJson(request, o));
     return out;
 }
@@ -224,10 +224,10 @@ std::string OptionsHelp()
             line += ", " + range;
         if (o.kind != ValueKind::Flag)
             line += "; default " + render::DefaultText(o);
-        if (!o.modes.all()) {
+        if (!o.everyMode) {
             std::string modes;
             for (render::Mode m : render::AllModes())
-                if (o.modes.contains(m))
+                if (render::Reads(m, o))
                     modes += (modes.empty() ? "" : ", ") + std::string(render::ModeName(m));
             line += " [" + modes + "]";
         }

@@ -127,12 +127,13 @@ double circleArgument(const model::Weights& w)
 
 // Every crossing of the fixed points' curves between the dots of the
 // parameter plane and their right and upper neighbours, located by bisection
-// on the parameter; with a curves period above 1 on parametric, the cycles'
-// curves too (render/cycle_curves.h). The cycles' points are drawn first,
+// on the parameter; with cyclesPeriod above 1, the curves of the cycles of
+// periods 2..cyclesPeriod too (render/cycle_curves.h). The cycles' points are drawn first,
 // longer periods under shorter ones, the fixed points' last, on top. Returns
 // the record's counts of points per kind and period; data, where given,
 // receives every point's row.
-nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<uint8_t>* data)
+nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<uint8_t>* data,
+                          int cyclesPeriod)
 {
     const plots::Raster& r = plan.raster;
     const int rows = plan.rows;
@@ -196,9 +197,9 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
 
     std::vector<CurvePointRow> points;
     CycleCurves cycles;
-    const bool withCycles = plan.job.mode == Mode::Parametric && plan.job.curvesPeriod > 1;
+    const bool withCycles = cyclesPeriod > 1;
     if (withCycles) {
-        cycles = FindCycleCurves(plan, plan.job.curvesPeriod);
+        cycles = FindCycleCurves(plan, cyclesPeriod);
         points = cycles.points;
         std::stable_sort(points.begin(), points.end(),
                          [](const CurvePointRow& a, const CurvePointRow& b) {
@@ -248,7 +249,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
         curves[model::analysis::BifurcationName(kind)] = entry;
     }
     if (withCycles)
-        curves["cycles"] = {{"largest_period", plan.job.curvesPeriod},
+        curves["cycles"] = {{"largest_period", cyclesPeriod},
                             {"basin_switches", cycles.basinSwitches},
                             {"newton_runs", cycles.newtonRuns},
                             {"not_converged", cycles.notConverged},
@@ -260,7 +261,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
 
 std::string classText(const Plan& plan, int64_t key)
 {
-    if (plan.traits->classType != ClassType::Counts4)
+    if (plan.row->classType != ClassType::Counts4)
         return model::IntegerText(static_cast<int>(key));
     const auto c = model::analysis::CountsOfKey(key);
     return std::to_string(c.attracting) + "," + std::to_string(c.saddle) + ","
@@ -278,7 +279,7 @@ nlohmann::json statistics(const Plan& plan, const NpyArray& classes, std::ostrea
         fractions[classText(plan, key)] = share;
     if (out) {
         *out << "basin statistics, boxes of " << plan.job.statsBox << " x " << plan.job.statsBox
-             << " pixels" << (plan.traits->classType == ClassType::Counts4
+             << " pixels" << (plan.row->classType == ClassType::Counts4
                                   ? " (class: attracting,saddle,repelling,non-hyperbolic)" : "")
              << "\n";
         for (const auto& [key, share] : s.fractions)
@@ -541,18 +542,36 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes)
     return keys;
 }
 
+void StabilityAnalysis(const Analysis& a)
+{
+    a.record["colour_scheme"] = stabilityScheme();
+    a.record["curves"] = drawCurves(a.plan, a.canvas, nullptr, 1);
+}
+
+void ParametricAnalysis(const Analysis& a)
+{
+    if (a.plan.job.curves)
+        a.record["curves"] = drawCurves(a.plan, a.canvas, a.curvesData, a.plan.job.curvesPeriod);
+}
+
+void CyclesAnalysis(const Analysis& a)
+{
+    if (a.classes)
+        a.record.update(cycles(a.plan, *a.classes, a.canvas, a.out));
+}
+
 void Analyse(const Plan& plan, plots::Canvas& canvas, const NpyArray* classes,
              nlohmann::json& record, std::ostream* out, std::vector<uint8_t>* curvesData)
 {
-    const Job& job = plan.job;
-    if (job.mode == Mode::Stability)
-        record["colour_scheme"] = stabilityScheme();
-    if (job.mode == Mode::Stability || job.curves)
-        record["curves"] = drawCurves(plan, canvas, curvesData);
-    if (job.stats && classes)
+    if (plan.row->analyse) {
+        Analysis a{plan, canvas, classes, record, out};
+        a.curvesData = curvesData;
+        plan.row->analyse(a);
+    }
+    if (plan.job.stats && classes)
         record["statistics"] = statistics(plan, *classes, out);
-    if (job.mode == Mode::Cycles && classes)
-        record.update(cycles(plan, *classes, canvas, out));
 }
+
+bool KeepsClasses(const Job& job) { return job.stats || RowOf(job.mode).keepsClasses; }
 
 } // namespace render
