@@ -560,6 +560,61 @@ void CyclesAnalysis(const Analysis& a)
         a.record.update(cycles(a.plan, *a.classes, a.canvas, a.out));
 }
 
+// The flip cascade of the attracting cycle along the sweep, listed in sweep
+// order with the ratios of successive intervals, and marked on the diagram by
+// a tick in the period-doubling curves' colour at the top and bottom of each
+// flip's column.
+void OrbitAnalysis(const Analysis& a)
+{
+    const Job& job = a.plan.job;
+    if (!job.flipPoints)
+        return;
+    const int index = static_cast<int>(job.sweep[0]);
+    const double left = job.sweep[1], right = job.sweep[2];
+    const model::analysis::FlipCascade cascade = model::analysis::FindFlipCascade(
+        job.w, index, left, right, job.x0[0], job.x0[1], job.iterations);
+    nlohmann::json flips = nlohmann::json::array();
+    for (const auto& f : cascade.flips)
+        flips.push_back({{"period", f.period}, {"value", f.value}});
+    a.record["flip_points"] = flips;
+    a.record["flip_ratios"] = cascade.ratios;
+    a.record["flip_start_period"] = cascade.startPeriod;
+
+    const int n = a.plan.pixels;
+    const int tick = std::max(2, n / 30);
+    a.canvas.setDotWidth(1);
+    for (const auto& f : cascade.flips) {
+        const int column = static_cast<int>(std::lround((f.value - left) / (right - left) * (n - 1)));
+        if (column < 0 || column >= n)
+            continue;
+        for (int r = 0; r < tick; ++r) {
+            a.canvas.setDot(column, r, curveColour(Bifurcation::PeriodDoubling));
+            a.canvas.setDot(column, n - 1 - r, curveColour(Bifurcation::PeriodDoubling));
+        }
+    }
+    if (!a.out)
+        return;
+    std::ostream& out = *a.out;
+    if (cascade.startPeriod == 0) {
+        out << "no attracting cycle of period up to " << model::analysis::kMaxCyclePeriod
+            << " at the start of the sweep\n";
+        return;
+    }
+    out << "flips of the attracting cycle of period " << cascade.startPeriod << " from "
+        << model::DecimalText(left) << " towards " << model::DecimalText(right) << " (parameter "
+        << kParameterNames[index] << ")\n";
+    out << "period  value               ratio of the intervals before\n";
+    for (size_t i = 0; i < cascade.flips.size(); ++i) {
+        const std::string period = std::to_string(cascade.flips[i].period);
+        const std::string value = model::DecimalText(cascade.flips[i].value);
+        out << std::string(6 - std::min<size_t>(6, period.size()), ' ') << period << "  " << value;
+        if (i >= 2)
+            out << std::string(20 - std::min<size_t>(18, value.size()), ' ')
+                << model::DecimalText(cascade.ratios[i - 2]);
+        out << "\n";
+    }
+}
+
 void Analyse(const Plan& plan, plots::Canvas& canvas, const NpyArray* classes,
              nlohmann::json& record, std::ostream* out, std::vector<uint8_t>* curvesData)
 {

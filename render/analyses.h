@@ -33,8 +33,10 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes);
 void StabilityAnalysis(const Analysis& a);
 // parametric's curves, with --curves;
 void ParametricAnalysis(const Analysis& a);
-// the cycles of cycles, with their basin shares, markers drawn on the canvas.
+// the cycles of cycles, with their basin shares, markers drawn on the canvas;
 void CyclesAnalysis(const Analysis& a);
+// the flip points of the orbit diagram's sweep, with --flip-points.
+void OrbitAnalysis(const Analysis& a);
 
 // Everything a render adds after its dots, into the job record's `record`
 // and, where out is given, as tables on it: the row's analysis, then --stats.

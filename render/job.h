@@ -78,6 +78,8 @@ struct Job {
     std::array<double, 2> bounds{-1, 1};
     int points = 1000;                       // 1..model::kernel::kMaxOrbitPoints
     bool continueOrbits = false;
+    // The orbit diagram: the flips of the attracting cycle along the sweep.
+    bool flipPoints = false;
 
     friend bool operator==(const Job&, const Job&) = default;
 };

@@ -113,7 +113,7 @@ constexpr OptionUse kCyclesOptions[] = {
     {"max-period", 1, model::analysis::kMaxCyclePeriod}, {"seeds"}, {"json"}};
 constexpr OptionUse kOrbitOptions[] = {
     {"iterations"}, {"x0"}, {"start-values"}, {"sweep"}, {"show"}, {"bounds"}, {"points"},
-    {"continue"}, {"orbits"}};
+    {"continue"}, {"orbits"}, {"flip-points"}};
 
 // --- The rows ------------------------------------------------------------------------
 
@@ -153,7 +153,7 @@ constexpr ModeRow kRows[] = {
     {.name = "orbit", .options = kOrbitOptions, .parameterPlane = true, .everyPixel = true,
      .classType = ClassType::UInt32, .column = OrbitColumnDots, .colour = orbitColour,
      .prepare = PrepareOrbits, .sequential = OrbitsContinued,
-     .columnFailure = OrbitFailureText, .record = OrbitRecord},
+     .columnFailure = OrbitFailureText, .record = OrbitRecord, .analyse = OrbitAnalysis},
 };
 
 // A row of the same mode with another classifier or plane.

@@ -279,6 +279,11 @@ constexpr Option kRows[] = {
                    "each column's orbits go on from the previous column's final states",
                    kListed, getJob<&Job::continueOrbits>, putJob<&Job::continueOrbits>,
                    true)),
+    recordedForItsModes(flag("flip-points", 0,
+                             "the parameter values along the sweep where the attracting cycle "
+                             "from --x0 flips, period k to 2k to 4k ... up to 4096, each to 1e-12, "
+                             "with the ratios of successive intervals",
+                             kListed, getJob<&Job::flipPoints>, putJob<&Job::flipPoints>, true)),
     listed(file("orbits", 0, "OUT.npy",
                 "also write every counted state as float64 columns x start values x points x 2",
                 &Request::orbits)),

@@ -143,3 +143,37 @@ TEST_F(Skeleton, CurvesOptionsAreCheckedBeforeAnythingIsWritten)
               render::kExitUsage);
     EXPECT_NE(errors.str().find("another file of the run"), std::string::npos) << errors.str();
 }
+
+TEST_F(Skeleton, FlipPointsOfTheOrbitDiagramsSweep)
+{
+    // The lone neuron over w11 from -0.5 down to -3: its fixed point flips at
+    // w11 = -1 exactly, and its 2-cycle never flips again.
+    ASSERT_EQ(run("orbit --w -0.5 0 0 0 0 0 --x0 0.3 0.1 --sweep 0 -0.5 -3 --start-values 1 "
+                  "--pixels 20 --flip-points -o " + at("lone.png")),
+              0)
+        << errors.str();
+    nlohmann::json r = record("lone.png.json");
+    ASSERT_EQ(r["flip_points"].size(), 1u) << r["flip_points"].dump();
+    EXPECT_EQ(r["flip_points"][0]["period"], 1);
+    EXPECT_NEAR(r["flip_points"][0]["value"].get<double>(), -1, 1e-12);
+    EXPECT_EQ(r["options"]["flip-points"], true);
+
+    // The chaotic module's cascade over b1 from its 4-cycle: every flip
+    // doubles the period, in sweep order, and the intervals shrink by
+    // Feigenbaum's delta.
+    ASSERT_EQ(run("orbit --w 4 -4.1 2.65 -2.85 1.75 2.9 --x0 0.1 0.2 --sweep 4 1.29 1.345 "
+                  "--start-values 1 --pixels 20 --flip-points -o " + at("chaos.png")),
+              0)
+        << errors.str();
+    r = record("chaos.png.json");
+    const auto& flips = r["flip_points"];
+    ASSERT_GE(flips.size(), 6u);
+    EXPECT_EQ(flips[0]["period"], 4);
+    for (size_t i = 1; i < flips.size(); ++i) {
+        EXPECT_EQ(flips[i]["period"].get<int>(), 2 * flips[i - 1]["period"].get<int>());
+        EXPECT_GT(flips[i]["value"].get<double>(), flips[i - 1]["value"].get<double>());
+    }
+    EXPECT_EQ(r["flip_ratios"].size(), flips.size() - 2);
+    EXPECT_NEAR(r["flip_ratios"].back().get<double>(), 4.6692, 0.02 * 4.6692);
+    EXPECT_NE(out.str().find("flips of the attracting cycle of period 4"), std::string::npos);
+}
