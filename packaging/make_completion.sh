@@ -7,7 +7,7 @@ program=$1 out=$2
 here=$(dirname "$0")
 . "$here/help_options.sh"
 
-help=$("$program" --help)
+help=$(all_help "$program")
 entries=$(help_options <<<"$help")
 options=$(cut -f1 <<<"$entries" | tr ' ' '\n' | grep -- '^--' | tr '\n' ' ' | sed 's/ $//')
 valued=$(awk -F'\t' '$2 == "value" { print $1 }' <<<"$entries" | tr '\n' ' ' | sed 's/ $//')

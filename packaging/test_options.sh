@@ -21,7 +21,7 @@ check_same() { # WHAT EXPECTED ACTUAL
 
 for program in "$veltrane" "$render"; do
     name=$(basename "$program")
-    help_entries=$("$program" --help | help_options)
+    help_entries=$(all_help "$program" | help_options)
     [ -n "$help_entries" ] || { echo "FAIL: no options in $name --help"; failed=1; }
     man_entries=$(man -l "$man_folder/$name.1.gz" 2>/dev/null | col -b | help_options)
     check_same "the options of the man page $name(1)" "$help_entries" "$man_entries"
@@ -35,7 +35,7 @@ complete_words() { # WORD...: the completions of the last word
              "$function"; printf "%s\n" "${COMPREPLY[@]}"' \
         complete "$completion" veltrane-render "$@"
 }
-long_options=$("$render" --help | help_options | cut -f1 | tr ' ' '\n' | grep -- '^--')
+long_options=$(all_help "$render" | help_options | cut -f1 | tr ' ' '\n' | grep -- '^--')
 check_same "the options the completion offers" "$long_options" "$(complete_words --)"
 check_same "the completion of --pix" "--pixels" "$(complete_words --pix)"
 check_same "the completion of the mode par" "parametric" "$(complete_words par)"

@@ -210,6 +210,26 @@ py::dict JobKeywords(const render::Job& job)
     return out;
 }
 
+py::list OptionTable(const std::optional<std::string>& mode)
+{
+    const render::Mode m = mode ? render::ModeOf(*mode) : render::Mode{};
+    py::list table;
+    for (const render::OptionLine& line : render::OptionTable(mode ? &m : nullptr)) {
+        auto textOrNone = [](const std::string& text) {
+            return text.empty() ? py::object(py::none()) : py::object(py::str(text));
+        };
+        py::dict row;
+        row["option"] = render::Flagged(*line.option);
+        row["keyword"] = textOrNone(isKeyword(*line.option) ? KeywordOf(line.option->name) : "");
+        row["names"] = line.names;
+        row["help"] = line.help;
+        row["range"] = textOrNone(line.range);
+        row["default"] = textOrNone(line.defaultText);
+        table.append(row);
+    }
+    return table;
+}
+
 std::string OptionsHelp()
 {
     std::string text;

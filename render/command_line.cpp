@@ -89,16 +89,6 @@ UsageError unexpected(const std::string& argument)
     return UsageError("unknown option " + Quoted(name) + "; did you mean " + nearest + "?");
 }
 
-std::string metavariable(const Option& o)
-{
-    switch (o.kind) {
-    case ValueKind::Number:
-    case ValueKind::WholeNumber:
-        return o.arity > 1 ? "NUMBER x " + std::to_string(o.arity) : "NUMBER";
-    default: return std::string(o.valueNames);
-    }
-}
-
 // The usage error of an option given the wrong number of values, which the
 // parser reports as "--region: ..." or "reshuffle was given ...".
 UsageError miscounted(const std::string& what)
@@ -110,7 +100,7 @@ UsageError miscounted(const std::string& what)
         if (o.kind == ValueKind::Flag)
             return UsageError(Flagged(o) + " takes no value.");
         if (o.arity == 1)
-            return UsageError(Flagged(o) + " takes one " + metavariable(o) + ", given once.");
+            return UsageError(Flagged(o) + " takes one " + Metavariable(o) + ", given once.");
         return UsageError(Flagged(o) + " takes " + std::to_string(o.arity) + " numbers ("
                           + std::string(o.valueNames) + "), given once.");
     }
@@ -427,34 +417,32 @@ std::string helpLine(std::string names, const std::string& help)
     return names + help + "\n";
 }
 
+std::string tableText(const std::vector<OptionLine>& lines)
+{
+    std::string text;
+    for (const OptionLine& line : lines)
+        text += helpLine(line.names, line.help + (line.range.empty() ? "" : ", " + line.range)
+                                         + (line.defaultText.empty()
+                                                ? ""
+                                                : " (default " + line.defaultText + ")"));
+    return text;
+}
+
 } // namespace
 
 std::string HelpText()
 {
-    std::string text = std::string(kAbout) + kUsage + "MODE: " + ModeNames() + "\n\nOptions:\n";
-    text += helpLine("-h, --help", "print this help and exit");
-    for (const Option& o : Options()) {
-        std::string names = o.shortName ? std::string("-") + o.shortName + ", " : "";
-        names += Flagged(o);
-        names += o.kind == ValueKind::Flag ? ", --no-" + std::string(o.name)
-                                           : " " + metavariable(o);
-        std::string help;
-        if (!o.everyMode) {
-            for (Mode m : AllModes())
-                if (Reads(m, o))
-                    help += (help.empty() ? "" : ", ") + std::string(ModeName(m));
-            help += ": ";
-        }
-        help += o.help;
-        if (o.arity > 1)
-            help += " " + std::string(o.valueNames);
-        if (const std::string range = RangeText(o); !range.empty())
-            help += ", " + range;
-        if (o.kind != ValueKind::Flag && o.kind != ValueKind::File)
-            help += " (default " + DefaultText(o) + ")";
-        text += helpLine(names, help);
-    }
-    return text;
+    return std::string(kAbout) + kUsage + "MODE: " + ModeNames() + "\n\nCommon options:\n"
+           + helpLine("-h, --help", "print this help and exit") + tableText(OptionTable(nullptr))
+           + "\nveltrane-render MODE --help lists the options of MODE, with their ranges and "
+             "defaults.\n";
+}
+
+std::string HelpText(Mode mode)
+{
+    return "Options of veltrane-render " + std::string(ModeName(mode))
+           + ", besides the common ones of veltrane-render --help:\n"
+           + tableText(OptionTable(&mode));
 }
 
 int Execute(const Request& request, std::ostream& err, const Team* team, std::ostream* out)
@@ -509,7 +497,7 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     try {
         const CommandLine line = parseCommandLine(args);
         if (line.help) {
-            out << HelpText();
+            out << (line.mode.empty() ? HelpText() : HelpText(ModeOf(line.mode)));
             return kExitOk;
         }
         request = mergeSources(line);

@@ -16,6 +16,7 @@ class Canvas;
 
 namespace render {
 
+struct Mode;
 struct Plan;
 struct Request;
 class NpyArray;
@@ -82,8 +83,10 @@ struct Rendered {
 // replaced together (RuntimeError naming the file when one cannot be).
 void WriteRender(const Request& request, Rendered& rendered);
 
-// The help: the usage and every row of the option table.
+// The help: the usage, the modes and the options every mode reads; and for
+// a mode (MODE --help), the options it reads beyond those, with its ranges.
 std::string HelpText();
+std::string HelpText(Mode mode);
 
 // The threads a run uses for what --threads asks for (0: every core): at
 // most this machine's cores.

@@ -669,6 +669,36 @@ std::string RangeText(const Option& option)
     return model::IntegerText(option.lo) + ".." + model::IntegerText(option.hi);
 }
 
+std::string Metavariable(const Option& o)
+{
+    if (o.kind == ValueKind::Number || o.kind == ValueKind::WholeNumber)
+        return o.arity > 1 ? "NUMBER x " + std::to_string(o.arity) : "NUMBER";
+    return std::string(o.valueNames);
+}
+
+std::vector<OptionLine> OptionTable(const Mode* mode)
+{
+    std::vector<OptionLine> lines;
+    for (const Option& o : kRows) {
+        if (mode ? o.everyMode || !Reads(*mode, o) : !o.everyMode)
+            continue;
+        OptionLine line{&o, o.shortName ? std::string("-") + o.shortName + ", " : "", "", "", ""};
+        line.names += Flagged(o);
+        if (o.kind == ValueKind::Flag)
+            line.names += ", --no-" + std::string(o.name);
+        else
+            line.names += " " + Metavariable(o);
+        line.help = std::string(o.help);
+        if (o.arity > 1)
+            line.help += " " + std::string(o.valueNames);
+        line.range = mode ? RangeText(*mode, o) : RangeText(o);
+        if (o.kind != ValueKind::Flag && o.kind != ValueKind::File)
+            line.defaultText = DefaultText(o);
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
 std::string RangeText(Mode mode, const Option& option)
 {
     if (option.kind != ValueKind::WholeNumber)

@@ -150,6 +150,22 @@ std::string DefaultText(const Option& option);
 std::string RangeText(const Option& option);
 std::string RangeText(Mode mode, const Option& option);
 
+// What the help calls an option's value: "NUMBER", "NUMBER x 4", "OUT.npy".
+std::string Metavariable(const Option& option);
+
+// One line of an option table, as `veltrane-render MODE --help` prints it and
+// Python's options(mode) returns it.
+struct OptionLine {
+    const Option* option;
+    std::string names;       // "--size NUMBER", "--stats, --no-stats", "-o, --output OUT.png"
+    std::string help;        // the phrase, with what the values stand for
+    std::string range;       // "1..100", the mode's own where it narrows it; "" for none
+    std::string defaultText; // "" for flags and files
+};
+// The options a mode reads beyond the common ones, in the order of the table;
+// without a mode, the common ones.
+std::vector<OptionLine> OptionTable(const Mode* mode);
+
 // Reads a job record into a request: its mode, and every option under
 // "options", each marked Record. An unknown option, a value of the wrong kind
 // or an unknown mode is a UsageError; ranges are left to Check.
