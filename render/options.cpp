@@ -228,7 +228,8 @@ constexpr Option kRows[] = {
                     putJob<&Job::statsBox>, false),
               statsBoxWithStats),
     recordedForItsModes(flag("curves", 0,
-                             "draw the bifurcation curves of the fixed points over the picture",
+                             "draw the bifurcation curves over the picture: the fixed points', and the "
+                             "cycles' up to --curves-period",
                              kListed, getJob<&Job::curves>, putJob<&Job::curves>, true)),
     withCheck(whole("curves-period", 1, "K",
                     "with --curves, also the curves of the cycles of periods 2..K (1: the fixed "
