@@ -133,7 +133,7 @@ double circleArgument(const model::Weights& w)
 // the record's counts of points per kind and period; data, where given,
 // receives every point's row.
 nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<uint8_t>* data,
-                          int cyclesPeriod)
+                          int cyclesPeriod, const NpyArray* typeCounts = nullptr)
 {
     const plots::Raster& r = plan.raster;
     const int rows = plan.rows;
@@ -141,11 +141,34 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
     std::vector<model::Weights> ws(static_cast<size_t>(dots));
     std::vector<char> mapped(static_cast<size_t>(dots));
     std::vector<CurveSignature> signatures(static_cast<size_t>(dots));
+    // With the committed counts of every dot's fixed points by type (a
+    // stability plane, one dot per pixel), the fixed points are sought again
+    // only at dots beside a change of counts: every bifurcation moves a
+    // multiplier across the unit circle, and so changes a fixed point's type
+    // or the number of fixed points, between its two dots.
+    std::vector<char> wanted(static_cast<size_t>(dots), 1);
+    if (typeCounts && typeCounts->type() == ClassType::Counts4
+        && typeCounts->columns() == plan.columns
+        && typeCounts->rows() == rows) {
+        const uint8_t* c = typeCounts->bytes().data() + typeCounts->dataOffset();
+        auto at = [&](int d) { // the four counts of dot d, row 0 of the array at the top
+            uint32_t v;
+            std::memcpy(&v, c + 4 * (static_cast<size_t>(rows - 1 - d % rows) * plan.columns + d / rows), 4);
+            return v;
+        };
+        std::fill(wanted.begin(), wanted.end(), 0);
+        for (int d = 0; d < dots; ++d) {
+            const int column = d / rows, row = d % rows;
+            for (const int e : {column + 1 < plan.columns ? d + rows : -1, row + 1 < rows ? d + 1 : -1})
+                if (e >= 0 && at(d) != at(e))
+                    wanted[d] = wanted[e] = 1;
+        }
+    }
     auto sign = [&](int begin, int end) {
         for (int d = begin; d < end; ++d) {
             mapped[d] = params::PlaceWeights(plan.inputs, r.columnValue(d / rows),
                                              r.rowValue(d % rows), ws[d]);
-            if (mapped[d])
+            if (mapped[d] && wanted[d])
                 signatures[d] = model::analysis::SignatureOf(model::analysis::FindFixedPoints(ws[d]));
         }
     };
@@ -156,7 +179,8 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
         for (int d = begin; d < end; ++d) {
             const int column = d / rows, row = d % rows;
             auto segment = [&](int e, bool horizontal) {
-                if (!mapped[d] || !mapped[e] || signatures[d] == signatures[e])
+                if (!mapped[d] || !mapped[e] || !wanted[d] || !wanted[e]
+                    || signatures[d] == signatures[e])
                     return;
                 std::vector<model::analysis::Crossing> crossings;
                 try {
@@ -545,7 +569,7 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes)
 void StabilityAnalysis(const Analysis& a)
 {
     a.record["colour_scheme"] = stabilityScheme();
-    a.record["curves"] = drawCurves(a.plan, a.canvas, nullptr, 1);
+    a.record["curves"] = drawCurves(a.plan, a.canvas, nullptr, 1, a.classes);
 }
 
 void ParametricAnalysis(const Analysis& a)

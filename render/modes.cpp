@@ -146,7 +146,7 @@ constexpr ModeRow kRows[] = {
     kLyapunov,
     {.name = "stability", .options = kStabilityOptions, .parameterPlane = true,
      .everyPixel = true, .classType = ClassType::Counts4, .dots = params::StabilityDots,
-     .colour = stabilityColour, .analyse = StabilityAnalysis},
+     .colour = stabilityColour, .analyse = StabilityAnalysis, .keepsClasses = true},
     // The basin picture of cycles is veltrane's.
     {.name = "cycles", .options = kCyclesOptions, .dots = plots::VeltraneDots,
      .colour = periodColour, .analyse = CyclesAnalysis, .keepsClasses = true},
