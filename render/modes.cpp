@@ -17,8 +17,6 @@
 
 namespace render {
 
-const std::string_view kParameterNames[6] = {"w11", "w12", "w21", "w22", "b1", "b2"};
-
 namespace {
 
 // --- Colours -------------------------------------------------------------------
