@@ -28,6 +28,12 @@
 #include "model/random.h"
 #include "model/transfer_lanes.h"
 #include "plots/raster.h"
+#include "render/analyses.h"
+#include "render/plan.h"
+#include "render/tiles.h"
+
+#include <nlohmann/json.hpp>
+#include <sys/resource.h>
 #include "reference/plain_loops.h"
 
 #include <signal.h>
@@ -156,6 +162,7 @@ struct Options {
     bool quick = false;
     bool widths = false;
     bool lyapunov = false;
+    bool curves = false;
 };
 
 void report(const char* name, double plain, double engine, bool same, int threads)
@@ -407,6 +414,44 @@ void widthSweep()
     model::kernel::SetRepeatShortcut(true);
 }
 
+// The bifurcation curves of parametric --curves over the default plane widened
+// to -3..3 at n x n pixels, with the cycles' curves up to period k, against
+// the plane's own dots: CPU time of the process (every thread), so that a
+// machine shared with other work still gives a fair ratio.
+void curvesCase(int n, int k, int threads)
+{
+    render::Job job = render::DefaultJob();
+    job.mode = render::ModeOf("parametric");
+    job.range = {-3, 3, -3, 3};
+    job.pixels = n;
+    job.curves = true;
+    job.curvesPeriod = k;
+    const render::Plan plan = render::MakePlan(job);
+    plots::Canvas canvas(n, n);
+    auto cpu = [] {
+        rusage u{};
+        getrusage(RUSAGE_SELF, &u);
+        return u.ru_utime.tv_sec + u.ru_stime.tv_sec
+               + 1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+    };
+    model::RunThreads run(threads);
+    double dots = 0, curves = 0;
+    nlohmann::json record = nlohmann::json::object();
+    run.run([&] {
+        const double t0 = cpu();
+        render::Render(plan, canvas, nullptr, [](int64_t) {});
+        const double t1 = cpu();
+        render::Analyse(plan, canvas, nullptr, record, nullptr);
+        curves = cpu() - t1;
+        dots = t1 - t0;
+    });
+    const std::string name = "Curves to period " + std::to_string(k) + ", " + std::to_string(n)
+                             + " x " + std::to_string(n) + " parametric";
+    std::printf("%-44s dots %7.3f s  curves %7.3f s CPU  threads: %d  curves / dots: %.2f\n",
+                name.c_str(), dots, curves, run.count(), curves / dots);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -421,8 +466,10 @@ int main(int argc, char** argv)
             o.widths = true;
         else if (!std::strcmp(argv[i], "--lyapunov"))
             o.lyapunov = true;
+        else if (!std::strcmp(argv[i], "--curves"))
+            o.curves = true;
         else {
-            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov]\n");
+            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov] [--curves]\n");
             return 2;
         }
     }
@@ -431,7 +478,10 @@ int main(int argc, char** argv)
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::printf("vector step: %s, repeat shortcut on, %d threads, %d cores\n",
                 model::kernel::StepLanesClone(), model::ThreadCount(), cores);
-    if (o.widths) {
+    if (o.curves) {
+        curvesCase(o.quick ? 200 : 800, 1, o.threads);
+        curvesCase(o.quick ? 200 : 800, 16, o.threads);
+    } else if (o.widths) {
         widthSweep();
     } else if (o.lyapunov) {
         lyapunovCase(o.quick ? 200 : 400);

@@ -181,6 +181,11 @@ PYBIND11_MODULE(veltrane, m)
             "dict: what the analyses add to the job record: stability's colour scheme\n"
             "and curves, the curves of parametric(curves=True), the statistics of\n"
             "stats=True, the cycles of cycles; empty for a picture alone.")
+        .def_property_readonly(
+            "curves_data", [](const pyvt::Result& r) { return r.curvesData; },
+            "float64 (M, 5) or None: every located curve point of curves=True, as\n"
+            "--curves-data writes it: horizontal and vertical parameter value, period,\n"
+            "type (1 fold, 2 flip, 3 Neimark-Sacker), argument of the critical multiplier.")
         .def("__repr__", [](const pyvt::Result& r) {
             return "<veltrane.Result " + std::string(render::ModeName(r.job.mode)) + " "
                    + std::to_string(r.job.pixels) + " x " + std::to_string(r.job.pixels) + ">";

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <bit>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -95,6 +96,7 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
     const bool line = py::isinstance<py::bool_>(progress) && progress.cast<bool>();
     const bool callback = !line && PyCallable_Check(progress.ptr());
     Result r;
+    std::vector<uint8_t> curvesFile; // the .npy of the curve points, with curves
     r.threads = render::ThreadsFor(threads);
     if (const std::string note = render::ThreadsNote(threads, r.threads); !note.empty())
         if (PyErr_WarnEx(PyExc_RuntimeWarning, note.c_str(), 1) != 0)
@@ -126,10 +128,20 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
                 render::Render(plan, *canvas, classes.get(), between, runSize);
             shown.finish();
             // What the command line adds after the dots: curves, statistics, cycles.
-            render::Analyse(plan, *canvas, classes.get(), r.analyses, nullptr);
+            render::Analyse(plan, *canvas, classes.get(), r.analyses, nullptr,
+                            job.curves ? &curvesFile : nullptr);
         });
     }
 
+    if (curvesFile.size() >= 10) {
+        // The rows after the .npy header, copied into an array of their own.
+        const size_t offset = 10 + (curvesFile[8] | curvesFile[9] << 8);
+        const auto m = static_cast<py::ssize_t>((curvesFile.size() - offset) / (5 * sizeof(double)));
+        py::array_t<double> rows({m, py::ssize_t(5)});
+        std::memcpy(rows.mutable_data(), curvesFile.data() + offset,
+                    static_cast<size_t>(m) * 5 * sizeof(double));
+        r.curvesData = readOnly(rows);
+    }
     r.job = job;
     r.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     r.canvas = canvas.get();

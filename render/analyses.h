@@ -33,15 +33,22 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes);
 void StabilityAnalysis(const Analysis& a);
 // parametric's curves, with --curves;
 void ParametricAnalysis(const Analysis& a);
-// the cycles of cycles, with their basin shares, markers drawn on the canvas.
+// the cycles of cycles, with their basin shares, markers drawn on the canvas;
 void CyclesAnalysis(const Analysis& a);
+// the flip points of the orbit diagram's sweep, with --flip-points.
+void OrbitAnalysis(const Analysis& a);
 
 // Everything a render adds after its dots, into the job record's `record`
 // and, where out is given, as tables on it: the row's analysis, then --stats.
 // classes holds the committed classes (needed for --stats and by a row that
 // keeps them). Throws RuntimeError as the orbits of the basin picture do.
+// Where curvesData is given and curves are drawn, it receives the .npy file
+// of the located curve points (N x 5 float64: the horizontal and vertical
+// parameter value, the period, the type 1 fold 2 flip 3 Neimark-Sacker, the
+// argument of the critical multiplier).
 void Analyse(const Plan& plan, plots::Canvas& canvas, const NpyArray* classes,
-             nlohmann::json& record, std::ostream* out);
+             nlohmann::json& record, std::ostream* out,
+             std::vector<uint8_t>* curvesData = nullptr);
 
 // Whether the render needs its classes in memory, written or not.
 bool KeepsClasses(const Job& job);

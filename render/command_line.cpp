@@ -263,6 +263,16 @@ void CheckRequest(const Request& request)
                              + "\" is another file of the run; the states need a file of their "
                                "own.");
     }
+    if (!request.curvesData.empty()) {
+        if (!request.job.curves)
+            throw UsageError("--curves-data: the curve points are written with --curves only.");
+        if (sameFile(request.curvesData, request.output)
+            || sameFile(request.curvesData, JobFileName(request.output))
+            || sameFile(request.curvesData, request.classes))
+            throw UsageError("--curves-data: \"" + request.curvesData
+                             + "\" is another file of the run; the curve points need a file of "
+                               "their own.");
+    }
     if (request.classes.empty() || request.output.empty())
         return;
     const std::string classes = samePlace(request.classes);
@@ -294,6 +304,8 @@ void CheckFiles(const Request& request)
         CheckWritable(request.classes);
     if (!request.orbits.empty())
         CheckWritable(request.orbits);
+    if (!request.curvesData.empty())
+        CheckWritable(request.curvesData);
 }
 
 namespace {
@@ -339,6 +351,8 @@ std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int thr
         row.record(job, record);
     if (!request.orbits.empty())
         record["orbits"] = request.orbits;
+    if (!request.curvesData.empty())
+        record["curves_data"] = request.curvesData;
     record.update(analyses);
     record["threads"] = threads;
     record["processes"] = processes;
@@ -359,6 +373,8 @@ void WriteRender(const Request& request, Rendered& rendered)
         RecordBytes(request, rendered.seconds, rendered.threads, rendered.processes,
                     rendered.analyses ? *rendered.analyses : nlohmann::json::object());
     FileSet files;
+    if (!request.curvesData.empty())
+        files.add(request.curvesData, rendered.curvesData);
     if (!request.orbits.empty()) {
         files.add(request.orbits, rendered.states);
         std::vector<uint8_t>().swap(rendered.states);
@@ -459,7 +475,8 @@ int Execute(const Request& request, std::ostream& err, const Team* team, std::os
             rendered.seconds =
                 renderPicture(request, plan, canvas, classes ? &*classes : nullptr, team,
                               analyses);
-            Analyse(plan, canvas, classes ? &*classes : nullptr, analyses, out);
+            Analyse(plan, canvas, classes ? &*classes : nullptr, analyses, out,
+                    request.curvesData.empty() ? nullptr : &rendered.curvesData);
         });
         rendered.canvas = &canvas;
         rendered.classes = classes ? &*classes : nullptr;

@@ -61,12 +61,15 @@ struct Job {
     std::array<double, 2> scale{-1, 0.5};    // lyapunov colour limits LO < HI
     // The analyses: the Newton starts of cycles (G x G), the basin statistics
     // of the modes with classes and their box size, the bifurcation curves of
-    // the fixed points over parametric, and stability's curves alone.
+    // the fixed points (and cycles) over parametric, and stability's curves alone.
     int seeds = 64;
     bool stats = false;
     int statsBox = 5;
     bool curves = false;
     bool curvesOnly = false;
+    // parametric's curves: those of the cycles of periods up to this too
+    // (1: the fixed points' alone).
+    int curvesPeriod = 16;
     bool spectrum = false;                   // lyapunov: both exponents in the classes
     // The orbit diagram: parameter K (0..5) swept from L at the left to R at
     // the right, the neuron shown (y when set) over the bounds LO < HI, the
@@ -84,6 +87,8 @@ struct Job {
     int grid = 100;                          // 1..kMaxGrid
     bool reverse = false;
     double matchDistance = 0.1;              // > 0
+    // The orbit diagram: the flips of the attracting cycle along the sweep.
+    bool flipPoints = false;
 
     friend bool operator==(const Job&, const Job&) = default;
 };

@@ -97,7 +97,8 @@ constexpr OptionUse kFpBasOptions[] = {{"size"}, {"iterations"}, {"accuracy"}, {
 constexpr OptionUse kFixptOptions[] = {{"accuracy"}, {"pen"}, {"region"}};
 constexpr OptionUse kParametricOptions[] = {{"size"}, {"iterations"}, {"accuracy"},
                                             {"idx"}, {"range"}, {"x0"}, kWindowPeriods,
-                                            {"stats"}, {"stats-box"}, {"curves"}};
+                                            {"stats"}, {"stats-box"}, {"curves"},
+                                            {"curves-period"}, {"curves-data"}};
 constexpr OptionUse kCoexistingOptions[] = {
     {"size"}, {"iterations"}, {"accuracy"}, {"idx"}, {"range"}, {"start-values"},
     {"reshuffle"}, {"fp"}, {"stats"}, {"stats-box"}};
@@ -114,7 +115,7 @@ constexpr OptionUse kContinuationOptions[] = {
     {"reverse"}, {"match-distance"}};
 constexpr OptionUse kOrbitOptions[] = {
     {"iterations"}, {"x0"}, {"start-values"}, {"sweep"}, {"show"}, {"bounds"}, {"points"},
-    {"continue"}, {"orbits"}};
+    {"continue"}, {"orbits"}, {"flip-points"}};
 
 // --- The rows ------------------------------------------------------------------------
 
@@ -147,14 +148,14 @@ constexpr ModeRow kRows[] = {
     kLyapunov,
     {.name = "stability", .options = kStabilityOptions, .parameterPlane = true,
      .everyPixel = true, .classType = ClassType::Counts4, .dots = params::StabilityDots,
-     .colour = stabilityColour, .analyse = StabilityAnalysis},
+     .colour = stabilityColour, .analyse = StabilityAnalysis, .keepsClasses = true},
     // The basin picture of cycles is veltrane's.
     {.name = "cycles", .options = kCyclesOptions, .dots = plots::VeltraneDots,
      .colour = periodColour, .analyse = CyclesAnalysis, .keepsClasses = true},
     {.name = "orbit", .options = kOrbitOptions, .parameterPlane = true, .everyPixel = true,
      .classType = ClassType::UInt32, .column = OrbitColumnDots, .colour = orbitColour,
      .prepare = PrepareOrbits, .sequential = OrbitsContinued,
-     .columnFailure = OrbitFailureText, .record = OrbitRecord},
+     .columnFailure = OrbitFailureText, .record = OrbitRecord, .analyse = OrbitAnalysis},
     // Attractors followed over a sweep: picture, record and classes made
     // whole from the sweep (render/continuation.h).
     {.name = "continuation", .options = kContinuationOptions, .everyPixel = true,

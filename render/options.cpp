@@ -26,6 +26,7 @@ using model::kMaxIterations;
 constexpr int kLastParameter = static_cast<int>(std::tuple_size_v<model::Weights>) - 1;
 constexpr int kMaxColourComponent = 0xFF;
 constexpr int kMaxThreads = 4096;
+constexpr int kDefaultCurvesPeriod = 16;
 
 // --- Where a value lives -----------------------------------------------------
 
@@ -89,6 +90,12 @@ void matchDistanceInRange(const Job& job)
 
 // Read by every mode, or by the modes whose rows list it.
 constexpr bool kEvery = true, kListed = false;
+
+void curvesPeriodWithCurves(const Job& job)
+{
+    if (job.curvesPeriod != kDefaultCurvesPeriod && !job.curves)
+        throw UsageError("--curves-period: the period applies with --curves only.");
+}
 
 void statsBoxWithStats(const Job& job)
 {
@@ -228,8 +235,20 @@ constexpr Option kRows[] = {
                     putJob<&Job::statsBox>, false),
               statsBoxWithStats),
     recordedForItsModes(flag("curves", 0,
-                             "draw the bifurcation curves of the fixed points over the picture",
+                             "draw the bifurcation curves over the picture: the fixed points', and the "
+                             "cycles' up to --curves-period",
                              kListed, getJob<&Job::curves>, putJob<&Job::curves>, true)),
+    withCheck(whole("curves-period", 1, "K",
+                    "with --curves, also the curves of the cycles of periods 2..K (1: the fixed "
+                    "points' alone)",
+                    kListed, 1, model::analysis::kMaxCyclePeriod, Rounding::Exact,
+                    getJob<&Job::curvesPeriod>, putJob<&Job::curvesPeriod>, false),
+              curvesPeriodWithCurves),
+    listed(file("curves-data", 0, "OUT.npy",
+                "with --curves, every located curve point as float64 rows of (horizontal "
+                "value, vertical value, period, type 1 fold 2 flip 3 Neimark-Sacker, argument "
+                "of the critical multiplier)",
+                &Request::curvesData)),
     recordedForItsModes(flag("curves-only", 0, "draw only the bifurcation curves, on white",
                              kListed, getJob<&Job::curvesOnly>,
                              putJob<&Job::curvesOnly>, true)),
@@ -280,6 +299,11 @@ constexpr Option kRows[] = {
                      "(in a cell of this side that the sample visits, or next to one)",
                      kListed, getJob<&Job::matchDistance>, putJob<&Job::matchDistance>, false),
               matchDistanceInRange),
+    recordedForItsModes(flag("flip-points", 0,
+                             "the parameter values along the sweep where the attracting cycle "
+                             "from --x0 flips, period k to 2k to 4k ... up to 4096, each to 1e-12, "
+                             "with the ratios of successive intervals",
+                             kListed, getJob<&Job::flipPoints>, putJob<&Job::flipPoints>, true)),
     listed(file("orbits", 0, "OUT.npy",
                 "also write every counted state as float64 columns x start values x points x 2",
                 &Request::orbits)),

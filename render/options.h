@@ -69,6 +69,7 @@ struct Request {
     std::string output, classes, from; // the picture, the classes array, a job record to read
     std::string json;                  // cycles: where the record with the cycles goes
     std::string orbits;                // orbit: the raw states
+    std::string curvesData;            // parametric --curves: every located curve point
     int threads = 0;                   // 0: every core
     bool quiet = false;
     std::vector<Source> sources;       // one per row of Options(), all Default at first

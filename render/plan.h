@@ -60,6 +60,8 @@ struct Analysis {
     const NpyArray* classes;
     nlohmann::json& record;
     std::ostream* out;
+    // Where the located curve points' .npy file goes (null: not wanted).
+    std::vector<uint8_t>* curvesData = nullptr;
 };
 
 // One mode: everything the pipeline needs to know of it. The tiles, the

@@ -261,6 +261,24 @@ def test_progress_true_draws_the_renderers_line(capfd):
 
 
 @needs_renderer
+def test_curve_points_and_flip_points_are_the_command_lines(tmp_path):
+    options = dict(w=CHAOTIC, pixels=40, range=(-0.5, 2, 1, 3), x0=(0.1, 0.2), curves=True,
+                   curves_period=8)
+    points = tmp_path / "points.npy"
+    done, _, _ = run_renderer(command_line("parametric", options)
+                              + ["--curves-data", str(points)], tmp_path)
+    assert done.returncode == 0, done.stderr
+    r = vt.render("parametric", **options)
+    assert r.curves_data.shape[1] == 5 and len(r.curves_data) > 0
+    assert r.curves_data.tobytes() == np.load(points).tobytes()
+    assert set(np.unique(r.curves_data[:, 2])) <= set(range(1, 9))
+    assert vt.render("parametric", pixels=8).curves_data is None
+
+    flips = vt.render("orbit", w=CHAOTIC, x0=(0.1, 0.2), sweep=(4, 1.29, 1.345), start_values=1,
+                      pixels=8, flip_points=True).analyses["flip_points"]
+    assert [f["period"] for f in flips[:4]] == [4, 8, 16, 32]
+
+
 @pytest.mark.parametrize("mode", [None] + list(vt.modes))
 def test_options_are_the_table_of_mode_help(mode):
     args = [mode, "--help"] if mode else ["--help"]

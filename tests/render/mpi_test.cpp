@@ -93,6 +93,31 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
     }
 }
 
+TEST_F(UnderMpi, CurvePointsAndFlipPointsAreThoseOfOneProcess)
+{
+    const std::string plane =
+        "parametric --w 4 -4.1 2.65 -2.85 1.75 2.9 --idx 4 5 --range -0.5 2 1 3 --x0 0.1 0.2 "
+        "--curves --curves-period 12 --pixels 90 --iterations 300 ";
+    ASSERT_EQ(render(0, plane + "-o " + at("one.png") + " --curves-data " + at("one.npy"), "e1"), 0)
+        << readFile(at("e1"));
+    ASSERT_EQ(render(3, plane + "-o " + at("team.png") + " --curves-data " + at("team.npy"), "e3"),
+              0)
+        << readFile(at("e3"));
+    EXPECT_GT(readFile(at("one.npy")).size(), 1000u);
+    EXPECT_TRUE(readFile(at("one.npy")) == readFile(at("team.npy")));
+    EXPECT_TRUE(readFile(at("one.png")) == readFile(at("team.png")));
+
+    const std::string sweep = "orbit --w 4 -4.1 2.65 -2.85 1.75 2.9 --x0 0.1 0.2 --sweep 4 1.29 "
+                              "1.345 --start-values 1 --pixels 60 --flip-points ";
+    ASSERT_EQ(render(0, sweep + "-o " + at("o1.png"), "e1"), 0) << readFile(at("e1"));
+    ASSERT_EQ(render(3, sweep + "-o " + at("o3.png"), "e3"), 0) << readFile(at("e3"));
+    const auto one = nlohmann::json::parse(readFile(at("o1.png.json")));
+    const auto team = nlohmann::json::parse(readFile(at("o3.png.json")));
+    EXPECT_GE(one["flip_points"].size(), 5u);
+    EXPECT_EQ(one["flip_points"].dump(), team["flip_points"].dump());
+    EXPECT_TRUE(readFile(at("o1.png")) == readFile(at("o3.png")));
+}
+
 TEST_F(UnderMpi, AFailedDotEndsTheJobAsItEndsOneProcess)
 {
     // Orbits overflow from x of about 886 on: the first failed dot lies in a
