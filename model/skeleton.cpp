@@ -1,5 +1,7 @@
 #include "model/skeleton.h"
 
+#include "model/engine.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -495,6 +497,140 @@ FlipCascade FindFlipCascade(const Weights& w, int index, double from, double to,
         result.ratios.push_back((result.flips[i + 1].value - result.flips[i].value)
                                 / (result.flips[i + 2].value - result.flips[i + 1].value));
     return result;
+}
+
+namespace {
+
+bool FirstBefore(const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); }
+
+bool CycleBefore(const Cycle& a, const Cycle& b)
+{
+    if (a.period != b.period)
+        return a.period < b.period;
+    return FirstBefore(a.points[0], b.points[0]);
+}
+
+// A converged orbit as FindCycles lists a cycle: rotated to its point of
+// smallest x (then y), with the multipliers of the k-fold map there.
+Cycle Listed(const Weights& w, const std::vector<Point>& orbit)
+{
+    const auto first = std::min_element(orbit.begin(), orbit.end(), FirstBefore) - orbit.begin();
+    const size_t k = orbit.size();
+    Cycle c;
+    c.period = static_cast<int>(k);
+    c.points.reserve(k);
+    for (size_t i = 0; i < k; ++i)
+        c.points.push_back(orbit[(first + i) % k]);
+    const Monodromy m = MonodromyOf(w, c.points);
+    c.multipliers = Multipliers(m.trace, m.det);
+    c.type = TypeOf(c.multipliers);
+    return c;
+}
+
+bool Holds(const std::vector<Cycle>& cycles, const std::vector<Point>& points)
+{
+    for (const Cycle& c : cycles)
+        if (c.period == static_cast<int>(points.size())
+            && SameCycle(c.points, points, kSameDotCycle))
+            return true;
+    return false;
+}
+
+// What one dot's part of a sweep found.
+struct DotGain {
+    std::vector<Cycle> cycles;
+    int64_t runs = 0, notConverged = 0, overflowed = 0;
+};
+
+} // namespace
+
+PlaneCycles FollowPlaneCycles(const std::vector<Weights>& dots, int columns, int rows,
+                              const CycleSearch& search)
+{
+    const int n = columns * rows;
+    PlaneCycles plane;
+    plane.cycles.resize(static_cast<size_t>(n));
+    if (n <= 0 || static_cast<int>(dots.size()) != n)
+        return plane;
+
+    // Each dot's own search.
+    std::vector<DotGain> gains(static_cast<size_t>(n));
+    auto own = [&](int begin, int end) {
+        for (int d = begin; d < end; ++d) {
+            const CycleReport r = FindCycles(dots[d], search);
+            gains[d].cycles = r.cycles;
+            gains[d].runs = r.newtonRuns;
+            gains[d].notConverged = r.notConverged;
+            gains[d].overflowed = r.overflowed;
+        }
+    };
+    ForEachChunk(n, 1, own);
+
+    // The sweeps: gains[d] holds what dot d gained in the sweep before.
+    bool gained = true;
+    bool first = true;
+    while (gained) {
+        gained = false;
+        for (int d = 0; d < n; ++d) {
+            DotGain& g = gains[d];
+            plane.newtonRuns += g.runs;
+            plane.notConverged += g.notConverged;
+            plane.overflowed += g.overflowed;
+            if (!first)
+                plane.continued += static_cast<int64_t>(g.cycles.size());
+            gained = gained || !g.cycles.empty();
+            std::vector<Cycle>& held = plane.cycles[d];
+            held.insert(held.end(), g.cycles.begin(), g.cycles.end());
+        }
+        if (!gained)
+            break;
+        if (!first)
+            ++plane.sweeps;
+        first = false;
+        std::vector<DotGain> next(static_cast<size_t>(n));
+        auto sweep = [&](int begin, int end) {
+            for (int d = begin; d < end; ++d) {
+                const int column = d / rows, row = d % rows;
+                const int beside[4] = {column > 0 ? d - rows : -1,
+                                       column + 1 < columns ? d + rows : -1,
+                                       row > 0 ? d - 1 : -1, row + 1 < rows ? d + 1 : -1};
+                DotGain& out = next[d];
+                const std::vector<Cycle>& held = plane.cycles[d];
+                for (int b : beside) {
+                    if (b < 0)
+                        continue;
+                    for (const Cycle& c : gains[b].cycles) {
+                        if (held.size() + out.cycles.size() >= kMaxDotCycles)
+                            break;
+                        if (Holds(held, c.points) || Holds(out.cycles, c.points))
+                            continue;
+                        ++out.runs;
+                        auto refined = RefineCycle(dots[d], c.points);
+                        if (!refined) {
+                            ++out.notConverged;
+                            continue;
+                        }
+                        // Continued onto a cycle of shorter period: that one is
+                        // the dot's own or a neighbour's to find.
+                        if (MinimalPeriod(*refined, kSamePoint) != c.period)
+                            continue;
+                        if (Holds(held, *refined) || Holds(out.cycles, *refined))
+                            continue;
+                        Cycle listed = Listed(dots[d], *refined);
+                        if (!std::isfinite(listed.multipliers[0].re)
+                            || !std::isfinite(listed.multipliers[1].re))
+                            continue;
+                        out.cycles.push_back(std::move(listed));
+                    }
+                }
+            }
+        };
+        ForEachChunk(n, 16, sweep);
+        gains = std::move(next);
+    }
+    for (auto& held : plane.cycles)
+        std::sort(held.begin(), held.end(), CycleBefore);
+    return plane;
 }
 
 } // namespace model::analysis

@@ -114,4 +114,35 @@ FlipCascade FindFlipCascade(const Weights& w, int index, double from, double to,
                             double y0, int iterations, int maxPeriod = 4096,
                             double tolerance = 1e-12);
 
+// The cycles of every dot of a plane of parameter vectors (dot d = column *
+// rows + row, its neighbours the dots beside, below and above it), each
+// dot's own search (FindCycles) joined by the cycles of its neighbours,
+// continued to it by Newton's method from the neighbour's cycle, so that a
+// cycle found at one dot is followed across the plane as far as Newton's
+// method carries it.
+//
+// The continuation runs in sweeps until no dot gains a cycle: a sweep
+// continues, at every dot beside a dot that gained cycles in the sweep before
+// (the first: its own search), those new cycles, and every dot reads only
+// what the sweeps before it left. The cycles of a dot therefore depend on the
+// plane alone, not on the threads or the order of the dots.
+struct PlaneCycles {
+    // By dot; each dot's by period, then by first point (x, then y), each
+    // cycle rotated to start at its point of smallest x, as FindCycles lists.
+    std::vector<std::vector<Cycle>> cycles;
+    int64_t newtonRuns = 0;   // the searches' and the continuations'
+    int64_t notConverged = 0; // of those: runs that did not converge
+    int64_t overflowed = 0;   // the searches' runs that met a non-finite number
+    int64_t continued = 0;    // cycles that a dot owes to continuation alone
+    int sweeps = 0;           // continuation sweeps that found something
+};
+// Most cycles one dot holds; a continuation beyond is dropped.
+constexpr size_t kMaxDotCycles = 4096;
+// Two orbits of the same period closer than this, point for point after some
+// rotation, are one cycle.
+constexpr double kSameDotCycle = 1e-7;
+
+PlaneCycles FollowPlaneCycles(const std::vector<Weights>& dots, int columns, int rows,
+                              const CycleSearch& search);
+
 } // namespace model::analysis

@@ -8,6 +8,7 @@
 #include "model/skeleton.h"
 #include "params/dots.h"
 #include "render/cycle_curves.h"
+#include "render/tiles.h"
 
 #include <nlohmann/json.hpp>
 
@@ -285,7 +286,8 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
 
 std::string classText(const Plan& plan, int64_t key)
 {
-    if (plan.row->classType != ClassType::Counts4)
+    if (plan.row->classType != ClassType::Counts4
+        && plan.row->classType != ClassType::CountsByPeriod)
         return model::IntegerText(static_cast<int>(key));
     const auto c = model::analysis::CountsOfKey(key);
     return std::to_string(c.attracting) + "," + std::to_string(c.saddle) + ","
@@ -545,6 +547,9 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes)
     const size_t n = static_cast<size_t>(classes.rows()) * classes.columns();
     const uint8_t* p = classes.bytes().data() + classes.dataOffset();
     std::vector<int64_t> keys(n);
+    // Counts by period: the class of a pixel is its period-1 counts, as the
+    // plain stability plane's.
+    const size_t periods = n ? (classes.bytes().size() - classes.dataOffset()) / (4 * n) : 0;
     for (size_t i = 0; i < n; ++i) {
         switch (classes.type()) {
         case ClassType::UInt8: keys[i] = p[i]; break;
@@ -553,6 +558,11 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes)
             keys[i] = model::analysis::ClassKey(
                 {p[4 * i], p[4 * i + 1], p[4 * i + 2], p[4 * i + 3]});
             break;
+        case ClassType::CountsByPeriod: {
+            const uint8_t* c = p + 4 * i * periods;
+            keys[i] = model::analysis::ClassKey({c[0], c[periods], c[2 * periods], c[3 * periods]});
+            break;
+        }
         case ClassType::Float32: {
             float f;
             std::memcpy(&f, p + 4 * i, 4);
@@ -570,6 +580,84 @@ void StabilityAnalysis(const Analysis& a)
 {
     a.record["colour_scheme"] = stabilityScheme();
     a.record["curves"] = drawCurves(a.plan, a.canvas, nullptr, 1, a.classes);
+}
+
+void RenderStabilityCycles(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
+                           nlohmann::json& record,
+                           const std::function<void(int64_t dotsDone)>& between)
+{
+    const Job& job = plan.job;
+    const plots::Raster& raster = plan.raster;
+    const int columns = plan.columns, rows = plan.rows, periods = job.cycles;
+    std::vector<model::Weights> ws(static_cast<size_t>(plan.dots()));
+    for (int c = 0; c < columns; ++c)
+        for (int r = 0; r < rows; ++r)
+            if (!params::PlaceWeights(plan.inputs, raster.columnValue(c), raster.rowValue(r),
+                                      ws[static_cast<size_t>(c) * rows + r]))
+                throw DotFailure(plan, c, r, DotResult::Failure::Mapping);
+
+    // The cycles lie in the state plane's square: tanh maps every state into it.
+    model::analysis::CycleSearch search;
+    search.maxPeriod = periods;
+    search.seeds = job.seeds;
+    const model::analysis::PlaneCycles found =
+        model::analysis::FollowPlaneCycles(ws, columns, rows, search);
+    if (between)
+        between(plan.dots());
+
+    // The counts, row 0 of the array at the top of the picture.
+    size_t offset = 0;
+    const int n = plan.pixels;
+    std::vector<uint8_t> file =
+        NpyFile("|u1", {n, n, 4, periods}, 1, offset);
+    canvas.setDotWidth(raster.columnStep);
+    const int s = raster.columnStep, h = raster.half;
+    for (int c = 0; c < columns; ++c) {
+        const int pc = raster.pixelColumn(c);
+        for (int r = 0; r < rows; ++r) {
+            std::vector<uint8_t> counts(static_cast<size_t>(4) * periods, 0);
+            for (const Cycle& cycle : found.cycles[static_cast<size_t>(c) * rows + r]) {
+                uint8_t& count = counts[static_cast<size_t>(cycle.type) * periods + cycle.period - 1];
+                if (count < 255)
+                    ++count;
+            }
+            const int pr = raster.pixelRow(r);
+            if (!job.curvesOnly) {
+                const int attracting = counts[0];
+                const int all = attracting + counts[static_cast<size_t>(periods)]
+                                + counts[2 * static_cast<size_t>(periods)]
+                                + counts[3 * static_cast<size_t>(periods)];
+                canvas.setDot(pc, pr, StabilityColour(attracting, all));
+            }
+            // The counts cover the pixels of the dot, as the canvas draws it.
+            for (int y = std::max(0, pr + h - s + 1); y < std::min(n, pr + h + 1); ++y)
+                for (int x = std::max(0, pc - h); x < std::min(n, pc - h + s); ++x)
+                    for (int t = 0; t < 4; ++t)
+                        for (int k = 0; k < periods; ++k)
+                            file[offset + ((static_cast<size_t>(y) * n + x) * 4 + t) * periods + k] =
+                                counts[static_cast<size_t>(t) * periods + k];
+        }
+    }
+    record["cycle_search"] = {{"periods", periods},
+                              {"seeds", job.seeds},
+                              {"newton_runs", found.newtonRuns},
+                              {"not_converged", found.notConverged},
+                              {"overflowed", found.overflowed},
+                              {"continued_cycles", found.continued},
+                              {"sweeps", found.sweeps}};
+    if (classes)
+        *classes = NpyArray(std::move(file), offset, n, n, ClassType::CountsByPeriod);
+}
+
+void StabilityCyclesAnalysis(const Analysis& a)
+{
+    nlohmann::json scheme = stabilityScheme();
+    scheme["hue"] = "the number of attracting fixed points that the cycle search found";
+    scheme["classes"] = "the .npy holds per pixel, for each type (attracting, saddle, repelling, "
+                        "non-hyperbolic) and each period 1..K, the number of cycles of that "
+                        "minimal period found at the dot, at most 255";
+    a.record["colour_scheme"] = scheme;
+    a.record["curves"] = drawCurves(a.plan, a.canvas, nullptr, 1, nullptr);
 }
 
 void ParametricAnalysis(const Analysis& a)

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <functional>
 #include <iosfwd>
 
 namespace render {
@@ -31,6 +32,16 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes);
 // The analyses of the modes' rows (ModeRow::analyse):
 // stability's colour scheme and bifurcation curves;
 void StabilityAnalysis(const Analysis& a);
+// stability --cycles K: every dot's cycles of periods 1..K (the cycle search
+// from a --seeds grid over the state plane, followed from dot to dot,
+// model::analysis::FollowPlaneCycles) counted by type into the classes,
+// uint8 rows x columns x 4 x K; the dots in the stability colours of their
+// period-1 counts, the search's Newton runs in the record.
+void RenderStabilityCycles(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
+                           nlohmann::json& record,
+                           const std::function<void(int64_t dotsDone)>& between);
+// Its analysis: stability's, the fixed points' curves over the picture.
+void StabilityCyclesAnalysis(const Analysis& a);
 // parametric's curves, with --curves;
 void ParametricAnalysis(const Analysis& a);
 // the cycles of cycles, with their basin shares, markers drawn on the canvas;

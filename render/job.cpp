@@ -42,7 +42,7 @@ void ToJson(const Job& job, nlohmann::json& out)
     out["mode"] = ModeName(job.mode);
     nlohmann::json& options = out["options"] = nlohmann::json::object();
     for (const Option& o : Options())
-        if (o.recorded && (o.recordedAlways || Reads(job.mode, o)))
+        if (o.recorded && (o.recordedAlways || (Reads(job.mode, o) && RecordedFor(job, o))))
             options[std::string(o.name)] = ValueAsJson(request, o);
 }
 

@@ -63,6 +63,9 @@ struct Job {
     // of the modes with classes and their box size, the bifurcation curves of
     // the fixed points (and cycles) over parametric, and stability's curves alone.
     int seeds = 64;
+    // stability: the cycles of periods 1..cycles counted at every dot, their
+    // search seeded by --seeds (0: the fixed points alone).
+    int cycles = 0;
     bool stats = false;
     int statsBox = 5;
     bool curves = false;

@@ -105,8 +105,10 @@ constexpr OptionUse kCoexistingOptions[] = {
 constexpr OptionUse kLyapunovOptions[] = {
     {"size"}, {"iterations"}, {"idx"}, {"range"}, {"x0"}, {"region"},
     {"plane"}, {"lyapunov-steps"}, {"scale"}, {"spectrum"}};
+bool withCycles(const Job& job) { return job.cycles > 0; }
 constexpr OptionUse kStabilityOptions[] = {{"idx"}, {"range"}, {"stats"}, {"stats-box"},
-                                           {"curves-only"}};
+                                           {"curves-only"}, {"cycles", 0, 0, withCycles},
+                                           {"seeds", 0, 0, withCycles}};
 constexpr OptionUse kCyclesOptions[] = {
     {"size"}, {"iterations"}, {"accuracy"}, {"region"},
     {"max-period", 1, model::analysis::kMaxCyclePeriod}, {"seeds"}, {"json"}};
@@ -122,6 +124,7 @@ constexpr OptionUse kOrbitOptions[] = {
 const ModeRow& veltraneOf(const Job& job);
 const ModeRow& parametricOf(const Job& job);
 const ModeRow& lyapunovOf(const Job& job);
+const ModeRow& stabilityOf(const Job& job);
 
 constexpr ModeRow kVeltrane{.name = "veltrane", .options = kVeltraneOptions,
                             .dots = plots::VeltraneDots, .colour = periodColour,
@@ -148,7 +151,8 @@ constexpr ModeRow kRows[] = {
     kLyapunov,
     {.name = "stability", .options = kStabilityOptions, .parameterPlane = true,
      .everyPixel = true, .classType = ClassType::Counts4, .dots = params::StabilityDots,
-     .colour = stabilityColour, .analyse = StabilityAnalysis, .keepsClasses = true},
+     .colour = stabilityColour, .variant = stabilityOf, .analyse = StabilityAnalysis,
+     .keepsClasses = true},
     // The basin picture of cycles is veltrane's.
     {.name = "cycles", .options = kCyclesOptions, .dots = plots::VeltraneDots,
      .colour = periodColour, .analyse = CyclesAnalysis, .keepsClasses = true},
@@ -189,6 +193,18 @@ constexpr ModeRow kSpectrumState = variantOf(kLyapunov, ClassType::Float32Pair,
                                              plots::LyapunovSpectrumDots, lyapunovColour, false);
 constexpr ModeRow kSpectrumParameter = variantOf(
     kLyapunov, ClassType::Float32Pair, params::LyapunovSpectrumPlaneDots, lyapunovColour, true);
+
+// Stability with the cycles counted: the cycles of a dot follow from its
+// neighbours', so the plane is made whole on one process.
+constexpr ModeRow kStabilityCycles{
+    .name = "stability", .options = kStabilityOptions, .parameterPlane = true,
+    .everyPixel = true, .classType = ClassType::CountsByPeriod,
+    .whole = RenderStabilityCycles, .analyse = StabilityCyclesAnalysis, .keepsClasses = true};
+
+const ModeRow& stabilityOf(const Job& job)
+{
+    return job.cycles > 0 ? kStabilityCycles : RowOf(job.mode);
+}
 
 const ModeRow& veltraneOf(const Job& job)
 {

@@ -33,8 +33,9 @@ std::vector<uint8_t> NpyFile(const char* descr, const std::vector<int64_t>& shap
     return bytes;
 }
 
-NpyArray::NpyArray(std::vector<uint8_t> file, size_t offset, int rows, int columns)
-    : type_(ClassType::Int32Stack), rows_(rows), columns_(columns), offset_(offset),
+NpyArray::NpyArray(std::vector<uint8_t> file, size_t offset, int rows, int columns,
+                   ClassType type)
+    : type_(type), rows_(rows), columns_(columns), offset_(offset),
       bytes_(std::move(file))
 {
 }

@@ -221,11 +221,17 @@ constexpr Option kRows[] = {
           model::kernel::kMaxPeriodCap, Rounding::Exact, getJob<&Job::maxPeriod>,
           putJob<&Job::maxPeriod>, false),
     whole("seeds", 1, "G",
-          "the side of the square grid of Newton starts over --region, besides the attractors "
-          "of the basin picture; each start runs once per period, so 1024 up to period 64 "
+          "the side of the square grid of Newton starts over --region (stability --cycles: "
+          "over the state plane -1..1), besides the attractors of the basin picture; each start runs once per period, so 1024 up to period 64 "
           "take hours",
           kListed, 2, model::analysis::kMaxCycleSeeds, Rounding::Exact,
           getJob<&Job::seeds>, putJob<&Job::seeds>, false),
+    whole("cycles", 1, "K",
+          "count the cycles of periods 1..K at every dot, by type, found by the cycle search "
+          "from a --seeds grid over the state plane and followed from dot to dot (0: the fixed "
+          "points alone)",
+          kListed, 0, model::analysis::kMaxCyclePeriod, Rounding::Exact, getJob<&Job::cycles>,
+          putJob<&Job::cycles>, false),
     recordedForItsModes(flag("stats", 0,
                              "basin statistics of the classes (fractions, basin entropy, "
                              "boundary basin entropy) into the job record and onto stdout",
@@ -547,6 +553,12 @@ std::pair<int, int> RangeFor(Mode mode, const Option& option)
     if (use && (use->lo || use->hi))
         return {use->lo, use->hi};
     return {option.lo, option.hi};
+}
+
+bool RecordedFor(const Job& job, const Option& option)
+{
+    const OptionUse* use = useOf(job.mode, option);
+    return !use || !use->recordedWhen || use->recordedWhen(job);
 }
 
 std::string Quoted(std::string_view text)

@@ -117,6 +117,9 @@ ModeSet ReadersOf(const Option& option);
 // The range of a whole-number option for a mode: the mode's own where its
 // row narrows it, else the option's.
 std::pair<int, int> RangeFor(Mode mode, const Option& option);
+// Whether a job of a mode that reads the option records it: false only where
+// the mode's row records it under a condition the job does not meet.
+bool RecordedFor(const Job& job, const Option& option);
 
 // The value of a text that is one number and nothing else: an optional sign,
 // digits with at most one full stop, an optional exponent (E or D, either

@@ -37,8 +37,12 @@ using plots::MapOffset;
 // per pixel (uint8 each), from the class as model::analysis::CountsOfKey reads
 // it. Float32Pair: two per pixel (lambda, lambda2). UInt32: orbit counts.
 // Int32Stack: a file made whole by its mode (ModeRow::whole), int32 of any
-// shape, the continuation's identities.
-enum class ClassType : uint8_t { UInt8, UInt16, Float32, Counts4, Float32Pair, UInt32, Int32Stack };
+// shape, the continuation's identities. CountsByPeriod: a file made whole by
+// its mode, uint8 rows x columns x 4 x K, the counts of the cycles of each
+// type (attracting, saddle, repelling, non-hyperbolic) and period 1..K.
+enum class ClassType : uint8_t {
+    UInt8, UInt16, Float32, Counts4, Float32Pair, UInt32, Int32Stack, CountsByPeriod
+};
 
 struct Plan;
 class NpyArray;
@@ -49,6 +53,10 @@ class NpyArray;
 struct OptionUse {
     std::string_view name;
     int lo = 0, hi = 0; // both 0: the option's own range
+    // Where not null: the option goes into the job record only where this
+    // holds (an option that only another option of the mode brings into
+    // play), so that the records of jobs without it stay as they were.
+    bool (*recordedWhen)(const Job& job) = nullptr;
 };
 
 // What an analysis run after the commit works on: the committed picture, its

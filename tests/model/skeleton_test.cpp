@@ -4,8 +4,12 @@
 // two self-weights, whose multipliers at the origin are w11 and w22.
 #include "model/skeleton.h"
 
+#include "model/engine.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -189,4 +193,156 @@ TEST(Skeleton, ChaoticModuleCascadeApproachesFeigenbaum)
     }
     ASSERT_FALSE(c.ratios.empty());
     EXPECT_NEAR(c.ratios.back(), 4.6692, 0.02 * 4.6692);
+}
+
+// --- The cycles of a plane of dots -------------------------------------------
+
+namespace {
+
+// The parameter vectors of a columns x rows plane of w[h] and w[v], dot d =
+// column * rows + row, each axis from lo to hi with its ends included.
+std::vector<Weights> PlaneOf(Weights w, int h, double h0, double h1, int v, double v0, double v1,
+                             int columns, int rows)
+{
+    std::vector<Weights> ws;
+    for (int c = 0; c < columns; ++c)
+        for (int r = 0; r < rows; ++r) {
+            w[h] = h0 + (h1 - h0) * c / (columns - 1);
+            w[v] = v0 + (v1 - v0) * r / (rows - 1);
+            ws.push_back(w);
+        }
+    return ws;
+}
+
+double Gap(const Multiplier& a, const Multiplier& b)
+{
+    return std::max(std::fabs(a.re - b.re), std::fabs(a.im - b.im));
+}
+
+double Gap(const Point& a, const Point& b)
+{
+    return std::max(std::fabs(a.x - b.x), std::fabs(a.y - b.y));
+}
+
+} // namespace
+
+TEST(PlaneCycles, DecoupledSelfWeightsHoldThePapersCycles)
+{
+    // w11 = a over -3..3 and w22 = b over -0.8..0.8, no coupling, no bias: the
+    // second neuron rests at 0 with multiplier b, the first is x' = tanh(a x).
+    // |a| < 1: the origin alone, attracting. a > 1: the origin a saddle and
+    // (+-q, 0), q = tanh(a q), attracting with multipliers a (1 - q^2) and b.
+    // a < -1: the origin a saddle and the 2-cycle (-s, 0), (s, 0), s =
+    // tanh(|a| s), attracting with multipliers (a (1 - s^2))^2 and b^2. No
+    // cycle of period 3 or 4.
+    const int columns = 9, rows = 5; // a = -3, -2.25, ..., 3: never +-1
+    const auto ws = PlaneOf({0, 0, 0, 0, 0, 0}, 0, -3, 3, 3, -0.8, 0.8, columns, rows);
+    CycleSearch search;
+    search.maxPeriod = 4;
+    search.seeds = 5;
+    const PlaneCycles plane = FollowPlaneCycles(ws, columns, rows, search);
+    ASSERT_EQ(plane.cycles.size(), ws.size());
+    for (size_t d = 0; d < ws.size(); ++d) {
+        const double a = ws[d][0], b = ws[d][3];
+        std::vector<std::array<int, 4>> counts(5, std::array<int, 4>{});
+        for (const Cycle& c : plane.cycles[d])
+            ++counts[c.period][static_cast<int>(c.type)];
+        const std::array<int, 4> none{}, attracting{1, 0, 0, 0}, saddle{0, 1, 0, 0};
+        const std::array<int, 4> two{2, 1, 0, 0};
+        EXPECT_EQ(counts[1], std::fabs(a) < 1 ? attracting : a > 1 ? two : saddle)
+            << "a " << a << " b " << b;
+        EXPECT_EQ(counts[2], a < -1 ? attracting : none) << "a " << a << " b " << b;
+        EXPECT_EQ(counts[3], none) << "a " << a;
+        EXPECT_EQ(counts[4], none) << "a " << a;
+        for (const Cycle& c : plane.cycles[d]) {
+            if (c.type != OrbitType::Attracting || (c.period == 1 && a < 1))
+                continue;
+            const double s = PositiveRoot(std::fabs(a));
+            const double slope = a * (1 - s * s);
+            if (c.period == 2) {
+                EXPECT_LT(Gap(c.points[0], {-s, 0}), 1e-9) << a;
+                EXPECT_LT(Gap(c.points[1], {s, 0}), 1e-9) << a;
+                // The larger modulus first.
+                EXPECT_NEAR(c.multipliers[0].re, std::max(slope * slope, b * b), 1e-9) << a;
+                EXPECT_NEAR(c.multipliers[1].re, std::min(slope * slope, b * b), 1e-9) << a;
+            } else {
+                EXPECT_NEAR(std::fabs(c.points[0].x), s, 1e-9) << a;
+                EXPECT_NEAR(c.points[0].y, 0, 1e-9) << a;
+                const double larger = std::max(std::fabs(slope), std::fabs(b));
+                EXPECT_NEAR(std::fabs(c.multipliers[0].re), larger, 1e-9) << a << " " << b;
+            }
+        }
+    }
+}
+
+TEST(PlaneCycles, EachDotHoldsItsOwnSearchsCyclesAndGenuineContinuedOnes)
+{
+    // The default network's bias plane where tongues of several periods meet:
+    // at every third dot, each cycle the dot's own search finds is listed with
+    // the same points and multipliers (to 1e-9), every further cycle, owed to
+    // continuation from a neighbour, is a cycle of the dot's map of that
+    // minimal period, and no cycle is listed twice.
+    const Weights w{0.4, 1.9, -2.7, -4.311, -0.9, 1.8};
+    const int columns = 12, rows = 12;
+    const auto ws = PlaneOf(w, 4, -1, 1.5, 5, -3, -1.6, columns, rows);
+    CycleSearch search;
+    search.maxPeriod = 8;
+    search.seeds = 4;
+    const PlaneCycles plane = FollowPlaneCycles(ws, columns, rows, search);
+    EXPECT_GT(plane.continued, 0); // the plane exercises the continuation
+    int extra = 0;
+    for (size_t d = 0; d < ws.size(); d += 3) {
+        const std::vector<Cycle>& held = plane.cycles[d];
+        const CycleReport own = FindCycles(ws[d], search);
+        for (const Cycle& c : own.cycles) {
+            const auto match = std::find_if(held.begin(), held.end(), [&](const Cycle& h) {
+                if (h.period != c.period)
+                    return false;
+                for (int i = 0; i < c.period; ++i)
+                    if (Gap(h.points[i], c.points[i]) > 1e-9)
+                        return false;
+                return Gap(h.multipliers[0], c.multipliers[0]) <= 1e-9
+                       && Gap(h.multipliers[1], c.multipliers[1]) <= 1e-9;
+            });
+            EXPECT_NE(match, held.end()) << "dot " << d << " period " << c.period;
+        }
+        extra += static_cast<int>(held.size() - own.cycles.size());
+        for (size_t i = 0; i < held.size(); ++i) {
+            const Cycle& c = held[i];
+            const auto again = RefineCycle(ws[d], c.points);
+            ASSERT_TRUE(again.has_value()) << "dot " << d << " period " << c.period;
+            for (int j = 0; j < c.period; ++j)
+                EXPECT_LT(Gap((*again)[j], c.points[j]), 1e-9) << "dot " << d;
+            EXPECT_EQ(MinimalPeriod(c.points, 1e-9), c.period) << "dot " << d;
+            for (size_t j = i + 1; j < held.size(); ++j)
+                EXPECT_FALSE(held[j].period == c.period
+                             && SameCycle(held[j].points, c.points, 1e-6))
+                    << "dot " << d << " lists a cycle of period " << c.period << " twice";
+        }
+    }
+    EXPECT_GT(extra, 0) << "no sampled dot owes a cycle to its neighbours";
+}
+
+TEST(PlaneCycles, SameOnOneThreadAndOnTwo)
+{
+    const Weights w{0.4, 1.9, -2.7, -4.311, -0.9, 1.8};
+    const int columns = 10, rows = 7;
+    const auto ws = PlaneOf(w, 4, -1, 1.5, 5, -3, -1.6, columns, rows);
+    CycleSearch search;
+    search.maxPeriod = 6;
+    search.seeds = 3;
+    PlaneCycles one, two;
+    model::RunThreads(1).run([&] { one = FollowPlaneCycles(ws, columns, rows, search); });
+    model::RunThreads(2).run([&] { two = FollowPlaneCycles(ws, columns, rows, search); });
+    EXPECT_EQ(one.newtonRuns, two.newtonRuns);
+    EXPECT_EQ(one.notConverged, two.notConverged);
+    EXPECT_EQ(one.continued, two.continued);
+    ASSERT_EQ(one.cycles.size(), two.cycles.size());
+    for (size_t d = 0; d < one.cycles.size(); ++d) {
+        ASSERT_EQ(one.cycles[d].size(), two.cycles[d].size()) << d;
+        for (size_t i = 0; i < one.cycles[d].size(); ++i) {
+            EXPECT_EQ(one.cycles[d][i].points, two.cycles[d][i].points) << d;
+            EXPECT_EQ(one.cycles[d][i].multipliers, two.cycles[d][i].multipliers) << d;
+        }
+    }
 }

@@ -134,6 +134,9 @@ TEST_F(Skeleton, CurvesOptionsAreCheckedBeforeAnythingIsWritten)
         {"parametric --curves --curves-period 0", "--curves-period"},
         {"parametric --curves-data X.npy", "--curves-data: the curve points are written with"},
         {"stability --curves --curves-period 4", "applies to parametric only"},
+        {"stability --cycles 65", "--cycles"},
+        {"stability --cycles -1", "--cycles"},
+        {"parametric --cycles 2", "--cycles"},
     };
     for (const auto& [line, said] : cases) {
         EXPECT_EQ(run(std::string(line) + " --pixels 10 -o " + at("x.png")), render::kExitUsage)
@@ -236,4 +239,68 @@ TEST_F(Skeleton, BordersOfPeriodRegionsLieOnCurves)
         EXPECT_GT(borders, 300) << p.options;
         EXPECT_GE(covered, 0.95 * borders) << p.options << ": " << covered << " of " << borders;
     }
+}
+
+TEST_F(Skeleton, StabilityCyclesCountsByPeriodOnTheDecoupledPlane)
+{
+    // w11 = a over -3..3.1 and w22 = b over -0.8..0.8, nothing else: the
+    // origin attracts for |a| < 1 and is a saddle beyond; a > 1 adds the two
+    // attracting fixed points (+-q, 0), a < -1 the attracting 2-cycle
+    // (s, 0), (-s, 0); no cycle of period 3. The classes hold, per pixel,
+    // type by period.
+    const int n = 24, k = 3;
+    const std::string plane = "stability --w 0 0 0 0 0 0 --idx 0 3 --range -3 3.1 -0.8 0.8 "
+                              "--pixels " + std::to_string(n) + " ";
+    const std::string counted = plane + "--cycles 3 --seeds 4 ";
+    ASSERT_EQ(run(counted + "--threads 1 -o " + at("one.png") + " --classes " + at("one.npy")), 0)
+        << errors.str();
+    const std::string b = bytes("one.npy");
+    EXPECT_NE(b.find("'descr': '|u1'"), std::string::npos);
+    EXPECT_NE(b.find("'shape': (24, 24, 4, 3)"), std::string::npos) << b.substr(0, 128);
+    const size_t offset = 10 + (static_cast<uint8_t>(b[8]) | static_cast<uint8_t>(b[9]) << 8);
+    ASSERT_EQ(b.size(), offset + static_cast<size_t>(n) * n * 4 * k);
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x) {
+            const double a = (6.1 * x) / (n - 1) - 3; // row 0 is the top
+            auto count = [&](int type, int period) {
+                return static_cast<int>(static_cast<uint8_t>(
+                    b[offset + ((static_cast<size_t>(y) * n + x) * 4 + type) * k + period - 1]));
+            };
+            const int attracting1 = std::fabs(a) < 1 ? 1 : a > 1 ? 2 : 0;
+            EXPECT_EQ(count(0, 1), attracting1) << "a " << a;
+            EXPECT_EQ(count(1, 1), std::fabs(a) > 1 ? 1 : 0) << "a " << a;
+            EXPECT_EQ(count(0, 2), a < -1 ? 1 : 0) << "a " << a;
+            for (int type = 0; type < 4; ++type) {
+                EXPECT_EQ(count(type, 3), 0) << "a " << a;
+                if (type >= 2)
+                    EXPECT_EQ(count(type, 1) + count(type, 2), 0) << "a " << a;
+            }
+            EXPECT_EQ(count(1, 2), 0) << "a " << a;
+        }
+    const nlohmann::json r = record("one.png.json");
+    EXPECT_EQ(r["options"]["cycles"], 3);
+    EXPECT_EQ(r["options"]["seeds"], 4);
+    EXPECT_GT(r["cycle_search"]["newton_runs"].get<int64_t>(), 0);
+    EXPECT_TRUE(r["cycle_search"]["not_converged"].is_number_integer());
+
+    // Two threads: the same bytes.
+    ASSERT_EQ(run(counted + "--threads 2 -o " + at("two.png") + " --classes " + at("two.npy")), 0)
+        << errors.str();
+    EXPECT_EQ(bytes("two.npy"), b);
+    EXPECT_EQ(bytes("two.png"), bytes("one.png"));
+
+    // The period-1 counts are the fixed points' here, so the picture is the
+    // plain stability plane's; the plain record names neither new option.
+    ASSERT_EQ(run(plane + "-o " + at("plain.png")), 0) << errors.str();
+    EXPECT_EQ(bytes("plain.png"), bytes("one.png"));
+    const nlohmann::json plain = record("plain.png.json");
+    EXPECT_FALSE(plain["options"].contains("cycles"));
+    EXPECT_FALSE(plain["options"].contains("seeds"));
+    EXPECT_FALSE(plain.contains("cycle_search"));
+
+    // --stats reads the period-1 counts as the plain plane's classes.
+    ASSERT_EQ(run(counted + "--stats -o " + at("s.png")), 0) << errors.str();
+    ASSERT_EQ(run(plane + "--stats -o " + at("plain_s.png")), 0) << errors.str();
+    EXPECT_EQ(record("s.png.json")["statistics"], record("plain_s.png.json")["statistics"]);
+    EXPECT_TRUE(record("s.png.json")["statistics"].is_object());
 }
