@@ -170,7 +170,8 @@ PYBIND11_MODULE(veltrane, m)
         .def_property_readonly(
             "classes", [](const pyvt::Result& r) { return r.classes; },
             "(N, N): what --classes writes, the same dtype (uint8, uint16 or float32);\n"
-            "for continuation int32 (steps, grid, grid).\n"
+            "for continuation int32 (steps, grid, grid); for stability with cycles=K\n"
+            "uint8 (N, N, 4, K).\n"
             "Read-only; a view of the renderer's array, which it keeps alive.")
         .def_property_readonly(
             "job", [](const pyvt::Result& r) { return pyvt::JobKeywords(r.job); },

@@ -59,6 +59,7 @@ CASES = [
     ("lyapunov", dict(w=CHAOTIC, idx=[4, 5], range=(-0.5, 2, 1, 3), x0=(0.1, 0.2),
                       plane="parameter", pixels=64)),
     ("stability", dict(w=CHAOTIC, pixels=48, range=(-0.5, 2, 1, 3))),
+    ("stability", dict(w=CHAOTIC, pixels=20, range=(-0.5, 2, 1, 3), cycles=4, seeds=3)),
     ("orbit", dict(w=CHAOTIC, pixels=48)),
     ("parametric", dict(w=CHAOTIC, pixels=48, range=(-0.5, 2, 1, 3), curves=True, stats=True)),
     ("fixpt", dict(pixels=64, pen=(200, 0, 50))),
@@ -338,3 +339,23 @@ def test_continuation_is_the_command_lines_and_its_counts_those_of_a_plain_loop(
         assert len(pairs) == len(cycles)
         several += len(cycles) > 1
     assert several >= 2
+
+
+def test_stability_cycles_classes_are_counts_by_type_and_period():
+    # The lone neuron x' = tanh(a x), a = w11 over -3..3.1, beside a resting
+    # one (w22 = 0.3): for a < -1 an attracting 2-cycle and the origin a
+    # saddle, for |a| < 1 the origin attracting, for a > 1 two attracting
+    # fixed points beside the saddle origin; no cycle of period 3.
+    r = vt.render("stability", w=(0, 0, 0, 0.3, 0, 0), idx=(0, 1), range=(-3, 3.1, -1, 1),
+                  pixels=16, cycles=3, seeds=3)
+    assert r.classes.dtype == np.uint8 and r.classes.shape == (16, 16, 4, 3)
+    a = np.arange(16) * 6.1 / 15 - 3
+    attracting, saddle = r.classes[:, :, 0, :], r.classes[:, :, 1, :]
+    expected1 = np.where(np.abs(a) < 1, 1, np.where(a > 1, 2, 0))
+    assert (attracting[:, :, 0] == expected1).all()
+    assert (saddle[:, :, 0] == (np.abs(a) > 1)).all()
+    assert (attracting[:, :, 1] == (a < -1)).all()
+    assert not r.classes[:, :, :, 2].any()
+    assert r.classes[:, :, 2:, :].sum() == 0
+    assert r.analyses["cycle_search"]["not_converged"] >= 0
+    assert r.job["cycles"] == 3

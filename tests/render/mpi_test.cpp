@@ -58,6 +58,8 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
         "fpbas --w 3 0.5 -0.5 3 0.1 -0.1 --pixels 200 --iterations 100",
         // The curves and the statistics are computed from the committed picture.
         "stability --pixels 150 --stats --stats-box 4",
+        // Cycles followed from dot to dot: the plane made whole on rank 0.
+        "stability --pixels 30 --cycles 4 --seeds 3 --idx 4 5 --range -1 1.5 -3 -1.6",
         "parametric --w 4 -4.1 2.65 -2.85 1.75 2.9 --idx 4 5 --range -0.5 2 1 3 --x0 0.1 0.2 "
         "--curves --stats --pixels 150 --iterations 300",
         // Tiles of whole columns, whose counts come back as results.
@@ -86,7 +88,8 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
         EXPECT_EQ(one["options"], team["options"]) << c;
         EXPECT_EQ(one["processes"], 1) << c;
         EXPECT_EQ(team["processes"], 3) << c;
-        for (const char* analysis : {"statistics", "curves", "cycles", "colour_bar"})
+        for (const char* analysis :
+             {"statistics", "curves", "cycles", "colour_bar", "cycle_search"})
             EXPECT_EQ(one.value(analysis, nlohmann::json()).dump(),
                       team.value(analysis, nlohmann::json()).dump())
                 << c;
