@@ -1,6 +1,9 @@
 #include "model/skeleton.h"
 
 #include "model/engine.h"
+#include "model/errors.h"
+
+#include <string>
 
 #include <algorithm>
 #include <cmath>
@@ -545,7 +548,9 @@ struct DotGain {
 } // namespace
 
 PlaneCycles FollowPlaneCycles(const std::vector<Weights>& dots, int columns, int rows,
-                              const CycleSearch& search)
+                              const CycleSearch& search,
+                              const std::function<void(int64_t dotsDone)>& between,
+                              int64_t maxPoints)
 {
     const int n = columns * rows;
     PlaneCycles plane;
@@ -553,10 +558,12 @@ PlaneCycles FollowPlaneCycles(const std::vector<Weights>& dots, int columns, int
     if (n <= 0 || static_cast<int>(dots.size()) != n)
         return plane;
 
-    // Each dot's own search.
+    // Each dot's own search, in runs of dots with a word to the caller
+    // between them.
     std::vector<DotGain> gains(static_cast<size_t>(n));
+    int first0 = 0;
     auto own = [&](int begin, int end) {
-        for (int d = begin; d < end; ++d) {
+        for (int d = first0 + begin; d < first0 + end; ++d) {
             const CycleReport r = FindCycles(dots[d], search);
             gains[d].cycles = r.cycles;
             gains[d].runs = r.newtonRuns;
@@ -564,7 +571,13 @@ PlaneCycles FollowPlaneCycles(const std::vector<Weights>& dots, int columns, int
             gains[d].overflowed = r.overflowed;
         }
     };
-    ForEachChunk(n, 1, own);
+    const int run = std::max(16, n / 128);
+    for (; first0 < n; first0 += run) {
+        ForEachChunk(std::min(run, n - first0), 1, own);
+        if (between)
+            between(std::min(first0 + run, n));
+    }
+    int64_t points = 0;
 
     // The sweeps: gains[d] holds what dot d gained in the sweep before.
     bool gained = true;
@@ -581,7 +594,14 @@ PlaneCycles FollowPlaneCycles(const std::vector<Weights>& dots, int columns, int
             gained = gained || !g.cycles.empty();
             std::vector<Cycle>& held = plane.cycles[d];
             held.insert(held.end(), g.cycles.begin(), g.cycles.end());
+            for (const Cycle& c : g.cycles)
+                points += c.period;
         }
+        if (points > maxPoints)
+            throw RuntimeError(RuntimeError::Kind::OutOfMemory,
+                               "The cycles of the plane would hold more than "
+                                   + std::to_string(maxPoints)
+                                   + " points; a smaller plane or fewer periods hold fewer.");
         if (!gained)
             break;
         if (!first)

@@ -25,6 +25,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -142,7 +143,15 @@ constexpr size_t kMaxDotCycles = 4096;
 // rotation, are one cycle.
 constexpr double kSameDotCycle = 1e-7;
 
+// Most cycle points the whole plane may hold (2 GB of them): beyond, a
+// RuntimeError (OutOfMemory) rather than memory exhausted.
+constexpr int64_t kMaxPlaneCyclePoints = int64_t{1} << 27;
+
+// between (if any) is called on the calling thread, between runs of dots, with
+// the dots whose own search is done; an exception it throws ends the call.
 PlaneCycles FollowPlaneCycles(const std::vector<Weights>& dots, int columns, int rows,
-                              const CycleSearch& search);
+                              const CycleSearch& search,
+                              const std::function<void(int64_t dotsDone)>& between = {},
+                              int64_t maxPoints = kMaxPlaneCyclePoints);
 
 } // namespace model::analysis

@@ -601,9 +601,7 @@ void RenderStabilityCycles(const Plan& plan, plots::Canvas& canvas, NpyArray* cl
     search.maxPeriod = periods;
     search.seeds = job.seeds;
     const model::analysis::PlaneCycles found =
-        model::analysis::FollowPlaneCycles(ws, columns, rows, search);
-    if (between)
-        between(plan.dots());
+        model::analysis::FollowPlaneCycles(ws, columns, rows, search, between);
 
     // The counts, row 0 of the array at the top of the picture.
     size_t offset = 0;

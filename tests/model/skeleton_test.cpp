@@ -5,6 +5,7 @@
 #include "model/skeleton.h"
 
 #include "model/engine.h"
+#include "model/errors.h"
 
 #include <gtest/gtest.h>
 
@@ -345,4 +346,29 @@ TEST(PlaneCycles, SameOnOneThreadAndOnTwo)
             EXPECT_EQ(one.cycles[d][i].multipliers, two.cycles[d][i].multipliers) << d;
         }
     }
+}
+
+TEST(PlaneCycles, TellsItsProgressAndRefusesMoreCyclesThanItMayHold)
+{
+    // The decoupled plane of the first test: the searches' progress rises to
+    // every dot; a cap below the points its cycles hold is an error, not a
+    // plane counted short.
+    const int columns = 9, rows = 5;
+    const auto ws = PlaneOf({0, 0, 0, 0, 0, 0}, 0, -3, 3, 3, -0.8, 0.8, columns, rows);
+    CycleSearch search;
+    search.maxPeriod = 2;
+    search.seeds = 3;
+    std::vector<int64_t> told;
+    const PlaneCycles plane =
+        FollowPlaneCycles(ws, columns, rows, search, [&](int64_t done) { told.push_back(done); });
+    ASSERT_FALSE(told.empty());
+    EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+    EXPECT_EQ(told.back(), columns * rows);
+    int64_t points = 0;
+    for (const auto& held : plane.cycles)
+        for (const Cycle& c : held)
+            points += c.period;
+    EXPECT_NO_THROW(FollowPlaneCycles(ws, columns, rows, search, {}, points));
+    EXPECT_THROW(FollowPlaneCycles(ws, columns, rows, search, {}, points - 1),
+                 model::RuntimeError);
 }
