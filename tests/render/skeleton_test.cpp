@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -277,6 +278,39 @@ TEST_F(Skeleton, StabilityCyclesCountsByPeriodOnTheDecoupledPlane)
             }
             EXPECT_EQ(count(1, 2), 0) << "a " << a;
         }
+    // At sampled pixels, every cycle that `cycles` lists with the same search
+    // at the pixel's parameters is counted, the attracting ones exactly (it
+    // starts from its basin picture's attractors too). The counts may hold
+    // more: the saddle origin of |a| > 1 is beyond the reach of four seeds
+    // per axis, and is counted as continued from the dots of |a| < 1.
+    for (const auto& [x, y] : {std::pair{2, 3}, {11, 20}, {21, 7}, {6, 12}}) {
+        char w[128];
+        std::snprintf(w, sizeof w, "--w %.17g 0 0 %.17g 0 0 ", (6.1 * x) / (n - 1) - 3,
+                      (1.6 * (n - 1 - y)) / (n - 1) - 0.8);
+        ASSERT_EQ(run(std::string("cycles ") + w + "--seeds 4 --max-period 3 --pixels 20 "
+                      "--iterations 300 --json " + at("c.json")),
+                  0)
+            << errors.str();
+        int listed[4][3] = {};
+        const nlohmann::json found = record("c.json");
+        for (const auto& c : found["cycles"]) {
+            const std::string type = c["type"];
+            const int t = type == "attracting" ? 0 : type == "saddle" ? 1
+                          : type == "repelling" ? 2 : 3;
+            ++listed[t][c["period"].get<int>() - 1];
+        }
+        for (int t = 0; t < 4; ++t)
+            for (int p = 0; p < k; ++p) {
+                const int counted = static_cast<uint8_t>(
+                    b[offset + ((static_cast<size_t>(y) * n + x) * 4 + t) * k + p]);
+                if (t == 0)
+                    EXPECT_EQ(counted, listed[t][p]) << w << " period " << p + 1;
+                else
+                    EXPECT_GE(counted, listed[t][p]) << w << " type " << t << " period " << p + 1;
+            }
+        EXPECT_GT(found["cycles"].size(), 0u) << w;
+    }
+
     const nlohmann::json r = record("one.png.json");
     EXPECT_EQ(r["options"]["cycles"], 3);
     EXPECT_EQ(r["options"]["seeds"], 4);
