@@ -552,18 +552,19 @@ PlaneCycles FollowPlaneCycles(const std::vector<Weights>& dots, int columns, int
                               const std::function<void(int64_t dotsDone)>& between,
                               int64_t maxPoints)
 {
-    const int n = columns * rows;
     PlaneCycles plane;
-    plane.cycles.resize(static_cast<size_t>(n));
-    if (n <= 0 || static_cast<int>(dots.size()) != n)
+    if (columns <= 0 || rows <= 0 || static_cast<int64_t>(columns) * rows > INT32_MAX
+        || dots.size() != static_cast<size_t>(columns) * rows)
         return plane;
+    const int n = columns * rows;
+    plane.cycles.resize(static_cast<size_t>(n));
 
     // Each dot's own search, in runs of dots with a word to the caller
     // between them.
     std::vector<DotGain> gains(static_cast<size_t>(n));
-    int first0 = 0;
+    int start = 0;
     auto own = [&](int begin, int end) {
-        for (int d = first0 + begin; d < first0 + end; ++d) {
+        for (int d = start + begin; d < start + end; ++d) {
             const CycleReport r = FindCycles(dots[d], search);
             gains[d].cycles = r.cycles;
             gains[d].runs = r.newtonRuns;
@@ -572,10 +573,10 @@ PlaneCycles FollowPlaneCycles(const std::vector<Weights>& dots, int columns, int
         }
     };
     const int run = std::max(16, n / 128);
-    for (; first0 < n; first0 += run) {
-        ForEachChunk(std::min(run, n - first0), 1, own);
+    for (; start < n; start += run) {
+        ForEachChunk(std::min(run, n - start), 1, own);
         if (between)
-            between(std::min(first0 + run, n));
+            between(std::min(start + run, n));
     }
     int64_t points = 0;
 

@@ -147,6 +147,7 @@ constexpr double kSameDotCycle = 1e-7;
 // RuntimeError (OutOfMemory) rather than memory exhausted.
 constexpr int64_t kMaxPlaneCyclePoints = int64_t{1} << 27;
 
+// No cycles at all where dots is not columns x rows parameter vectors.
 // between (if any) is called on the calling thread, between runs of dots, with
 // the dots whose own search is done; an exception it throws ends the call.
 PlaneCycles FollowPlaneCycles(const std::vector<Weights>& dots, int columns, int rows,
