@@ -15,19 +15,25 @@
 // process, started and ended here, keeps one core busy; and "Veltrane" runs on
 // 1, 2, ... threads up to the cores present.
 #include "bench/scalar_lockstep.h"
+#include "form/basins.h"
+#include "form/coexisting.h"
+#include "form/headless_window.h"
+#include "form/parametric.h"
+#include "form/plane.h"
+#include "form/settings.h"
 #include "model/engine.h"
 #include "model/lyapunov.h"
-#include "model/numbers.h"
 #include "model/network.h"
+#include "model/numbers.h"
 #include "model/random.h"
-#include "model/settings.h"
 #include "model/transfer_lanes.h"
-#include "params/coexisting.h"
-#include "params/parametric.h"
-#include "params/plane.h"
-#include "plots/basins.h"
-#include "plots/headless_window.h"
 #include "plots/raster.h"
+#include "render/analyses.h"
+#include "render/plan.h"
+#include "render/tiles.h"
+
+#include <nlohmann/json.hpp>
+#include <sys/resource.h>
 #include "reference/plain_loops.h"
 
 #include <signal.h>
@@ -122,7 +128,7 @@ uint64_t libraryBasins(const model::Weights& w, int iterations, int accuracy, in
 // The default parameter-plane pictures on the library's exp: "Parametric"
 // from the one start point, or "Coexisting" counting the kinds of attractor
 // among the start points of every dot.
-uint64_t libraryPlane(const model::Weights& w0, const params::Plane& p, int iterations,
+uint64_t libraryPlane(const model::Weights& w0, const form::Plane& p, int iterations,
                       int accuracy, int step, const std::vector<double>& sx,
                       const std::vector<double>& sy, bool coexisting)
 {
@@ -131,9 +137,9 @@ uint64_t libraryPlane(const model::Weights& w0, const params::Plane& p, int iter
     model::Weights w = w0;
     uint64_t sum = 0;
     for (int i = 0; i <= model::kLastCanvasIndex; i += step) {
-        w[p.horizontalIndex] = params::PlaneValue(p.left, p.right, i + h);
+        w[p.horizontalIndex] = form::PlaneValue(p.left, p.right, i + h);
         for (int j = 0; j <= model::kLastCanvasIndex; j += step) {
-            w[p.verticalIndex] = params::PlaneValue(p.bottom, p.top, j + h);
+            w[p.verticalIndex] = form::PlaneValue(p.bottom, p.top, j + h);
             model::Color fp = 0;
             if (!coexisting) {
                 sum = sum * 31 + static_cast<uint64_t>(libraryClassify(w, iterations, eps, sx[0],
@@ -156,6 +162,7 @@ struct Options {
     bool quick = false;
     bool widths = false;
     bool lyapunov = false;
+    bool curves = false;
 };
 
 void report(const char* name, double plain, double engine, bool same, int threads)
@@ -175,13 +182,13 @@ void reportYardstick(const std::string& name, double library, double engine, int
 void basinCase(const Options& o, int threads, bool yardstick)
 {
     const int s = o.quick ? 4 : 1;
-    plots::HeadlessWindow plain, engine;
-    for (plots::HeadlessWindow* w : {&plain, &engine})
-        w->setText(model::Control::txtStepSize, std::to_string(s));
+    form::HeadlessWindow plain, engine;
+    for (form::HeadlessWindow* w : {&plain, &engine})
+        w->setText(form::Control::txtStepSize, std::to_string(s));
     const double tp = seconds([&] { reference::BasinPlot(plain, false); });
     model::SetThreadCount(threads);
     model::LargestTeam();
-    const double te = seconds([&] { plots::cmdVeltrane_Click(engine); });
+    const double te = seconds([&] { form::cmdVeltrane_Click(engine); });
     const bool same = std::memcmp(plain.canvas().bits(), engine.canvas().bits(),
                                   model::kCanvasSize * model::kCanvasSize * sizeof(uint32_t)) == 0;
     const std::string name = "Veltrane, defaults, dot size " + std::to_string(s);
@@ -203,9 +210,9 @@ void basinCase(const Options& o, int threads, bool yardstick)
 void planeCase(const Options& o, int threads, bool coexisting, bool yardstick)
 {
     const int s = coexisting ? 4 : (o.quick ? 4 : 1);
-    plots::HeadlessWindow plain, engine;
-    for (plots::HeadlessWindow* w : {&plain, &engine})
-        w->setText(model::Control::txtStepSize, std::to_string(s));
+    form::HeadlessWindow plain, engine;
+    for (form::HeadlessWindow* w : {&plain, &engine})
+        w->setText(form::Control::txtStepSize, std::to_string(s));
     model::ResetRandomForTests();
     const double tp = seconds([&] {
         coexisting ? reference::Coexisting(plain) : reference::Parametric(plain);
@@ -215,7 +222,7 @@ void planeCase(const Options& o, int threads, bool coexisting, bool yardstick)
     model::SetThreadCount(threads);
     model::LargestTeam();
     const double te = seconds([&] {
-        coexisting ? params::cmdCoexisting_Click(engine) : params::cmdParametric_Click(engine);
+        coexisting ? form::cmdCoexisting_Click(engine) : form::cmdParametric_Click(engine);
     });
     const bool same = std::memcmp(plain.canvas().bits(), engine.canvas().bits(),
                                   model::kCanvasSize * model::kCanvasSize * sizeof(uint32_t)) == 0
@@ -236,11 +243,11 @@ void planeCase(const Options& o, int threads, bool coexisting, bool yardstick)
             sy[k] = params::StartCoordinate(g.next());
         }
         if (!coexisting) {
-            sx[0] = model::ReadNumber(plain.text(model::Control::txtX00));
-            sy[0] = model::ReadNumber(plain.text(model::Control::txtX01));
+            sx[0] = model::ReadNumber(plain.text(form::Control::txtX00));
+            sy[0] = model::ReadNumber(plain.text(form::Control::txtX01));
         }
-        model::ReadWeights(plain);
-        const params::Plane plane = params::ReadPlane(plain);
+        form::ReadWeights(plain);
+        const form::Plane plane = form::ReadPlane(plain);
         const double tl = seconds([&] {
             volatile uint64_t sink = libraryPlane(plain.state().w, plane, plain.state().iterations,
                                                   plain.state().accuracy, s, sx, sy, coexisting);
@@ -251,17 +258,17 @@ void planeCase(const Options& o, int threads, bool coexisting, bool yardstick)
 }
 
 // One run of a command on a fresh window at the given dot size, in seconds.
-double engineRun(void (*command)(model::Window&), int dotSize, int threads)
+double engineRun(void (*command)(form::Window&), int dotSize, int threads)
 {
     model::SetThreadCount(threads);
     model::ResetRandomForTests();
-    plots::HeadlessWindow win;
-    win.setText(model::Control::txtStepSize, std::to_string(dotSize));
+    form::HeadlessWindow win;
+    win.setText(form::Control::txtStepSize, std::to_string(dotSize));
     return seconds([&] { command(win); });
 }
 
 // The best of three runs: the figure least disturbed by other programs.
-double bestRun(void (*command)(model::Window&), int dotSize, int threads)
+double bestRun(void (*command)(form::Window&), int dotSize, int threads)
 {
     double best = 1e300;
     for (int k = 0; k < 3; ++k)
@@ -271,7 +278,7 @@ double bestRun(void (*command)(model::Window&), int dotSize, int threads)
 
 struct CommandCase {
     const char* name;
-    void (*command)(model::Window&);
+    void (*command)(form::Window&);
     int dotSize;
 };
 
@@ -321,9 +328,9 @@ void busyCoreCases(const std::vector<CommandCase>& cases)
 
 void scaling(int dotSize, int cores)
 {
-    const double one = bestRun(plots::cmdVeltrane_Click, dotSize, 1);
+    const double one = bestRun(form::cmdVeltrane_Click, dotSize, 1);
     for (int threads = 1; threads <= cores; ++threads) {
-        const double t = threads == 1 ? one : bestRun(plots::cmdVeltrane_Click, dotSize, threads);
+        const double t = threads == 1 ? one : bestRun(form::cmdVeltrane_Click, dotSize, threads);
         const std::string name = "scaling, Veltrane, dot size " + std::to_string(dotSize)
                                  + ", " + std::to_string(threads) + " threads";
         std::printf("%-44s engine %7.3f s  against 1 thread  speedup: %.2f\n", name.c_str(), t,
@@ -338,8 +345,8 @@ void scaling(int dotSize, int cores)
 // picture.
 void lyapunovCase(int n)
 {
-    plots::HeadlessWindow win;
-    model::ReadWeights(win);
+    form::HeadlessWindow win;
+    form::ReadWeights(win);
     const model::State& st = win.state();
     std::vector<double> xs, ys;
     for (int i = 0; i < n; ++i) {
@@ -374,8 +381,8 @@ void lyapunovCase(int n)
 // width, with and without the repeat shortcut, compared orbit for orbit.
 void widthSweep()
 {
-    plots::HeadlessWindow win;
-    model::ReadWeights(win);
+    form::HeadlessWindow win;
+    form::ReadWeights(win);
     const model::State& st = win.state();
     std::vector<double> xs, ys;
     for (int i = 0; i < model::kCanvasSize; i += 4) {
@@ -407,6 +414,44 @@ void widthSweep()
     model::kernel::SetRepeatShortcut(true);
 }
 
+// The bifurcation curves of parametric --curves over the default plane widened
+// to -3..3 at n x n pixels, with the cycles' curves up to period k, against
+// the plane's own dots: CPU time of the process (every thread), so that a
+// machine shared with other work still gives a fair ratio.
+void curvesCase(int n, int k, int threads)
+{
+    render::Job job = render::DefaultJob();
+    job.mode = render::ModeOf("parametric");
+    job.range = {-3, 3, -3, 3};
+    job.pixels = n;
+    job.curves = true;
+    job.curvesPeriod = k;
+    const render::Plan plan = render::MakePlan(job);
+    plots::Canvas canvas(n, n);
+    auto cpu = [] {
+        rusage u{};
+        getrusage(RUSAGE_SELF, &u);
+        return u.ru_utime.tv_sec + u.ru_stime.tv_sec
+               + 1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+    };
+    model::RunThreads run(threads);
+    double dots = 0, curves = 0;
+    nlohmann::json record = nlohmann::json::object();
+    run.run([&] {
+        const double t0 = cpu();
+        render::Render(plan, canvas, nullptr, [](int64_t) {});
+        const double t1 = cpu();
+        render::Analyse(plan, canvas, nullptr, record, nullptr);
+        curves = cpu() - t1;
+        dots = t1 - t0;
+    });
+    const std::string name = "Curves to period " + std::to_string(k) + ", " + std::to_string(n)
+                             + " x " + std::to_string(n) + " parametric";
+    std::printf("%-44s dots %7.3f s  curves %7.3f s CPU  threads: %d  curves / dots: %.2f\n",
+                name.c_str(), dots, curves, run.count(), curves / dots);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -421,8 +466,10 @@ int main(int argc, char** argv)
             o.widths = true;
         else if (!std::strcmp(argv[i], "--lyapunov"))
             o.lyapunov = true;
+        else if (!std::strcmp(argv[i], "--curves"))
+            o.curves = true;
         else {
-            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov]\n");
+            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov] [--curves]\n");
             return 2;
         }
     }
@@ -431,7 +478,10 @@ int main(int argc, char** argv)
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::printf("vector step: %s, repeat shortcut on, %d threads, %d cores\n",
                 model::kernel::StepLanesClone(), model::ThreadCount(), cores);
-    if (o.widths) {
+    if (o.curves) {
+        curvesCase(o.quick ? 200 : 800, 1, o.threads);
+        curvesCase(o.quick ? 200 : 800, 16, o.threads);
+    } else if (o.widths) {
         widthSweep();
     } else if (o.lyapunov) {
         lyapunovCase(o.quick ? 200 : 400);
@@ -446,9 +496,9 @@ int main(int argc, char** argv)
                 break; // the single-thread ratios were just printed
         }
         const int s = o.quick ? 4 : 1;
-        busyCoreCases({{"Veltrane", plots::cmdVeltrane_Click, 4},
-                       {"Parametric", params::cmdParametric_Click, s},
-                       {"Coexisting", params::cmdCoexisting_Click, 4}});
+        busyCoreCases({{"Veltrane", form::cmdVeltrane_Click, 4},
+                       {"Parametric", form::cmdParametric_Click, s},
+                       {"Coexisting", form::cmdCoexisting_Click, 4}});
         scaling(4, cores);
         lyapunovCase(o.quick ? 200 : 400);
     }

@@ -1,16 +1,16 @@
 // Any texts in the six plane fields read as finite ranges and indices rounded
 // half to even, or fail with the overflow error; the mapping gives a finite
 // value or the floating-point error, nothing else.
-#include "model/numbers.h"
-#include "params/plane.h"
+#include "form/plane.h"
 #include "fuzz/field_window.h"
+#include "model/numbers.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-using model::Control;
+using form::Control;
 using model::RuntimeError;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -25,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         win.setText(f, rest.substr(0, bar));
         rest = bar == std::string::npos ? "" : rest.substr(bar + 1);
     }
-    params::Plane p;
+    form::Plane p;
     try {
-        p = params::ReadPlane(win);
+        p = form::ReadPlane(win);
     } catch (const RuntimeError& e) {
         if (e.kind() != RuntimeError::Kind::Overflow)
             std::abort();
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     for (int offset : {0, 10, 799, 842}) {
         try {
-            const double v = params::PlaneValue(p.left, p.right, offset);
+            const double v = form::PlaneValue(p.left, p.right, offset);
             if (!std::isfinite(v))
                 std::abort();
             if (offset == 0 && v != p.left)

@@ -1,14 +1,14 @@
 // Any text typed into any settings field leaves the setting inside its range
 // with its whole-number text in the field, or reports the overflow error once
 // and leaves setting and typed text as they were.
-#include "model/numbers.h"
 #include "fuzz/field_window.h"
+#include "model/numbers.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-using model::Control;
+using form::Control;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -101,13 +101,36 @@ enum class Outcome { Converged, Overflowed, NotConverged };
 // One Newton run for period k: the orbit points z, their images and Jacobians.
 class Run {
 public:
-    Run(const Weights& w, int k) : w_(w), k_(k), z_(k), fz_(k), j_(k), dz_(k), trial_(k), ftrial_(k), jtrial_(k) {}
+    Run(const Weights& w, int k, int polishSteps = kPolishSteps)
+        : w_(w), k_(k), polishSteps_(polishSteps), z_(k), fz_(k), j_(k), dz_(k), trial_(k),
+          ftrial_(k), jtrial_(k)
+    {
+    }
 
     Outcome solve(Point start)
     {
         z_[0] = start;
         for (int i = 1; i < k_; ++i)
             z_[i] = Step(w_, z_[i - 1]);
+        return iterate();
+    }
+
+    // From a whole orbit guessed beforehand (a cycle of a nearby parameter
+    // vector), point for point.
+    Outcome solveFrom(const std::vector<Point>& guess)
+    {
+        z_ = guess;
+        return iterate();
+    }
+
+    // After a converged run: the orbit and an estimate of its error (the size
+    // of the Newton step that was not taken).
+    const std::vector<Point>& points() const { return z_; }
+    double accuracy() const { return accuracy_; }
+
+private:
+    Outcome iterate()
+    {
         double defect = evaluate(z_, fz_, j_);
         if (!std::isfinite(defect))
             return Outcome::Overflowed;
@@ -119,7 +142,7 @@ public:
             size = 0;
             for (const Point& d : dz_)
                 size = std::max({size, std::fabs(d.x), std::fabs(d.y)});
-            if (defect < kConverged && (polished++ == kPolishSteps || size == 0))
+            if (defect < kConverged && (polished++ == polishSteps_ || size == 0))
                 return finish(size);
             // Damped step: within 1 in every coordinate, and lowering the defect.
             double lambda = size > 1 ? 1 / size : 1;
@@ -142,12 +165,6 @@ public:
         return defect < kConverged ? finish(size) : Outcome::NotConverged;
     }
 
-    // After a converged run: the orbit and an estimate of its error (the size
-    // of the Newton step that was not taken).
-    const std::vector<Point>& points() const { return z_; }
-    double accuracy() const { return accuracy_; }
-
-private:
     Outcome finish(double size)
     {
         accuracy_ = size;
@@ -202,6 +219,7 @@ private:
 
     const Weights& w_;
     const int k_;
+    const int polishSteps_;
     std::vector<Point> z_, fz_;
     std::vector<Mat> j_;
     std::vector<Point> dz_, trial_, ftrial_;
@@ -315,6 +333,46 @@ Cycle Describe(const Weights& w, Found&& f)
 }
 
 } // namespace
+
+Monodromy MonodromyOf(const Weights& w, const std::vector<Point>& points)
+{
+    Mat m;
+    double det = 1;
+    for (const Point& p : points) {
+        Mat j;
+        Step(w, p, &j);
+        m = j * m;
+        det *= j.a * j.d - j.b * j.c;
+    }
+    return {m.a + m.d, det, m.a, m.b, m.c, m.d};
+}
+
+std::optional<std::vector<Point>> RefineCycle(const Weights& w, const std::vector<Point>& guess)
+{
+    if (guess.empty() || guess.size() > static_cast<size_t>(kMaxRefinedPeriod))
+        return std::nullopt;
+    // One step past convergence: a continuation refines the same cycle again
+    // at its next step, and its test functions need no more.
+    Run run(w, static_cast<int>(guess.size()), 1);
+    if (run.solveFrom(guess) != Outcome::Converged)
+        return std::nullopt;
+    return run.points();
+}
+
+int MinimalPeriod(const std::vector<Point>& points, double tolerance)
+{
+    const int k = static_cast<int>(points.size());
+    for (int d = 1; d < k; ++d) {
+        if (k % d != 0)
+            continue;
+        bool repeats = true;
+        for (int i = 0; i + d < k && repeats; ++i)
+            repeats = Distance(points[i + d], points[i]) <= tolerance;
+        if (repeats)
+            return d;
+    }
+    return k;
+}
 
 CycleReport FindCycles(const Weights& w, const CycleSearch& search)
 {

@@ -50,6 +50,7 @@ const char* TypeName(OrbitType type);
 struct Point {
     double x = 0;
     double y = 0;
+    friend bool operator==(const Point&, const Point&) = default; // exact
 };
 
 // A periodic orbit of minimal period `period`: its points in the order the
@@ -103,6 +104,29 @@ struct CycleReport {
 // are left to that period; a cycle reached again (from any of its points,
 // within 1e-9 plus the run's own accuracy) is listed once.
 CycleReport FindCycles(const Weights& w, const CycleSearch& search);
+
+// The cycle equations solved by the same Newton runs as FindCycles, from a
+// whole orbit guessed beforehand (in map order, its length the period; the
+// cycle of a nearby parameter vector, say): the converged orbit point for
+// point in the guess's order, or none where the run overflowed or did not
+// converge. The orbit's minimal period is the caller's to check.
+constexpr int kMaxRefinedPeriod = 1 << 16;
+std::optional<std::vector<Point>> RefineCycle(const Weights& w, const std::vector<Point>& guess);
+
+// The product M of the step Jacobians along an orbit (the Jacobian of the
+// k-fold map at its first point): its trace, its determinant as the product
+// of the steps' determinants (exact where M is dominated by one large
+// multiplier), and its entries [a b; c d].
+struct Monodromy {
+    double trace = 0, det = 0;
+    double a = 1, b = 0, c = 0, d = 1;
+};
+Monodromy MonodromyOf(const Weights& w, const std::vector<Point>& points);
+
+// The smallest divisor d of the orbit's length after which it repeats, each
+// point within `tolerance` (the larger coordinate difference) of the one d
+// steps before.
+int MinimalPeriod(const std::vector<Point>& points, double tolerance);
 
 // The index of the cycle one of whose points lies within `tolerance` of
 // (x, y) in both coordinates, the nearest if several; none if no point does.

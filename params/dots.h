@@ -49,6 +49,9 @@ bool PlaceWeights(const DotInputs& in, double h, double v, model::Weights& w);
 void CoexistingDots(const DotInputs&, const Raster&, int column, int row, int count,
                     DotResult*);
 
+// Most start points one coexisting dot may classify.
+constexpr int kMaxStartValues = 500;
+
 // Most distinct fixed-point colours one coexisting dot can hold.
 constexpr int kMaxFpColors = 16;
 

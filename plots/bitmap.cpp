@@ -18,7 +18,7 @@ void put32(std::vector<uint8_t>& out, uint32_t v)
 
 } // namespace
 
-std::vector<uint8_t> EncodeBitmap(const model::Surface& surface, int width, int height)
+std::vector<uint8_t> EncodeBitmap(const plots::Surface& surface, int width, int height)
 {
     const uint32_t rowBytes = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
     const uint32_t imageBytes = rowBytes * static_cast<uint32_t>(height);

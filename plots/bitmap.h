@@ -2,7 +2,8 @@
 // saving runs in the headless window too.
 #pragma once
 
-#include "model/window.h"
+#include "model/errors.h"
+#include "plots/surface.h"
 #include "plots/files.h"
 
 #include <cstdint>
@@ -15,6 +16,6 @@ namespace plots {
 // an uncompressed 24-bit Windows bitmap: a 14-byte file header, a 40-byte info
 // header, then the rows from the bottom up, each in blue-green-red order and
 // padded with zeros to a multiple of 4 bytes.
-std::vector<uint8_t> EncodeBitmap(const model::Surface& surface, int width, int height);
+std::vector<uint8_t> EncodeBitmap(const plots::Surface& surface, int width, int height);
 
 } // namespace plots

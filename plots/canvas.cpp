@@ -3,6 +3,7 @@
 #include "model/numbers.h"
 
 #include <algorithm>
+#include <cstddef>
 
 namespace plots {
 

@@ -2,7 +2,7 @@
 // command draws into, and that is shown, cleared and saved as a whole.
 #pragma once
 
-#include "model/window.h"
+#include "plots/surface.h"
 
 #include <cstdint>
 #include <functional>
@@ -21,7 +21,7 @@ struct PixelRect {
 
 // A picture box with a persistent image of any size. Pixels are stored as
 // 0xFFRRGGBB, so a window can show them without conversion.
-class Canvas : public model::Surface {
+class Canvas : public plots::Surface {
 public:
     // Draws one line of text into the image at (x, y), the top-left corner of
     // the line, and returns the line height. The window supplies one that uses

@@ -4,7 +4,7 @@
 // plain values. It reads only its arguments, writes only its output and never
 // throws, so that dots can be evaluated in any order, on any thread or
 // machine, and committed later in drawing order. The window's column commands
-// (plots/columns.h) and the batch renderer both call these functions; the
+// (form/columns.h) and the batch renderer both call these functions; the
 // window's canvas is the raster of 800 pixels a side, so both compute the
 // same picture by construction. The state-plane modes are defined here, the
 // parameter-plane modes in params/dots.h.

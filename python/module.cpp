@@ -184,7 +184,9 @@ PYBIND11_MODULE(veltrane, m)
             "Read-only; a view of the renderer's picture, which it keeps alive.")
         .def_property_readonly(
             "classes", [](const pyvt::Result& r) { return r.classes; },
-            "(N, N): what --classes writes, the same dtype (uint8, uint16 or float32).\n"
+            "(N, N): what --classes writes, the same dtype (uint8, uint16 or float32);\n"
+            "for continuation int32 (steps, grid, grid); for stability with cycles=K\n"
+            "uint8 (N, N, 4, K).\n"
             "Read-only; a view of the renderer's array, which it keeps alive.")
         .def_property_readonly(
             "job", [](const pyvt::Result& r) { return pyvt::JobKeywords(r.job); },
@@ -195,6 +197,11 @@ PYBIND11_MODULE(veltrane, m)
             "dict: what the analyses add to the job record: stability's colour scheme\n"
             "and curves, the curves of parametric(curves=True), the statistics of\n"
             "stats=True, the cycles of cycles; empty for a picture alone.")
+        .def_property_readonly(
+            "curves_data", [](const pyvt::Result& r) { return r.curvesData; },
+            "float64 (M, 5) or None: every located curve point of curves=True, as\n"
+            "--curves-data writes it: horizontal and vertical parameter value, period,\n"
+            "type (1 fold, 2 flip, 3 Neimark-Sacker), argument of the critical multiplier.")
         .def("__repr__", [](const pyvt::Result& r) {
             return "<veltrane.Result " + std::string(render::ModeName(r.job.mode)) + " "
                    + std::to_string(r.job.pixels) + " x " + std::to_string(r.job.pixels) + ">";
@@ -226,6 +233,18 @@ PYBIND11_MODULE(veltrane, m)
         "orbit(**options) -> Result\n\n"
         "The orbit diagram over a parameter sweep: render(\"orbit\", **options);\n"
         "continue_=True continues the orbits from column to column.");
+    m.def(
+        "continuation",
+        [](const py::kwargs& options) {
+            const pyvt::Result r = renderMode("continuation", options);
+            return py::make_tuple(pyvt::FromJson(r.analyses.at("continuation")), r.classes);
+        },
+        "continuation(**options) -> (dict, numpy.ndarray)\n\n"
+        "Attractors followed over a parameter sweep, as render(\"continuation\",\n"
+        "**options) follows them (sweep=(K, L, R), steps, grid, region, reverse,\n"
+        "match_distance): the record (per identity its period, colour, first and last\n"
+        "value, parents and fractions per value; the events) and the classes, int32\n"
+        "(steps, grid, grid), the identity of each start at each value.");
     m.def(
         "stability", [](const py::kwargs& options) { return renderMode("stability", options); },
         "stability(**options) -> Result\n\n"

@@ -22,6 +22,7 @@
 #include <bit>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -162,6 +163,7 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
     const bool line = py::isinstance<py::bool_>(progress) && progress.cast<bool>();
     const bool callback = !line && PyCallable_Check(progress.ptr());
     Result r;
+    std::vector<uint8_t> curvesFile; // the .npy of the curve points, with curves
     r.threads = render::ThreadsFor(threads);
     if (const std::string note = render::ThreadsNote(threads, r.threads); !note.empty())
         if (PyErr_WarnEx(PyExc_RuntimeWarning, note.c_str(), 1) != 0)
@@ -188,14 +190,18 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
         r.analyses = nlohmann::json::object();
         try {
             team.run([&] {
-                render::Render(plan, *canvas, classes.get(), between, runSize);
+                if (plan.row->whole)
+                    plan.row->whole(plan, *canvas, classes.get(), r.analyses, between);
+                else
+                    render::Render(plan, *canvas, classes.get(), between, runSize);
                 shown.finish();
                 // What the command line adds after the dots: curves,
                 // statistics, cycles; each checks for Ctrl-C between its
                 // small steps.
                 const InterruptWatch watch;
                 withPython([] {}); // a signal that came before the watch
-                render::Analyse(plan, *canvas, classes.get(), r.analyses, nullptr);
+                render::Analyse(plan, *canvas, classes.get(), r.analyses, nullptr,
+                                job.curves ? &curvesFile : nullptr);
             });
         } catch (const model::Cancelled&) {
             py::gil_scoped_acquire held;
@@ -207,6 +213,15 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
         }
     }
 
+    if (curvesFile.size() >= 10) {
+        // The rows after the .npy header, copied into an array of their own.
+        const size_t offset = 10 + (curvesFile[8] | curvesFile[9] << 8);
+        const auto m = static_cast<py::ssize_t>((curvesFile.size() - offset) / (5 * sizeof(double)));
+        py::array_t<double> rows({m, py::ssize_t(5)});
+        std::memcpy(rows.mutable_data(), curvesFile.data() + offset,
+                    static_cast<size_t>(m) * 5 * sizeof(double));
+        r.curvesData = readOnly(rows);
+    }
     r.job = job;
     r.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     r.canvas = canvas.get();

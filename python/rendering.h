@@ -36,6 +36,9 @@ struct Result {
     nlohmann::json analyses;   // what the analyses add to the job record
     py::array image;   // uint8 (N, N, 3): red, green, blue of every pixel
     py::array classes; // (N, N), the dtype of the classes file
+    // float64 (M, 5): the located curve points of curves=True, as
+    // --curves-data writes them; None without curves.
+    py::object curvesData = py::none();
     const plots::Canvas* canvas = nullptr;     // owned through image's base
     const render::NpyArray* npy = nullptr;     // owned through classes' base
 };

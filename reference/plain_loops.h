@@ -3,11 +3,11 @@
 // these, pixel for pixel.
 #pragma once
 
+#include "form/settings.h"
+#include "form/window.h"
 #include "model/network.h"
 #include "model/numbers.h"
 #include "model/random.h"
-#include "model/settings.h"
-#include "model/window.h"
 #include "plots/raster.h"
 
 #include <array>
@@ -16,13 +16,13 @@
 
 namespace reference {
 
-inline void BasinPlot(model::Window& win, bool locateFp)
+inline void BasinPlot(form::Window& win, bool locateFp)
 {
     model::State& st = win.state();
     const int16_t h = plots::HalfDot(st.stepSize);
     win.canvas().clear();
     win.canvas().setDotWidth(st.stepSize);
-    model::ReadWeights(win);
+    form::ReadWeights(win);
     const int16_t s = st.stepSize;
     for (int16_t i = 0; i <= 799; i = static_cast<int16_t>(i + s)) {
         const double x = (2.0 * (i + h)) / 799.0 - 1.0;
@@ -43,9 +43,9 @@ struct PlaneFields {
     int16_t hi, vi;
 };
 
-inline PlaneFields ReadPlaneFields(model::Window& win)
+inline PlaneFields ReadPlaneFields(form::Window& win)
 {
-    using model::Control;
+    using form::Control;
     PlaneFields p;
     p.left = model::ReadNumber(win.text(Control::txtP0));
     p.right = model::ReadNumber(win.text(Control::txtP1));
@@ -71,16 +71,16 @@ inline double& Entry(model::State& st, int index)
     return st.w[index];
 }
 
-inline void Parametric(model::Window& win)
+inline void Parametric(form::Window& win)
 {
     model::State& st = win.state();
     const int16_t h = plots::HalfDot(st.stepSize);
     win.canvas().clear();
     win.canvas().setDotWidth(st.stepSize);
-    model::ReadWeights(win);
+    form::ReadWeights(win);
     const PlaneFields p = ReadPlaneFields(win);
-    const double x0 = model::ReadNumber(win.text(model::Control::txtX00));
-    const double y0 = model::ReadNumber(win.text(model::Control::txtX01));
+    const double x0 = model::ReadNumber(win.text(form::Control::txtX00));
+    const double y0 = model::ReadNumber(win.text(form::Control::txtX01));
     const int16_t s = st.stepSize;
     for (int16_t i = 0; i <= 799; i = static_cast<int16_t>(i + s)) {
         Entry(st, p.hi) = MapChecked(p.left, p.right, i + h);
@@ -94,9 +94,9 @@ inline void Parametric(model::Window& win)
     }
 }
 
-inline void Coexisting(model::Window& win)
+inline void Coexisting(form::Window& win)
 {
-    using model::Control;
+    using form::Control;
     model::State& st = win.state();
     int16_t n = model::RoundHalfEven16(model::ReadNumber(win.text(Control::txtNumStartValues)));
     if (n < 1 || n > 500) {
@@ -113,7 +113,7 @@ inline void Coexisting(model::Window& win)
     const int16_t h = plots::HalfDot(st.stepSize);
     win.canvas().clear();
     win.canvas().setDotWidth(st.stepSize);
-    model::ReadWeights(win);
+    form::ReadWeights(win);
     const PlaneFields p = ReadPlaneFields(win);
     const int16_t s = st.stepSize;
     for (int16_t c = 0; c <= 799; c = static_cast<int16_t>(c + s)) {
@@ -163,11 +163,11 @@ inline void Coexisting(model::Window& win)
     }
 }
 
-inline void FixedPointMap(model::Window& win)
+inline void FixedPointMap(form::Window& win)
 {
     model::State& st = win.state();
     win.canvas().setDotWidth(1);
-    model::ReadWeights(win);
+    form::ReadWeights(win);
     for (int16_t c = 0; c <= 799; ++c) {
         const double x = (2.0 * c) / 799.0 - 1.0;
         for (int16_t r = 0; r <= 799; ++r) {

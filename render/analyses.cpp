@@ -6,13 +6,18 @@
 #include "model/fixed_points.h"
 #include "model/interrupt.h"
 #include "model/numbers.h"
+#include "model/skeleton.h"
 #include "params/dots.h"
+#include "render/cycle_curves.h"
+#include "render/tiles.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <numbers>
 #include <ostream>
 #include <set>
 #include <string>
@@ -67,15 +72,70 @@ nlohmann::json stabilityScheme()
 
 // --- Bifurcation curves --------------------------------------------------------
 
-struct CurvePoint {
-    int column, row; // the picture's pixel
-    Bifurcation kind;
-};
+using model::analysis::CurveType;
 
-// Every crossing between the dots of the parameter plane and their right and
-// upper neighbours, located by bisection on the parameter, drawn in drawing
-// order. Returns the count of points of each kind.
-nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas)
+Bifurcation kindOf(CurveType type)
+{
+    switch (type) {
+    case CurveType::Fold: return Bifurcation::SaddleNode;
+    case CurveType::Flip: return Bifurcation::PeriodDoubling;
+    case CurveType::NeimarkSacker: break;
+    }
+    return Bifurcation::NeimarkSacker;
+}
+
+CurveType typeOf(Bifurcation kind)
+{
+    switch (kind) {
+    case Bifurcation::SaddleNode: return CurveType::Fold;
+    case Bifurcation::PeriodDoubling: return CurveType::Flip;
+    case Bifurcation::NeimarkSacker: break;
+    }
+    return CurveType::NeimarkSacker;
+}
+
+// The colour of a curve of period k: its kind's colour at period 1, shaded
+// with the period on a logarithmic scale, by 0.6 log2(k) / 6 of the way to
+// black (saddle-node, period doubling) or white (the dark green of
+// Neimark-Sacker), so that period 64 is the farthest.
+model::Color curveColour(Bifurcation kind, int period)
+{
+    const model::Color c = curveColour(kind);
+    if (period <= 1)
+        return c;
+    const double f = 0.6 * std::log2(static_cast<double>(period)) / 6;
+    const int to = kind == Bifurcation::NeimarkSacker ? 255 : 0;
+    auto mix = [&](int v) { return static_cast<int>(std::lround(v + (to - v) * f)); };
+    return model::Rgb(mix(model::RedOf(c)), mix(model::GreenOf(c)), mix(model::BlueOf(c)));
+}
+
+// The argument of the critical multiplier of a fixed point's Neimark-Sacker
+// crossing at w: that of the complex pair nearest the unit circle.
+double circleArgument(const model::Weights& w)
+{
+    double best = INFINITY, argument = 0;
+    for (const auto& p : model::analysis::FindFixedPoints(w)) {
+        const auto& mu = p.multipliers[0];
+        if (mu.im == 0)
+            continue;
+        const double off = std::fabs(std::hypot(mu.re, mu.im) - 1);
+        if (off < best) {
+            best = off;
+            argument = std::fabs(std::atan2(mu.im, mu.re));
+        }
+    }
+    return argument;
+}
+
+// Every crossing of the fixed points' curves between the dots of the
+// parameter plane and their right and upper neighbours, located by bisection
+// on the parameter; with cyclesPeriod above 1, the curves of the cycles of
+// periods 2..cyclesPeriod too (render/cycle_curves.h). The cycles' points are drawn first,
+// longer periods under shorter ones, the fixed points' last, on top. Returns
+// the record's counts of points per kind and period; data, where given,
+// receives every point's row.
+nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<uint8_t>* data,
+                          int cyclesPeriod, const NpyArray* typeCounts = nullptr)
 {
     const plots::Raster& r = plan.raster;
     const int rows = plan.rows;
@@ -83,24 +143,48 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas)
     std::vector<model::Weights> ws(static_cast<size_t>(dots));
     std::vector<char> mapped(static_cast<size_t>(dots));
     std::vector<CurveSignature> signatures(static_cast<size_t>(dots));
+    // With the committed counts of every dot's fixed points by type (a
+    // stability plane, one dot per pixel), the fixed points are sought again
+    // only at dots beside a change of counts: every bifurcation moves a
+    // multiplier across the unit circle, and so changes a fixed point's type
+    // or the number of fixed points, between its two dots.
+    std::vector<char> wanted(static_cast<size_t>(dots), 1);
+    if (typeCounts && typeCounts->type() == ClassType::Counts4
+        && typeCounts->columns() == plan.columns
+        && typeCounts->rows() == rows) {
+        const uint8_t* c = typeCounts->bytes().data() + typeCounts->dataOffset();
+        auto at = [&](int d) { // the four counts of dot d, row 0 of the array at the top
+            uint32_t v;
+            std::memcpy(&v, c + 4 * (static_cast<size_t>(rows - 1 - d % rows) * plan.columns + d / rows), 4);
+            return v;
+        };
+        std::fill(wanted.begin(), wanted.end(), 0);
+        for (int d = 0; d < dots; ++d) {
+            const int column = d / rows, row = d % rows;
+            for (const int e : {column + 1 < plan.columns ? d + rows : -1, row + 1 < rows ? d + 1 : -1})
+                if (e >= 0 && at(d) != at(e))
+                    wanted[d] = wanted[e] = 1;
+        }
+    }
     auto sign = [&](int begin, int end) {
         for (int d = begin; d < end; ++d) {
             model::CheckInterrupt();
             mapped[d] = params::PlaceWeights(plan.inputs, r.columnValue(d / rows),
                                              r.rowValue(d % rows), ws[d]);
-            if (mapped[d])
+            if (mapped[d] && wanted[d])
                 signatures[d] = model::analysis::SignatureOf(model::analysis::FindFixedPoints(ws[d]));
         }
     };
     model::ForEachChunk(dots, 16, sign);
 
-    std::vector<std::vector<CurvePoint>> found(static_cast<size_t>(dots));
+    std::vector<std::vector<CurvePointRow>> found(static_cast<size_t>(dots));
     auto cross = [&](int begin, int end) {
         for (int d = begin; d < end; ++d) {
             model::CheckInterrupt();
             const int column = d / rows, row = d % rows;
             auto segment = [&](int e, bool horizontal) {
-                if (!mapped[d] || !mapped[e] || signatures[d] == signatures[e])
+                if (!mapped[d] || !mapped[e] || !wanted[d] || !wanted[e]
+                    || signatures[d] == signatures[e])
                     return;
                 std::vector<model::analysis::Crossing> crossings;
                 try {
@@ -112,9 +196,23 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas)
                 for (const auto& c : crossings) {
                     const double h = r.columnOffset(column) + (horizontal ? c.t * r.columnStep : 0);
                     const double v = r.rowOffset(row) + (horizontal ? 0 : c.t * r.rowStep);
-                    found[d].push_back({static_cast<int>(std::lround(h)),
-                                        plan.pixels - 1 - static_cast<int>(std::lround(v)),
-                                        c.kind});
+                    CurvePointRow p;
+                    p.column = static_cast<int>(std::lround(h));
+                    p.row = plan.pixels - 1 - static_cast<int>(std::lround(v));
+                    p.period = 1;
+                    p.type = typeOf(c.kind);
+                    if (data) {
+                        p.h = horizontal ? std::lerp(r.columnValue(column),
+                                                     r.columnValue(column + 1), c.t)
+                                         : r.columnValue(column);
+                        p.v = horizontal ? r.rowValue(row)
+                                         : std::lerp(r.rowValue(row), r.rowValue(row + 1), c.t);
+                        p.argument = c.kind == Bifurcation::PeriodDoubling ? std::numbers::pi
+                                     : c.kind == Bifurcation::SaddleNode
+                                         ? 0
+                                         : circleArgument(model::analysis::Lerp(ws[d], ws[e], c.t));
+                    }
+                    found[d].push_back(p);
                 }
             };
             if (column + 1 < plan.columns)
@@ -125,23 +223,65 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas)
     };
     model::ForEachChunk(dots, 16, cross);
 
+    std::vector<CurvePointRow> points;
+    CycleCurves cycles;
+    const bool withCycles = cyclesPeriod > 1;
+    if (withCycles) {
+        cycles = FindCycleCurves(plan, cyclesPeriod);
+        points = cycles.points;
+        std::stable_sort(points.begin(), points.end(),
+                         [](const CurvePointRow& a, const CurvePointRow& b) {
+                             return a.period > b.period;
+                         });
+    }
+    for (const auto& dotPoints : found)
+        points.insert(points.end(), dotPoints.begin(), dotPoints.end());
+
     // Two pixels wide on larger pictures, so that the curves stay visible.
     const int width = plan.pixels >= 400 ? 2 : 1;
     canvas.setDotWidth(1);
-    int64_t counts[3] = {0, 0, 0};
-    for (const auto& points : found)
-        for (const CurvePoint& p : points) {
-            ++counts[static_cast<int>(p.kind)];
-            for (int dx = 0; dx < width; ++dx)
-                for (int dy = 0; dy < width; ++dy)
-                    if (p.column + dx < plan.pixels && p.row + dy >= 0 && p.row + dy < plan.pixels)
-                        canvas.setDot(p.column + dx, p.row + dy, curveColour(p.kind));
+    std::map<std::pair<int, int>, int64_t> counts; // (kind, period) -> points
+    for (const CurvePointRow& p : points) {
+        const Bifurcation kind = kindOf(p.type);
+        ++counts[{static_cast<int>(kind), p.period}];
+        const model::Color colour = curveColour(kind, p.period);
+        for (int dx = 0; dx < width; ++dx)
+            for (int dy = 0; dy < width; ++dy)
+                if (p.column + dx < plan.pixels && p.row + dy >= 0 && p.row + dy < plan.pixels)
+                    canvas.setDot(p.column + dx, p.row + dy, colour);
+    }
+    if (data) {
+        size_t offset = 0;
+        *data = NpyFile("<f8", {static_cast<int64_t>(points.size()), 5}, sizeof(double), offset);
+        for (const CurvePointRow& p : points) {
+            const double row[5] = {p.h, p.v, static_cast<double>(p.period),
+                                   static_cast<double>(static_cast<int>(p.type)), p.argument};
+            std::memcpy(data->data() + offset, row, sizeof row);
+            offset += sizeof row;
         }
+    }
     nlohmann::json curves = nlohmann::json::object();
     for (Bifurcation kind : {Bifurcation::SaddleNode, Bifurcation::PeriodDoubling,
-                             Bifurcation::NeimarkSacker})
-        curves[model::analysis::BifurcationName(kind)] = {
-            {"rgb", rgbOf(curveColour(kind))}, {"points", counts[static_cast<int>(kind)]}};
+                             Bifurcation::NeimarkSacker}) {
+        int64_t total = 0;
+        nlohmann::json periods = nlohmann::json::object();
+        for (const auto& [key, n] : counts)
+            if (key.first == static_cast<int>(kind)) {
+                total += n;
+                periods[std::to_string(key.second)] = {
+                    {"points", n}, {"rgb", rgbOf(curveColour(kind, key.second))}};
+            }
+        nlohmann::json entry = {{"rgb", rgbOf(curveColour(kind))}, {"points", total}};
+        if (withCycles)
+            entry["periods"] = periods;
+        curves[model::analysis::BifurcationName(kind)] = entry;
+    }
+    if (withCycles)
+        curves["cycles"] = {{"largest_period", cyclesPeriod},
+                            {"basin_switches", cycles.basinSwitches},
+                            {"newton_runs", cycles.newtonRuns},
+                            {"not_converged", cycles.notConverged},
+                            {"continuations_lost", cycles.lost}};
     return curves;
 }
 
@@ -149,7 +289,8 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas)
 
 std::string classText(const Plan& plan, int64_t key)
 {
-    if (plan.row->classType != ClassType::Counts4)
+    if (plan.row->classType != ClassType::Counts4
+        && plan.row->classType != ClassType::CountsByPeriod)
         return model::IntegerText(static_cast<int>(key));
     const auto c = model::analysis::CountsOfKey(key);
     return std::to_string(c.attracting) + "," + std::to_string(c.saddle) + ","
@@ -411,6 +552,9 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes)
     const size_t n = static_cast<size_t>(classes.rows()) * classes.columns();
     const uint8_t* p = classes.bytes().data() + classes.dataOffset();
     std::vector<int64_t> keys(n);
+    // Counts by period: the class of a pixel is its period-1 counts, as the
+    // plain stability plane's.
+    const size_t periods = n ? (classes.bytes().size() - classes.dataOffset()) / (4 * n) : 0;
     for (size_t i = 0; i < n; ++i) {
         switch (classes.type()) {
         case ClassType::UInt8: keys[i] = p[i]; break;
@@ -419,6 +563,11 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes)
             keys[i] = model::analysis::ClassKey(
                 {p[4 * i], p[4 * i + 1], p[4 * i + 2], p[4 * i + 3]});
             break;
+        case ClassType::CountsByPeriod: {
+            const uint8_t* c = p + 4 * i * periods;
+            keys[i] = model::analysis::ClassKey({c[0], c[periods], c[2 * periods], c[3 * periods]});
+            break;
+        }
         case ClassType::Float32: {
             float f;
             std::memcpy(&f, p + 4 * i, 4);
@@ -435,13 +584,89 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes)
 void StabilityAnalysis(const Analysis& a)
 {
     a.record["colour_scheme"] = stabilityScheme();
-    a.record["curves"] = drawCurves(a.plan, a.canvas);
+    a.record["curves"] = drawCurves(a.plan, a.canvas, nullptr, 1, a.classes);
+}
+
+void RenderStabilityCycles(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
+                           nlohmann::json& record,
+                           const std::function<void(int64_t dotsDone)>& between)
+{
+    const Job& job = plan.job;
+    const plots::Raster& raster = plan.raster;
+    const int columns = plan.columns, rows = plan.rows, periods = job.cycles;
+    std::vector<model::Weights> ws(static_cast<size_t>(plan.dots()));
+    for (int c = 0; c < columns; ++c)
+        for (int r = 0; r < rows; ++r)
+            if (!params::PlaceWeights(plan.inputs, raster.columnValue(c), raster.rowValue(r),
+                                      ws[static_cast<size_t>(c) * rows + r]))
+                throw DotFailure(plan, c, r, DotResult::Failure::Mapping);
+
+    // The cycles lie in the state plane's square: tanh maps every state into it.
+    model::analysis::CycleSearch search;
+    search.maxPeriod = periods;
+    search.seeds = job.seeds;
+    const model::analysis::PlaneCycles found =
+        model::analysis::FollowPlaneCycles(ws, columns, rows, search, between);
+
+    // The counts, row 0 of the array at the top of the picture.
+    size_t offset = 0;
+    const int n = plan.pixels;
+    std::vector<uint8_t> file =
+        NpyFile("|u1", {n, n, 4, periods}, 1, offset);
+    canvas.setDotWidth(raster.columnStep);
+    const int s = raster.columnStep, h = raster.half;
+    for (int c = 0; c < columns; ++c) {
+        const int pc = raster.pixelColumn(c);
+        for (int r = 0; r < rows; ++r) {
+            std::vector<uint8_t> counts(static_cast<size_t>(4) * periods, 0);
+            for (const Cycle& cycle : found.cycles[static_cast<size_t>(c) * rows + r]) {
+                uint8_t& count = counts[static_cast<size_t>(cycle.type) * periods + cycle.period - 1];
+                if (count < 255)
+                    ++count;
+            }
+            const int pr = raster.pixelRow(r);
+            if (!job.curvesOnly) {
+                const int attracting = counts[0];
+                const int all = attracting + counts[static_cast<size_t>(periods)]
+                                + counts[2 * static_cast<size_t>(periods)]
+                                + counts[3 * static_cast<size_t>(periods)];
+                canvas.setDot(pc, pr, StabilityColour(attracting, all));
+            }
+            // The counts cover the pixels of the dot, as the canvas draws it.
+            for (int y = std::max(0, pr + h - s + 1); y < std::min(n, pr + h + 1); ++y)
+                for (int x = std::max(0, pc - h); x < std::min(n, pc - h + s); ++x)
+                    for (int t = 0; t < 4; ++t)
+                        for (int k = 0; k < periods; ++k)
+                            file[offset + ((static_cast<size_t>(y) * n + x) * 4 + t) * periods + k] =
+                                counts[static_cast<size_t>(t) * periods + k];
+        }
+    }
+    record["cycle_search"] = {{"periods", periods},
+                              {"seeds", job.seeds},
+                              {"newton_runs", found.newtonRuns},
+                              {"not_converged", found.notConverged},
+                              {"overflowed", found.overflowed},
+                              {"continued_cycles", found.continued},
+                              {"sweeps", found.sweeps}};
+    if (classes)
+        *classes = NpyArray(std::move(file), offset, n, n, ClassType::CountsByPeriod);
+}
+
+void StabilityCyclesAnalysis(const Analysis& a)
+{
+    nlohmann::json scheme = stabilityScheme();
+    scheme["hue"] = "the number of attracting fixed points that the cycle search found";
+    scheme["classes"] = "the .npy holds per pixel, for each type (attracting, saddle, repelling, "
+                        "non-hyperbolic) and each period 1..K, the number of cycles of that "
+                        "minimal period found at the dot, at most 255";
+    a.record["colour_scheme"] = scheme;
+    a.record["curves"] = drawCurves(a.plan, a.canvas, nullptr, 1, nullptr);
 }
 
 void ParametricAnalysis(const Analysis& a)
 {
     if (a.plan.job.curves)
-        a.record["curves"] = drawCurves(a.plan, a.canvas);
+        a.record["curves"] = drawCurves(a.plan, a.canvas, a.curvesData, a.plan.job.curvesPeriod);
 }
 
 void CyclesAnalysis(const Analysis& a)
@@ -450,11 +675,69 @@ void CyclesAnalysis(const Analysis& a)
         a.record.update(cycles(a.plan, *a.classes, a.canvas, a.out));
 }
 
-void Analyse(const Plan& plan, plots::Canvas& canvas, const NpyArray* classes,
-             nlohmann::json& record, std::ostream* out)
+// The flip cascade of the attracting cycle along the sweep, listed in sweep
+// order with the ratios of successive intervals, and marked on the diagram by
+// a tick in the period-doubling curves' colour at the top and bottom of each
+// flip's column.
+void OrbitAnalysis(const Analysis& a)
 {
-    if (plan.row->analyse)
-        plan.row->analyse({plan, canvas, classes, record, out});
+    const Job& job = a.plan.job;
+    if (!job.flipPoints)
+        return;
+    const int index = static_cast<int>(job.sweep[0]);
+    const double left = job.sweep[1], right = job.sweep[2];
+    const model::analysis::FlipCascade cascade = model::analysis::FindFlipCascade(
+        job.w, index, left, right, job.x0[0], job.x0[1], job.iterations);
+    nlohmann::json flips = nlohmann::json::array();
+    for (const auto& f : cascade.flips)
+        flips.push_back({{"period", f.period}, {"value", f.value}});
+    a.record["flip_points"] = flips;
+    a.record["flip_ratios"] = cascade.ratios;
+    a.record["flip_start_period"] = cascade.startPeriod;
+
+    const int n = a.plan.pixels;
+    const int tick = std::max(2, n / 30);
+    a.canvas.setDotWidth(1);
+    for (const auto& f : cascade.flips) {
+        const int column = static_cast<int>(std::lround((f.value - left) / (right - left) * (n - 1)));
+        if (column < 0 || column >= n)
+            continue;
+        for (int r = 0; r < tick; ++r) {
+            a.canvas.setDot(column, r, curveColour(Bifurcation::PeriodDoubling));
+            a.canvas.setDot(column, n - 1 - r, curveColour(Bifurcation::PeriodDoubling));
+        }
+    }
+    if (!a.out)
+        return;
+    std::ostream& out = *a.out;
+    if (cascade.startPeriod == 0) {
+        out << "no attracting cycle of period up to " << model::analysis::kMaxCyclePeriod
+            << " at the start of the sweep\n";
+        return;
+    }
+    out << "flips of the attracting cycle of period " << cascade.startPeriod << " from "
+        << model::DecimalText(left) << " towards " << model::DecimalText(right) << " (parameter "
+        << kParameterNames[index] << ")\n";
+    out << "period  value               ratio of the intervals before\n";
+    for (size_t i = 0; i < cascade.flips.size(); ++i) {
+        const std::string period = std::to_string(cascade.flips[i].period);
+        const std::string value = model::DecimalText(cascade.flips[i].value);
+        out << std::string(6 - std::min<size_t>(6, period.size()), ' ') << period << "  " << value;
+        if (i >= 2)
+            out << std::string(20 - std::min<size_t>(18, value.size()), ' ')
+                << model::DecimalText(cascade.ratios[i - 2]);
+        out << "\n";
+    }
+}
+
+void Analyse(const Plan& plan, plots::Canvas& canvas, const NpyArray* classes,
+             nlohmann::json& record, std::ostream* out, std::vector<uint8_t>* curvesData)
+{
+    if (plan.row->analyse) {
+        Analysis a{plan, canvas, classes, record, out};
+        a.curvesData = curvesData;
+        plan.row->analyse(a);
+    }
     if (plan.job.stats && classes)
         record["statistics"] = statistics(plan, *classes, out);
 }

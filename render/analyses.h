@@ -14,6 +14,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <functional>
 #include <iosfwd>
 
 namespace render {
@@ -31,17 +32,34 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes);
 // The analyses of the modes' rows (ModeRow::analyse):
 // stability's colour scheme and bifurcation curves;
 void StabilityAnalysis(const Analysis& a);
+// stability --cycles K: every dot's cycles of periods 1..K (the cycle search
+// from a --seeds grid over the state plane, followed from dot to dot,
+// model::analysis::FollowPlaneCycles) counted by type into the classes,
+// uint8 rows x columns x 4 x K; the dots in the stability colours of their
+// period-1 counts, the search's Newton runs in the record.
+void RenderStabilityCycles(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
+                           nlohmann::json& record,
+                           const std::function<void(int64_t dotsDone)>& between);
+// Its analysis: stability's, the fixed points' curves over the picture.
+void StabilityCyclesAnalysis(const Analysis& a);
 // parametric's curves, with --curves;
 void ParametricAnalysis(const Analysis& a);
-// the cycles of cycles, with their basin shares, markers drawn on the canvas.
+// the cycles of cycles, with their basin shares, markers drawn on the canvas;
 void CyclesAnalysis(const Analysis& a);
+// the flip points of the orbit diagram's sweep, with --flip-points.
+void OrbitAnalysis(const Analysis& a);
 
 // Everything a render adds after its dots, into the job record's `record`
 // and, where out is given, as tables on it: the row's analysis, then --stats.
 // classes holds the committed classes (needed for --stats and by a row that
 // keeps them). Throws RuntimeError as the orbits of the basin picture do.
+// Where curvesData is given and curves are drawn, it receives the .npy file
+// of the located curve points (N x 5 float64: the horizontal and vertical
+// parameter value, the period, the type 1 fold 2 flip 3 Neimark-Sacker, the
+// argument of the critical multiplier).
 void Analyse(const Plan& plan, plots::Canvas& canvas, const NpyArray* classes,
-             nlohmann::json& record, std::ostream* out);
+             nlohmann::json& record, std::ostream* out,
+             std::vector<uint8_t>* curvesData = nullptr);
 
 // Whether the render needs its classes in memory, written or not.
 bool KeepsClasses(const Job& job);

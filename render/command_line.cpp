@@ -287,6 +287,16 @@ void CheckRequest(const Request& request)
                              + " is another file of the run; the states need a file of their "
                                "own.");
     }
+    if (!request.curvesData.empty()) {
+        if (!request.job.curves)
+            throw UsageError("--curves-data: the curve points are written with --curves only.");
+        if (sameFile(request.curvesData, request.output)
+            || sameFile(request.curvesData, JobFileName(request.output))
+            || sameFile(request.curvesData, request.classes))
+            throw UsageError("--curves-data: " + model::QuotedPath(request.curvesData)
+                             + " is another file of the run; the curve points need a file of "
+                               "their own.");
+    }
     if (request.classes.empty() || request.output.empty())
         return;
     const std::string classes = samePlace(request.classes);
@@ -318,13 +328,16 @@ void CheckFiles(const Request& request)
         CheckWritable(request.classes);
     if (!request.orbits.empty())
         CheckWritable(request.orbits);
+    if (!request.curvesData.empty())
+        CheckWritable(request.curvesData);
 }
 
 namespace {
 
-// Renders the picture (and the classes) and returns the seconds it took.
+// Renders the picture (and the classes) and returns the seconds it took. A
+// mode rendered whole adds its part of the record to analyses.
 double renderPicture(const Request& request, const Plan& plan, plots::Canvas& canvas,
-                     NpyArray* classes, const Team* team)
+                     NpyArray* classes, const Team* team, nlohmann::json& analyses)
 {
     const auto start = std::chrono::steady_clock::now();
     {
@@ -333,7 +346,9 @@ double renderPicture(const Request& request, const Plan& plan, plots::Canvas& ca
         auto update = [&](int64_t done) { progress.update(done); };
         // A plan whose columns follow one another, or that writes raw
         // states, is rendered here alone.
-        if (team && !plan.alone())
+        if (plan.row->whole)
+            plan.row->whole(plan, canvas, classes, analyses, update);
+        else if (team && !plan.alone())
             team->render(plan, request.threads, canvas, classes, update);
         else
             Render(plan, canvas, classes, update);
@@ -360,6 +375,8 @@ std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int thr
         row.record(job, record);
     if (!request.orbits.empty())
         record["orbits"] = PathToJson(request.orbits);
+    if (!request.curvesData.empty())
+        record["curves_data"] = PathToJson(request.curvesData);
     record.update(analyses);
     record["threads"] = threads;
     record["processes"] = processes;
@@ -383,6 +400,10 @@ void WriteRender(const Request& request, Rendered& rendered)
                     rendered.analyses ? *rendered.analyses : nlohmann::json::object());
     FileSet files(rendered.signals);
     step();
+    if (!request.curvesData.empty()) {
+        files.add(request.curvesData, rendered.curvesData);
+        step();
+    }
     if (!request.orbits.empty()) {
         files.add(request.orbits, rendered.states);
         std::vector<uint8_t>().swap(rendered.states);
@@ -490,9 +511,11 @@ int Execute(const Request& request, std::ostream& err, const Team* team, std::os
         model::RunThreads threads(rendered.threads);
         threads.run([&] {
             rendered.seconds =
-                renderPicture(request, plan, canvas, classes ? &*classes : nullptr, team);
+                renderPicture(request, plan, canvas, classes ? &*classes : nullptr, team,
+                              analyses);
             Analyse(plan, canvas, classes ? &*classes : nullptr, analyses,
-                    out ? &tables : nullptr);
+                    out ? &tables : nullptr,
+                    request.curvesData.empty() ? nullptr : &rendered.curvesData);
         });
         rendered.canvas = &canvas;
         rendered.classes = classes ? &*classes : nullptr;
@@ -508,6 +531,7 @@ int Execute(const Request& request, std::ostream& err, const Team* team, std::os
             return kExitRunTime;
         }
     } catch (const UsageError& e) {
+        // A mode's own checks of the whole job, made as its plan is prepared.
         return usageError(err, e.what());
     } catch (const model::RuntimeError& e) {
         err << "veltrane-render: " << e.what() << "\n";

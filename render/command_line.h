@@ -89,6 +89,7 @@ struct Rendered {
     const plots::Canvas* canvas = nullptr;
     const NpyArray* classes = nullptr; // written where the request names a classes file
     std::vector<uint8_t> states;       // --orbits: the .npy file of the raw states
+    std::vector<uint8_t> curvesData;   // --curves-data: the .npy file of the curve points
     double seconds = 0;
     int threads = 1, processes = 1;
     const nlohmann::json* analyses = nullptr; // what the analyses add to the record

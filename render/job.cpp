@@ -2,8 +2,7 @@
 
 #include "render/options.h"
 
-#include "model/numbers.h"
-#include "model/window.h"
+#include "model/defaults.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,21 +12,14 @@ namespace render {
 
 Job DefaultJob()
 {
-    using model::Control;
-    using model::DefaultText;
     Job job;
-    for (int i = 0; i < 6; ++i)
-        job.w[i] = model::ReadNumber(DefaultText(model::txtW(i)));
-    job.iterations = model::Floor16(model::ReadNumber(DefaultText(Control::txtIterations)));
-    job.accuracy = model::Floor16(model::ReadNumber(DefaultText(Control::txtAccuracy)));
-    job.idx = {model::RoundHalfEven16(model::ReadNumber(DefaultText(Control::txtIdx0))),
-               model::RoundHalfEven16(model::ReadNumber(DefaultText(Control::txtIdx1)))};
-    for (int i = 0; i < 4; ++i)
-        job.range[i] = model::ReadNumber(DefaultText(model::txtP(i)));
-    for (int i = 0; i < 2; ++i)
-        job.x0[i] = model::ReadNumber(DefaultText(model::txtX0(i)));
-    job.startValues =
-        model::RoundHalfEven16(model::ReadNumber(DefaultText(Control::txtNumStartValues)));
+    job.w = model::kDefaultWeights;
+    job.iterations = model::kDefaultIterations;
+    job.accuracy = model::kDefaultAccuracy;
+    job.idx = model::kDefaultPlaneAxes;
+    job.range = model::kDefaultPlaneRange;
+    job.x0 = model::kDefaultStartPoint;
+    job.startValues = model::kDefaultStartValues;
     return job;
 }
 
@@ -50,7 +42,7 @@ void ToJson(const Job& job, nlohmann::json& out)
     out["mode"] = ModeName(job.mode);
     nlohmann::json& options = out["options"] = nlohmann::json::object();
     for (const Option& o : Options())
-        if (o.recorded && (o.recordedAlways || Reads(job.mode, o)))
+        if (o.recorded && (o.recordedAlways || (Reads(job.mode, o) && RecordedFor(job, o))))
             options[std::string(o.name)] = ValueAsJson(request, o);
 }
 

@@ -37,6 +37,8 @@ std::span<const Mode> AllModes();
 
 constexpr int kMaxPixels = 32767;
 constexpr int kMaxLyapunovSteps = 1000000;
+constexpr int kMaxSweepSteps = 100000;
+constexpr int kMaxGrid = 4096;
 
 struct Job {
     Mode mode;                               // veltrane
@@ -60,12 +62,18 @@ struct Job {
     std::array<double, 2> scale{-1, 0.5};    // lyapunov colour limits LO < HI
     // The analyses: the Newton starts of cycles (G x G), the basin statistics
     // of the modes with classes and their box size, the bifurcation curves of
-    // the fixed points over parametric, and stability's curves alone.
+    // the fixed points (and cycles) over parametric, and stability's curves alone.
     int seeds = 64;
+    // stability: the cycles of periods 1..cycles counted at every dot, their
+    // search seeded by --seeds (0: the fixed points alone).
+    int cycles = 0;
     bool stats = false;
     int statsBox = 5;
     bool curves = false;
     bool curvesOnly = false;
+    // parametric's curves: those of the cycles of periods up to this too
+    // (1: the fixed points' alone).
+    int curvesPeriod = 16;
     bool spectrum = false;                   // lyapunov: both exponents in the classes
     // The orbit diagram: parameter K (0..5) swept from L at the left to R at
     // the right, the neuron shown (y when set) over the bounds LO < HI, the
@@ -76,6 +84,15 @@ struct Job {
     std::array<double, 2> bounds{-1, 1};
     int points = 1000;                       // 1..model::kernel::kMaxOrbitPoints
     bool continueOrbits = false;
+    // Continuation: the values of the sweep, the side of the grid of starts
+    // over the region, the direction, and the distance within which orbits
+    // with no period are on one attractor.
+    int steps = 101;                         // 2..kMaxSweepSteps
+    int grid = 100;                          // 1..kMaxGrid
+    bool reverse = false;
+    double matchDistance = 0.1;              // > 0
+    // The orbit diagram: the flips of the attracting cycle along the sweep.
+    bool flipPoints = false;
 
     friend bool operator==(const Job&, const Job&) = default;
 };
@@ -83,7 +100,7 @@ struct Job {
 // A command line or job file that cannot be run as given.
 using model::UsageError;
 
-// The job of the window's design-time texts, with dot size 1.
+// The job of the default settings (model/defaults.h), with dot size 1.
 Job DefaultJob();
 
 // Throws UsageError naming the first value outside what the window accepts,

@@ -8,6 +8,7 @@
 #include "model/scales.h"
 #include "params/dots.h"
 #include "render/analyses.h"
+#include "render/continuation.h"
 #include "render/options.h"
 #include "render/orbit.h"
 
@@ -96,27 +97,34 @@ constexpr OptionUse kFpBasOptions[] = {{"size"}, {"iterations"}, {"accuracy"}, {
 constexpr OptionUse kFixptOptions[] = {{"accuracy"}, {"pen"}, {"region"}};
 constexpr OptionUse kParametricOptions[] = {{"size"}, {"iterations"}, {"accuracy"},
                                             {"idx"}, {"range"}, {"x0"}, kWindowPeriods,
-                                            {"stats"}, {"stats-box"}, {"curves"}};
+                                            {"stats"}, {"stats-box"}, {"curves"},
+                                            {"curves-period"}, {"curves-data"}};
 constexpr OptionUse kCoexistingOptions[] = {
     {"size"}, {"iterations"}, {"accuracy"}, {"idx"}, {"range"}, {"start-values"},
     {"reshuffle"}, {"fp"}, {"stats"}, {"stats-box"}};
 constexpr OptionUse kLyapunovOptions[] = {
     {"size"}, {"iterations"}, {"idx"}, {"range"}, {"x0"}, {"region"},
     {"plane"}, {"lyapunov-steps"}, {"scale"}, {"spectrum"}};
+bool withCycles(const Job& job) { return job.cycles > 0; }
 constexpr OptionUse kStabilityOptions[] = {{"idx"}, {"range"}, {"stats"}, {"stats-box"},
-                                           {"curves-only"}};
+                                           {"curves-only"}, {"cycles", 0, 0, withCycles},
+                                           {"seeds", 0, 0, withCycles}};
 constexpr OptionUse kCyclesOptions[] = {
     {"size"}, {"iterations"}, {"accuracy"}, {"region"},
     {"max-period", 1, model::analysis::kMaxCyclePeriod}, {"seeds"}, {"json"}};
+constexpr OptionUse kContinuationOptions[] = {
+    {"iterations"}, {"accuracy"}, {"region"}, kWindowPeriods, {"sweep"}, {"steps"}, {"grid"},
+    {"reverse"}, {"match-distance"}};
 constexpr OptionUse kOrbitOptions[] = {
     {"iterations"}, {"x0"}, {"start-values"}, {"sweep"}, {"show"}, {"bounds"}, {"points"},
-    {"continue"}, {"orbits"}};
+    {"continue"}, {"orbits"}, {"flip-points"}};
 
 // --- The rows ------------------------------------------------------------------------
 
 const ModeRow& veltraneOf(const Job& job);
 const ModeRow& parametricOf(const Job& job);
 const ModeRow& lyapunovOf(const Job& job);
+const ModeRow& stabilityOf(const Job& job);
 
 constexpr ModeRow kVeltrane{.name = "veltrane", .options = kVeltraneOptions,
                             .dots = plots::VeltraneDots, .colour = periodColour,
@@ -143,14 +151,20 @@ constexpr ModeRow kRows[] = {
     kLyapunov,
     {.name = "stability", .options = kStabilityOptions, .parameterPlane = true,
      .everyPixel = true, .classType = ClassType::Counts4, .dots = params::StabilityDots,
-     .colour = stabilityColour, .analyse = StabilityAnalysis},
+     .colour = stabilityColour, .variant = stabilityOf, .analyse = StabilityAnalysis,
+     .keepsClasses = true},
     // The basin picture of cycles is veltrane's.
     {.name = "cycles", .options = kCyclesOptions, .dots = plots::VeltraneDots,
      .colour = periodColour, .analyse = CyclesAnalysis, .keepsClasses = true},
     {.name = "orbit", .options = kOrbitOptions, .parameterPlane = true, .everyPixel = true,
      .classType = ClassType::UInt32, .column = OrbitColumnDots, .colour = orbitColour,
      .prepare = PrepareOrbits, .sequential = OrbitsContinued,
-     .columnFailure = OrbitFailureText, .record = OrbitRecord},
+     .columnFailure = OrbitFailureText, .record = OrbitRecord, .analyse = OrbitAnalysis},
+    // Attractors followed over a sweep: picture, record and classes made
+    // whole from the sweep (render/continuation.h).
+    {.name = "continuation", .options = kContinuationOptions, .everyPixel = true,
+     .classType = ClassType::Int32Stack, .prepare = PrepareContinuation,
+     .whole = RenderContinuation},
 };
 
 // A row of the same mode with another classifier or plane.
@@ -179,6 +193,18 @@ constexpr ModeRow kSpectrumState = variantOf(kLyapunov, ClassType::Float32Pair,
                                              plots::LyapunovSpectrumDots, lyapunovColour, false);
 constexpr ModeRow kSpectrumParameter = variantOf(
     kLyapunov, ClassType::Float32Pair, params::LyapunovSpectrumPlaneDots, lyapunovColour, true);
+
+// Stability with the cycles counted: the cycles of a dot follow from its
+// neighbours', so the plane is made whole on one process.
+constexpr ModeRow kStabilityCycles{
+    .name = "stability", .options = kStabilityOptions, .parameterPlane = true,
+    .everyPixel = true, .classType = ClassType::CountsByPeriod,
+    .whole = RenderStabilityCycles, .analyse = StabilityCyclesAnalysis, .keepsClasses = true};
+
+const ModeRow& stabilityOf(const Job& job)
+{
+    return job.cycles > 0 ? kStabilityCycles : RowOf(job.mode);
+}
 
 const ModeRow& veltraneOf(const Job& job)
 {

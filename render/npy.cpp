@@ -33,6 +33,13 @@ std::vector<uint8_t> NpyFile(const char* descr, const std::vector<int64_t>& shap
     return bytes;
 }
 
+NpyArray::NpyArray(std::vector<uint8_t> file, size_t offset, int rows, int columns,
+                   ClassType type)
+    : type_(type), rows_(rows), columns_(columns), offset_(offset),
+      bytes_(std::move(file))
+{
+}
+
 NpyArray::NpyArray(ClassType type, int rows, int columns)
     : type_(type), rows_(rows), columns_(columns)
 {
@@ -47,6 +54,9 @@ NpyArray::NpyArray(ClassType type, int rows, int columns)
         elementSize = 4;
     } else if (type == ClassType::UInt32) {
         descr = "<u4";
+        elementSize = 4;
+    } else if (type == ClassType::Int32Stack) {
+        descr = "<i4";
         elementSize = 4;
     } else if (type == ClassType::Counts4) {
         shape.push_back(4); // four uint8 per pixel, a third axis

@@ -19,6 +19,10 @@ class NpyArray {
 public:
     // A rows x columns array of zeros.
     NpyArray(ClassType type, int rows, int columns);
+    // An Int32Stack array made elsewhere as a whole .npy file whose elements
+    // start at offset; rows and columns are its last two axes.
+    NpyArray(std::vector<uint8_t> file, size_t offset, int rows, int columns,
+             ClassType type = ClassType::Int32Stack);
 
     // Sets the elements of rows [top, bottom) and columns [left, right) to
     // what the array's type holds of the dot (ClassType).

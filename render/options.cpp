@@ -6,9 +6,9 @@
 #include "model/cycles.h"
 #include "model/numbers.h"
 #include "model/orbit_diagram.h"
-#include "model/settings.h"
+#include "model/defaults.h"
+#include "params/dots.h"
 #include "render/plan.h"
-#include "params/coexisting.h"
 
 #include <nlohmann/json.hpp>
 
@@ -27,6 +27,7 @@ using model::kMaxIterations;
 constexpr int kLastParameter = static_cast<int>(std::tuple_size_v<model::Weights>) - 1;
 constexpr int kMaxColourComponent = 0xFF;
 constexpr int kMaxThreads = 4096;
+constexpr int kDefaultCurvesPeriod = 16;
 
 // --- Where a value lives -----------------------------------------------------
 
@@ -82,8 +83,20 @@ void boundsInOrder(const Job& job)
         throw UsageError("--bounds: the low bound must lie below the high one.");
 }
 
+void matchDistanceInRange(const Job& job)
+{
+    if (!(job.matchDistance >= 1e-9 && job.matchDistance <= 10))
+        throw UsageError("--match-distance: the distance must lie in 1E-9..10.");
+}
+
 // Read by every mode, or by the modes whose rows list it.
 constexpr bool kEvery = true, kListed = false;
+
+void curvesPeriodWithCurves(const Job& job)
+{
+    if (job.curvesPeriod != kDefaultCurvesPeriod && !job.curves)
+        throw UsageError("--curves-period: the period applies with --curves only.");
+}
 
 void statsBoxWithStats(const Job& job)
 {
@@ -204,15 +217,22 @@ constexpr Option kRows[] = {
     number("region", 4, "X0 X1 Y0 Y1", "state-plane part shown", kListed,
            getJob<&Job::region>, putJob<&Job::region>),
     whole("max-period", 1, "P",
-          "longest period sought (veltrane and parametric from 16, cycles up to 64)", kListed, 1,
+          "longest period sought (veltrane, parametric and continuation from 16, cycles up to "
+          "64)", kListed, 1,
           model::kernel::kMaxPeriodCap, Rounding::Exact, getJob<&Job::maxPeriod>,
           putJob<&Job::maxPeriod>, false),
     whole("seeds", 1, "G",
-          "the side of the square grid of Newton starts over --region, besides the attractors "
-          "of the basin picture; each start runs once per period, so 1024 up to period 64 "
+          "the side of the square grid of Newton starts over --region (stability --cycles: "
+          "over the state plane -1..1), besides the attractors of the basin picture; each start runs once per period, so 1024 up to period 64 "
           "take hours",
           kListed, 2, model::analysis::kMaxCycleSeeds, Rounding::Exact,
           getJob<&Job::seeds>, putJob<&Job::seeds>, false),
+    whole("cycles", 1, "K",
+          "count the cycles of periods 1..K at every dot, by type, found by the cycle search "
+          "from a --seeds grid over the state plane and followed from dot to dot (0: the fixed "
+          "points alone)",
+          kListed, 0, model::analysis::kMaxCyclePeriod, Rounding::Exact, getJob<&Job::cycles>,
+          putJob<&Job::cycles>, false),
     recordedForItsModes(flag("stats", 0,
                              "basin statistics of the classes (fractions, basin entropy, "
                              "boundary basin entropy) into the job record and onto stdout",
@@ -222,8 +242,20 @@ constexpr Option kRows[] = {
                     putJob<&Job::statsBox>, false),
               statsBoxWithStats),
     recordedForItsModes(flag("curves", 0,
-                             "draw the bifurcation curves of the fixed points over the picture",
+                             "draw the bifurcation curves over the picture: the fixed points', and the "
+                             "cycles' up to --curves-period",
                              kListed, getJob<&Job::curves>, putJob<&Job::curves>, true)),
+    withCheck(whole("curves-period", 1, "K",
+                    "with --curves, also the curves of the cycles of periods 2..K (1: the fixed "
+                    "points' alone)",
+                    kListed, 1, model::analysis::kMaxCyclePeriod, Rounding::Exact,
+                    getJob<&Job::curvesPeriod>, putJob<&Job::curvesPeriod>, false),
+              curvesPeriodWithCurves),
+    listed(file("curves-data", 0, "OUT.npy",
+                "with --curves, every located curve point as float64 rows of (horizontal "
+                "value, vertical value, period, type 1 fold 2 flip 3 Neimark-Sacker, argument "
+                "of the critical multiplier)",
+                &Request::curvesData)),
     recordedForItsModes(flag("curves-only", 0, "draw only the bifurcation curves, on white",
                              kListed, getJob<&Job::curvesOnly>,
                              putJob<&Job::curvesOnly>, true)),
@@ -262,6 +294,23 @@ constexpr Option kRows[] = {
                    "each column's orbits go on from the previous column's final states",
                    kListed, getJob<&Job::continueOrbits>, putJob<&Job::continueOrbits>,
                    true)),
+    whole("steps", 1, "S", "values of the sweep, L and R included", kListed, 2, kMaxSweepSteps,
+          Rounding::Exact, getJob<&Job::steps>, putJob<&Job::steps>, false),
+    whole("grid", 1, "G", "the side of the square grid of starts over --region at each value",
+          kListed, 1, kMaxGrid, Rounding::Exact, getJob<&Job::grid>, putJob<&Job::grid>, false),
+    recordedForItsModes(flag("reverse", 0, "run the sweep from R back to L", kListed,
+                             getJob<&Job::reverse>, putJob<&Job::reverse>, true)),
+    withCheck(number("match-distance", 1, "D",
+                     "an orbit with no period is on an attractor where each point of a sample "
+                     "of it lies within about this distance of a long sample of the attractor "
+                     "(in a cell of this side that the sample visits, or next to one)",
+                     kListed, getJob<&Job::matchDistance>, putJob<&Job::matchDistance>, false),
+              matchDistanceInRange),
+    recordedForItsModes(flag("flip-points", 0,
+                             "the parameter values along the sweep where the attracting cycle "
+                             "from --x0 flips, period k to 2k to 4k ... up to 4096, each to 1e-12, "
+                             "with the ratios of successive intervals",
+                             kListed, getJob<&Job::flipPoints>, putJob<&Job::flipPoints>, true)),
     listed(file("orbits", 0, "OUT.npy",
                 "also write every counted state as float64 columns x start values x points x 2",
                 &Request::orbits)),
@@ -496,6 +545,12 @@ std::pair<int, int> RangeFor(Mode mode, const Option& option)
     return {option.lo, option.hi};
 }
 
+bool RecordedFor(const Job& job, const Option& option)
+{
+    const OptionUse* use = useOf(job.mode, option);
+    return !use || !use->recordedWhen || use->recordedWhen(job);
+}
+
 double ReadStrictNumber(std::string_view option, std::string_view text)
 {
     if (!isOneNumber(text))
@@ -652,7 +707,7 @@ void MergeJson(Request& request, const nlohmann::json& record)
         throw UsageError("the job has no \"mode\".");
     request.job.mode = ModeOf(record["mode"].get<std::string>());
     // The files of the run it describes: names as the record stores them.
-    for (const char* key : {"picture", "classes", "orbits"})
+    for (const char* key : {"picture", "classes", "orbits", "curves_data"})
         if (record.contains(key) && !record[key].is_null())
             PathFromJson(record[key], key);
     if (!record.contains("options"))

@@ -69,6 +69,7 @@ struct Request {
     std::string output, classes, from; // the picture, the classes array, a job record to read
     std::string json;                  // cycles: where the record with the cycles goes
     std::string orbits;                // orbit: the raw states
+    std::string curvesData;            // parametric --curves: every located curve point
     int threads = 0;                   // 0: every core
     bool quiet = false;
     std::vector<Source> sources;       // one per row of Options(), all Default at first
@@ -116,6 +117,9 @@ ModeSet ReadersOf(const Option& option);
 // The range of a whole-number option for a mode: the mode's own where its
 // row narrows it, else the option's.
 std::pair<int, int> RangeFor(Mode mode, const Option& option);
+// Whether a job of a mode that reads the option records it: false only where
+// the mode's row records it under a condition the job does not meet.
+bool RecordedFor(const Job& job, const Option& option);
 
 // The value of a text that is one number and nothing else: an optional sign,
 // digits with at most one full stop, an optional exponent (E or D, either

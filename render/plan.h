@@ -14,6 +14,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <span>
@@ -35,7 +36,13 @@ using plots::MapOffset;
 // UInt8, UInt16: the dot's class. Float32: the exponent. Counts4: four counts
 // per pixel (uint8 each), from the class as model::analysis::CountsOfKey reads
 // it. Float32Pair: two per pixel (lambda, lambda2). UInt32: orbit counts.
-enum class ClassType : uint8_t { UInt8, UInt16, Float32, Counts4, Float32Pair, UInt32 };
+// Int32Stack: a file made whole by its mode (ModeRow::whole), int32 of any
+// shape, the continuation's identities. CountsByPeriod: a file made whole by
+// its mode, uint8 rows x columns x 4 x K, the counts of the cycles of each
+// type (attracting, saddle, repelling, non-hyperbolic) and period 1..K.
+enum class ClassType : uint8_t {
+    UInt8, UInt16, Float32, Counts4, Float32Pair, UInt32, Int32Stack, CountsByPeriod
+};
 
 struct Plan;
 class NpyArray;
@@ -46,6 +53,10 @@ class NpyArray;
 struct OptionUse {
     std::string_view name;
     int lo = 0, hi = 0; // both 0: the option's own range
+    // Where not null: the option goes into the job record only where this
+    // holds (an option that only another option of the mode brings into
+    // play), so that the records of jobs without it stay as they were.
+    bool (*recordedWhen)(const Job& job) = nullptr;
 };
 
 // What an analysis run after the commit works on: the committed picture, its
@@ -57,6 +68,8 @@ struct Analysis {
     const NpyArray* classes;
     nlohmann::json& record;
     std::ostream* out;
+    // Where the located curve points' .npy file goes (null: not wanted).
+    std::vector<uint8_t>* curvesData = nullptr;
 };
 
 // One mode: everything the pipeline needs to know of it. The tiles, the
@@ -86,6 +99,16 @@ struct ModeRow {
     // Sets up what the plan holds beyond the common raster: other axes,
     // shared start points.
     void (*prepare)(Plan& plan) = nullptr;
+    // Or, for a mode that is no raster of dots (the continuation: a basin
+    // raster at every value of a sweep, followed from value to value):
+    // renders the whole job on this process, on every core, into the
+    // picture, the classes (when not null, replaced by a file of its own) and
+    // the job record; between is told the dots done, out of plan.dots(). The
+    // command line, rank 0 of an MPI job and Python all call it in place of
+    // the driver.
+    void (*whole)(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
+                  nlohmann::json& record,
+                  const std::function<void(int64_t dotsDone)>& between) = nullptr;
     // Whether the job's columns must be evaluated one after the other, each
     // from the one before (then only on the process that commits them).
     bool (*sequential)(const Job& job) = nullptr;
@@ -139,7 +162,10 @@ struct Plan {
     int orbitsPerDot() const { return row->orbitsPerDot ? row->orbitsPerDot : job.startValues; }
     // Whether the plan must be rendered on the process that commits it: its
     // columns follow one another, or it writes raw states.
-    bool alone() const { return states || (row->sequential && row->sequential(job)); }
+    bool alone() const
+    {
+        return states || row->whole || (row->sequential && row->sequential(job));
+    }
     // The inputs of the dots of a column: reshuffled start points are drawn
     // after those of every dot before the column, as the plain loop draws them.
     plots::DotInputs columnInputs(int column) const;

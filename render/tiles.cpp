@@ -5,6 +5,8 @@
 #include "model/numbers.h"
 #include "params/dots.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <chrono>
 
@@ -182,6 +184,11 @@ void Drive(const Plan& plan, int c0, int c1, const Sink& sink, const Between& be
 void Render(const Plan& plan, plots::Canvas& canvas, NpyArray* classes, const Between& between,
             const RunSize& runSize)
 {
+    if (plan.row->whole) { // no dots to drive: the row renders itself, its record set aside
+        nlohmann::json record;
+        plan.row->whole(plan, canvas, classes, record, between);
+        return;
+    }
     Committer committer(plan, canvas, classes);
     Drive(
         plan, 0, plan.columns,

@@ -86,7 +86,8 @@ using RunSize = std::function<int64_t(int64_t dots, double seconds, int64_t most
 void Drive(const Plan& plan, int c0, int c1, const Sink& sink, const Between& between = {},
            const RunSize& runSize = {});
 
-// Renders the whole picture on this process: Drive into a Committer.
+// Renders the whole picture on this process: Drive into a Committer; a row
+// rendered whole (ModeRow::whole) renders itself, without its record.
 void Render(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
             const Between& between = {}, const RunSize& runSize = {});
 

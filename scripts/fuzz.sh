@@ -13,8 +13,8 @@ targets=("$@")
 
 out=build-fuzz
 mkdir -p "$out"
-sources=(model/numbers.cpp model/network.cpp model/transfer_lanes.cpp model/settings.cpp model/window.cpp
-         params/plane.cpp)
+sources=(model/numbers.cpp model/network.cpp model/transfer_lanes.cpp form/settings.cpp form/window.cpp
+         form/plane.cpp)
 flags=(-std=c++20 -O1 -g -I. -ffp-contract=off -fsanitize=fuzzer,address,undefined
        -fno-sanitize-recover=undefined)
 # The job record, the command line and the Python keywords go through the

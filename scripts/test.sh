@@ -27,8 +27,8 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 echo "== the engine and command tests under ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANE_TSAN=ON >/dev/null
-cmake --build build-tsan -j "$jobs" --target plots_tests params_tests
-for t in plots_tests params_tests; do
+cmake --build build-tsan -j "$jobs" --target form_tests params_tests
+for t in form_tests params_tests; do
     TSAN_OPTIONS="halt_on_error=1:exitcode=66:suppressions=$PWD/scripts/tsan.supp" \
         "build-tsan/tests/$t"
 done

@@ -1,6 +1,6 @@
 #include "ui/controls.h"
 
-#include "model/window.h"
+#include "form/window.h"
 
 #include <algorithm>
 #include <array>
@@ -12,7 +12,7 @@ namespace ui {
 namespace {
 
 constexpr const char* kSameForY = "As above, but for y-axis.";
-// The text of a control that the window's state knows: model::DefaultText.
+// The text of a control that the window's state knows: form::DefaultText.
 constexpr const char* kModel = nullptr;
 
 constexpr ControlSpec kControls[] = {
@@ -98,10 +98,10 @@ std::span<const ControlSpec> ControlTable()
         for (ControlSpec& entry : t) {
             if (entry.text != kModel)
                 continue;
-            for (int c = 0; c < static_cast<int>(model::Control::Count); ++c) {
-                const auto control = static_cast<model::Control>(c);
-                if (std::string_view(model::ControlName(control)) == entry.name)
-                    entry.text = model::DefaultText(control);
+            for (int c = 0; c < static_cast<int>(form::Control::Count); ++c) {
+                const auto control = static_cast<form::Control>(c);
+                if (std::string_view(form::ControlName(control)) == entry.name)
+                    entry.text = form::DefaultText(control);
             }
         }
         return t;

@@ -13,7 +13,7 @@ struct ControlSpec {
     Kind kind;
     const char* container; // "" for the window's client area, else a frame's name
     const char* text;      // caption or default text ("" for none); a control of the
-                           // window's state shows model::DefaultText
+                           // window's state shows form::DefaultText
     const char* toolTip;   // "" for none
     int left, top, width, height;
 };

@@ -1,16 +1,16 @@
 #include "ui/main_window.h"
 
-#include "model/settings.h"
-#include "params/canvas_mouse.h"
-#include "params/coexisting.h"
-#include "params/parametric.h"
-#include "plots/basins.h"
-#include "plots/fixpoints.h"
+#include "form/basins.h"
+#include "form/canvas_mouse.h"
+#include "form/coexisting.h"
+#include "form/fixpoints.h"
+#include "form/parametric.h"
+#include "form/settings.h"
+#include "form/side_tools.h"
 #include "ui/canvas_widget.h"
 #include "ui/controls.h"
 #include "ui/icon.h"
 #include "ui/picker_widget.h"
-#include "ui/side_tools.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -48,7 +48,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent)
     setFixedSize(kClientWidth, kClientHeight);
     createControls();
     installTextPainter();
-    model::Form_Load(*this);
+    form::Form_Load(*this);
     bindHandlers(); // after the design-time texts, so start-up raises no change
 }
 
@@ -95,9 +95,9 @@ void MainWindow::createControls()
         w->setGeometry(entry.left, entry.top, entry.width, entry.height);
         byName_[w->objectName()] = w;
     }
-    for (int i = 0; i < static_cast<int>(model::Control::Count); ++i) {
-        const auto c = static_cast<model::Control>(i);
-        byControl_[i] = byName_.at(QString::fromLatin1(model::ControlName(c)));
+    for (int i = 0; i < static_cast<int>(form::Control::Count); ++i) {
+        const auto c = static_cast<form::Control>(i);
+        byControl_[i] = byName_.at(QString::fromLatin1(form::ControlName(c)));
     }
     const auto order = TabOrder();
     for (size_t i = 0; i + 1 < order.size(); ++i)
@@ -132,13 +132,13 @@ void MainWindow::installTextPainter()
     });
 }
 
-void MainWindow::runGuarded(const std::function<void(model::Window&)>& handler)
+void MainWindow::runGuarded(const std::function<void(form::Window&)>& handler)
 {
-    model::Guarded(*this, [&] { handler(*this); });
+    form::Guarded(*this, [&] { handler(*this); });
     canvasWidget_->showChanges(); // what a handler drew shows when it returns
 }
 
-void MainWindow::bindClick(const char* button, void (*handler)(model::Window&))
+void MainWindow::bindClick(const char* button, void (*handler)(form::Window&))
 {
     auto* b = qobject_cast<QPushButton*>(byName_.at(QString::fromLatin1(button)));
     connect(b, &QPushButton::clicked, this, [this, handler] { runGuarded(handler); });
@@ -146,43 +146,43 @@ void MainWindow::bindClick(const char* button, void (*handler)(model::Window&))
 
 void MainWindow::bindHandlers()
 {
-    for (model::Control c :
-         {model::Control::txtStepSize, model::Control::txtIterations, model::Control::txtAccuracy}) {
+    for (form::Control c :
+         {form::Control::txtStepSize, form::Control::txtIterations, form::Control::txtAccuracy}) {
         auto* edit = qobject_cast<QLineEdit*>(byControl_[static_cast<size_t>(c)]);
-        model::ChangeHandler handler = model::ChangeHandlerOf(c);
+        form::ChangeHandler handler = form::ChangeHandlerOf(c);
         connect(edit, &QLineEdit::textChanged, this, [this, handler] { runGuarded(handler); });
     }
-    bindClick("cmdVeltrane", &plots::cmdVeltrane_Click);
-    bindClick("cmdFixpointBasins", &plots::cmdFixpointBasins_Click);
-    bindClick("cmdParametric", &params::cmdParametric_Click);
-    bindClick("cmdCoexisting", &params::cmdCoexisting_Click);
+    bindClick("cmdVeltrane", &form::cmdVeltrane_Click);
+    bindClick("cmdFixpointBasins", &form::cmdFixpointBasins_Click);
+    bindClick("cmdParametric", &form::cmdParametric_Click);
+    bindClick("cmdCoexisting", &form::cmdCoexisting_Click);
     canvasWidget_->onMouseDown = [this](int button, int shift, float x, float y) {
-        runGuarded([=](model::Window& w) {
-            params::picBasins_MouseDown(w, static_cast<int16_t>(button),
-                                        static_cast<int16_t>(shift), x, y);
+        runGuarded([=](form::Window& w) {
+            form::picBasins_MouseDown(w, static_cast<int16_t>(button),
+                                      static_cast<int16_t>(shift), x, y);
         });
     };
     canvasWidget_->onMouseMove = [this](int button, int shift, float x, float y) {
-        runGuarded([=](model::Window& w) {
-            params::picBasins_MouseMove(w, static_cast<int16_t>(button),
-                                        static_cast<int16_t>(shift), x, y);
+        runGuarded([=](form::Window& w) {
+            form::picBasins_MouseMove(w, static_cast<int16_t>(button),
+                                      static_cast<int16_t>(shift), x, y);
         });
     };
-    bindClick("cmdLegend", &cmdLegend_Click);
-    bindClick("cmdClear", &cmdClear_Click);
-    bindClick("cmdSave", &cmdSave_Click);
+    bindClick("cmdLegend", &form::cmdLegend_Click);
+    bindClick("cmdClear", &form::cmdClear_Click);
+    bindClick("cmdSave", &form::cmdSave_Click);
     // The picker's paint cannot fail; it runs in the guard all the same, so
     // nothing ever crosses the event loop.
-    picker_->onPaint = [this](model::Surface& picker) {
-        model::Guarded(*this, [&] { picColorPicker_Paint(*this, picker); });
+    picker_->onPaint = [this](plots::Surface& picker) {
+        form::Guarded(*this, [&] { form::picColorPicker_Paint(*this, picker); });
     };
-    picker_->onMouseDown = [this](model::Surface& picker, int button, int shift, float x,
+    picker_->onMouseDown = [this](plots::Surface& picker, int button, int shift, float x,
                                   float y) {
-        runGuarded([&](model::Window& w) {
-            picColorPicker_MouseDown(w, picker, button, shift, x, y);
+        runGuarded([&](form::Window& w) {
+            form::picColorPicker_MouseDown(w, picker, button, shift, x, y);
         });
     };
-    bindClick("cmdFixpoints", &plots::cmdFixpoints_Click);
+    bindClick("cmdFixpoints", &form::cmdFixpoints_Click);
 }
 
 QWidget* MainWindow::control(const QString& name) const
@@ -191,7 +191,7 @@ QWidget* MainWindow::control(const QString& name) const
     return it == byName_.end() ? nullptr : it->second;
 }
 
-std::string MainWindow::text(model::Control c) const
+std::string MainWindow::text(form::Control c) const
 {
     QWidget* w = byControl_[static_cast<size_t>(c)];
     if (auto* edit = qobject_cast<QLineEdit*>(w))
@@ -201,7 +201,7 @@ std::string MainWindow::text(model::Control c) const
     return {};
 }
 
-void MainWindow::setText(model::Control c, const std::string& text)
+void MainWindow::setText(form::Control c, const std::string& text)
 {
     QWidget* w = byControl_[static_cast<size_t>(c)];
     const QString q = QString::fromStdString(text);
@@ -218,14 +218,14 @@ std::string MainWindow::formatCoordinate(double v) const
     // Digits and sign stay ASCII whatever the locale (no native digits, no
     // typographic minus, no direction marks, no group separators); only the
     // decimal separator is the user's.
-    std::string text = model::Window::formatCoordinate(v);
+    std::string text = form::Window::formatCoordinate(v);
     const size_t point = text.find('.');
     if (point != std::string::npos)
         text.replace(point, 1, QLocale().decimalPoint().toStdString());
     return text;
 }
 
-bool MainWindow::isChecked(model::Control c) const
+bool MainWindow::isChecked(form::Control c) const
 {
     auto* box = qobject_cast<QCheckBox*>(byControl_[static_cast<size_t>(c)]);
     return box && box->isChecked();

@@ -3,7 +3,7 @@
 // event to its handler through one guard.
 #pragma once
 
-#include "model/window.h"
+#include "form/window.h"
 #include "plots/canvas.h"
 
 #include <QFont>
@@ -25,7 +25,7 @@ class PickerWidget;
 // legend use. The program makes it the application's font.
 QFont DialogFont();
 
-class MainWindow : public QWidget, public model::Window {
+class MainWindow : public QWidget, public form::Window {
     Q_OBJECT
 public:
     // Creates every control with its design-time content, then runs the load
@@ -33,9 +33,9 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
 
     model::State& state() override { return state_; }
-    std::string text(model::Control c) const override;
-    void setText(model::Control c, const std::string& text) override;
-    bool isChecked(model::Control c) const override;
+    std::string text(form::Control c) const override;
+    void setText(form::Control c, const std::string& text) override;
+    bool isChecked(form::Control c) const override;
     // "0.0000" in ASCII digits with "-" for a negative value, and the decimal
     // separator of QLocale(), the user's locale unless a default was set; no
     // group separators.
@@ -55,7 +55,7 @@ public:
     std::function<void(const model::RuntimeError&)> errorSink;
 
     // Runs a handler inside the guard, as the event binding does.
-    void runGuarded(const std::function<void(model::Window&)>& handler);
+    void runGuarded(const std::function<void(form::Window&)>& handler);
 
     bool isClosing() const { return closing_; }
 
@@ -66,7 +66,7 @@ private:
     void createControls();
     void bindHandlers();
     void installTextPainter();
-    void bindClick(const char* button, void (*handler)(model::Window&));
+    void bindClick(const char* button, void (*handler)(form::Window&));
     void showErrorBox(const QString& message);
 
     model::State state_;
@@ -74,7 +74,7 @@ private:
     CanvasWidget* canvasWidget_ = nullptr;
     PickerWidget* picker_ = nullptr;
     std::map<QString, QWidget*> byName_;
-    std::array<QWidget*, static_cast<size_t>(model::Control::Count)> byControl_{};
+    std::array<QWidget*, static_cast<size_t>(form::Control::Count)> byControl_{};
     bool closing_ = false;
     QDialog* errorBox_ = nullptr; // the error box while it is open
 };

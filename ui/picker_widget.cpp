@@ -1,7 +1,7 @@
 #include "ui/picker_widget.h"
 
+#include "form/side_tools.h"
 #include "ui/canvas_widget.h"
-#include "ui/side_tools.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -20,7 +20,7 @@ PickerWidget::PickerWidget(QWidget* parent) : QWidget(parent)
 
 plots::Canvas PickerWidget::strip() const
 {
-    plots::Canvas scratch(kPickerWidth, kPickerHeight, kPickerBackground);
+    plots::Canvas scratch(form::kPickerWidth, form::kPickerHeight, form::kPickerBackground);
     if (onPaint)
         onPaint(scratch);
     return scratch;
@@ -43,7 +43,7 @@ void PickerWidget::mousePressEvent(QMouseEvent* event)
     setFocus(Qt::MouseFocusReason);
     const QPointF p = event->position() - QPointF(kBorder, kBorder);
     // The border is not part of the drawing area: a press on it chooses nothing.
-    if (!onMouseDown || !InDrawingArea(p, kPickerWidth, kPickerHeight))
+    if (!onMouseDown || !InDrawingArea(p, form::kPickerWidth, form::kPickerHeight))
         return;
     // Read from the strip in the picker's own pixels rather than from a grab
     // of the screen, which on a scaled display counts device pixels.

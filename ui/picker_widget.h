@@ -4,7 +4,7 @@
 // the picker as it is displayed.
 #pragma once
 
-#include "model/window.h"
+#include "form/window.h"
 #include "plots/canvas.h"
 
 #include <QWidget>
@@ -14,13 +14,13 @@
 
 namespace ui {
 
-class PickerWidget : public QWidget, public model::Surface {
+class PickerWidget : public QWidget, public plots::Surface {
     Q_OBJECT
 public:
     explicit PickerWidget(QWidget* parent);
 
-    std::function<void(model::Surface&)> onPaint;
-    std::function<void(model::Surface&, int button, int shift, float x, float y)> onMouseDown;
+    std::function<void(plots::Surface&)> onPaint;
+    std::function<void(plots::Surface&, int button, int shift, float x, float y)> onMouseDown;
 
     // The surface of a press: pixels are read from the strip as displayed,
     // dots are shown by repainting (the paint handler draws penColor).

@@ -59,6 +59,7 @@ CASES = [
     ("lyapunov", dict(w=CHAOTIC, idx=[4, 5], range=(-0.5, 2, 1, 3), x0=(0.1, 0.2),
                       plane="parameter", pixels=64)),
     ("stability", dict(w=CHAOTIC, pixels=48, range=(-0.5, 2, 1, 3))),
+    ("stability", dict(w=CHAOTIC, pixels=20, range=(-0.5, 2, 1, 3), cycles=4, seeds=3)),
     ("orbit", dict(w=CHAOTIC, pixels=48)),
     ("parametric", dict(w=CHAOTIC, pixels=48, range=(-0.5, 2, 1, 3), curves=True, stats=True)),
     ("fixpt", dict(pixels=64, pen=(200, 0, 50))),
@@ -261,6 +262,24 @@ def test_progress_true_draws_the_renderers_line(capfd):
 
 
 @needs_renderer
+def test_curve_points_and_flip_points_are_the_command_lines(tmp_path):
+    options = dict(w=CHAOTIC, pixels=40, range=(-0.5, 2, 1, 3), x0=(0.1, 0.2), curves=True,
+                   curves_period=8)
+    points = tmp_path / "points.npy"
+    done, _, _ = run_renderer(command_line("parametric", options)
+                              + ["--curves-data", str(points)], tmp_path)
+    assert done.returncode == 0, done.stderr
+    r = vt.render("parametric", **options)
+    assert r.curves_data.shape[1] == 5 and len(r.curves_data) > 0
+    assert r.curves_data.tobytes() == np.load(points).tobytes()
+    assert set(np.unique(r.curves_data[:, 2])) <= set(range(1, 9))
+    assert vt.render("parametric", pixels=8).curves_data is None
+
+    flips = vt.render("orbit", w=CHAOTIC, x0=(0.1, 0.2), sweep=(4, 1.29, 1.345), start_values=1,
+                      pixels=8, flip_points=True).analyses["flip_points"]
+    assert [f["period"] for f in flips[:4]] == [4, 8, 16, 32]
+
+
 @pytest.mark.parametrize("mode", [None] + list(vt.modes))
 def test_options_are_the_table_of_mode_help(mode):
     args = [mode, "--help"] if mode else ["--help"]
@@ -278,3 +297,65 @@ def test_options_are_the_table_of_mode_help(mode):
             assert row["keyword"].rstrip("_").replace("_", "-") == row["option"][2:]
     if mode == "cycles":
         assert {r["option"]: r["range"] for r in table}["--max-period"] == "1..64"
+
+
+@needs_renderer
+def test_continuation_is_the_command_lines_and_its_counts_those_of_a_plain_loop(tmp_path):
+    # A coupled sweep with two attractors at some values: at those, the
+    # starts of each identity are those that a plain loop, start by start,
+    # finds on one cycle (vt.period, and the cycle's points from vt.trajectory).
+    w = (2, 0.5, -0.4, 1.6, 0, 0.1)
+    options = dict(w=w, sweep=(4, -1, 1), steps=21, grid=12, pixels=40)
+    record, classes = vt.continuation(**options)
+    assert classes.dtype == np.int32 and classes.shape == (21, 12, 12)
+    done, picture, cli_classes = run_renderer(command_line("continuation", options), tmp_path)
+    assert done.returncode == 0, done.stderr
+    assert np.array_equal(np.load(cli_classes), classes)
+    cli = json.loads((tmp_path / "cli.png.json").read_text())
+    assert cli["continuation"] == record
+    n = 12
+    several = 0
+    for k, b1 in enumerate(record["values"]):
+        wk = (2, 0.5, -0.4, 1.6, b1, 0.1)
+        cycles, owner = [], {}
+        for row in range(n):
+            for column in range(n):
+                x, y = (2 * column) / (n - 1) - 1, (2 * (n - 1 - row)) / (n - 1) - 1
+                p = vt.period(wk, x, y)
+                assert p > 0
+                points = vt.trajectory(wk, (x, y), 1100)[-p:]
+                found = [i for i, c in enumerate(cycles)
+                         if len(c) == p and all(np.abs(c - q).max(axis=1).min() < 1e-3
+                                                for q in points)]
+                if not found:
+                    cycles.append(points)
+                    found = [len(cycles) - 1]
+                owner[row, column] = found[0]
+        plain = sorted(list(owner.values()).count(i) for i in range(len(cycles)))
+        counts = sorted(np.unique(classes[k], return_counts=True)[1].tolist())
+        assert counts == plain, f"b1 = {b1}"
+        # One identity per plain cycle, start by start.
+        pairs = {(owner[r, c], int(classes[k, r, c])) for r in range(n) for c in range(n)}
+        assert len(pairs) == len(cycles)
+        several += len(cycles) > 1
+    assert several >= 2
+
+
+def test_stability_cycles_classes_are_counts_by_type_and_period():
+    # The lone neuron x' = tanh(a x), a = w11 over -3..3.1, beside a resting
+    # one (w22 = 0.3): for a < -1 an attracting 2-cycle and the origin a
+    # saddle, for |a| < 1 the origin attracting, for a > 1 two attracting
+    # fixed points beside the saddle origin; no cycle of period 3.
+    r = vt.render("stability", w=(0, 0, 0, 0.3, 0, 0), idx=(0, 1), range=(-3, 3.1, -1, 1),
+                  pixels=16, cycles=3, seeds=3)
+    assert r.classes.dtype == np.uint8 and r.classes.shape == (16, 16, 4, 3)
+    a = np.arange(16) * 6.1 / 15 - 3
+    attracting, saddle = r.classes[:, :, 0, :], r.classes[:, :, 1, :]
+    expected1 = np.where(np.abs(a) < 1, 1, np.where(a > 1, 2, 0))
+    assert (attracting[:, :, 0] == expected1).all()
+    assert (saddle[:, :, 0] == (np.abs(a) > 1)).all()
+    assert (attracting[:, :, 1] == (a < -1)).all()
+    assert not r.classes[:, :, :, 2].any()
+    assert r.classes[:, :, 2:, :].sum() == 0
+    assert r.analyses["cycle_search"]["not_converged"] >= 0
+    assert r.job["cycles"] == 3

@@ -3,16 +3,16 @@
 // window goes on: the next command runs as in a window that never failed.
 #include "model/network.h"
 #include "model/random.h"
-#include "params/canvas_mouse.h"
-#include "params/coexisting.h"
-#include "params/parametric.h"
-#include "params/plane.h"
-#include "plots/basins.h"
-#include "plots/fixpoints.h"
-#include "plots/headless_window.h"
+#include "form/canvas_mouse.h"
+#include "form/coexisting.h"
+#include "form/parametric.h"
+#include "form/plane.h"
+#include "form/basins.h"
+#include "form/fixpoints.h"
+#include "form/headless_window.h"
 #include "tests/reference.h"
 #include "plots/bitmap.h"
-#include "ui/side_tools.h"
+#include "form/side_tools.h"
 
 #include <gtest/gtest.h>
 
@@ -24,17 +24,17 @@
 #include <unistd.h>
 #include <vector>
 
-using model::Control;
+using form::Control;
 using model::RandomGenerator;
 using model::RuntimeError;
-using plots::HeadlessWindow;
+using form::HeadlessWindow;
 using Kind = model::RuntimeError::Kind;
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using Handler = void (*)(model::Window&);
+using Handler = void (*)(form::Window&);
 
 const uint32_t kWhite = plots::Canvas::ToPixel(model::Rgb(255, 255, 255));
 
@@ -116,15 +116,15 @@ struct PlotCommand {
     Handler command, loop;
 };
 
-void veltraneLoop(model::Window& w) { reference::BasinPlot(w, false); }
-void fpBasLoop(model::Window& w) { reference::BasinPlot(w, true); }
+void veltraneLoop(form::Window& w) { reference::BasinPlot(w, false); }
+void fpBasLoop(form::Window& w) { reference::BasinPlot(w, true); }
 
 const PlotCommand kPlots[] = {
-    {"Veltrane", plots::cmdVeltrane_Click, veltraneLoop},
-    {"FpBas", plots::cmdFixpointBasins_Click, fpBasLoop},
-    {"Fixpt", plots::cmdFixpoints_Click, reference::FixedPointMap},
-    {"Parametric", params::cmdParametric_Click, reference::Parametric},
-    {"Coexisting", params::cmdCoexisting_Click, reference::Coexisting},
+    {"Veltrane", form::cmdVeltrane_Click, veltraneLoop},
+    {"FpBas", form::cmdFixpointBasins_Click, fpBasLoop},
+    {"Fixpt", form::cmdFixpoints_Click, reference::FixedPointMap},
+    {"Parametric", form::cmdParametric_Click, reference::Parametric},
+    {"Coexisting", form::cmdCoexisting_Click, reference::Coexisting},
 };
 
 const PlotCommand kPlanePlots[] = {kPlots[3], kPlots[4]};
@@ -157,7 +157,7 @@ void failThenRecover(const PlotCommand& p, Fields bad, Kind kind, const std::str
 
     for (HeadlessWindow* w : {&engine, &plain})
         for (const auto& f : bad)
-            w->setText(f.first, model::DefaultText(f.first));
+            w->setText(f.first, form::DefaultText(f.first));
     runBoth(engine, p.command, plain, p.loop);
     EXPECT_EQ(engine.errors.size(), 1u) << label << ": the next run reports nothing";
     EXPECT_EQ(plain.errors.size(), 1u) << label;
@@ -180,16 +180,16 @@ TEST(ParameterFieldOverflow, StopsTheLoadingAtTheFailingField)
         int startDraws;
     };
     const Command commands[] = {
-        {"Veltrane", plots::cmdVeltrane_Click, true, 0, 0},
-        {"FpBas", plots::cmdFixpointBasins_Click, true, 0, 0},
-        {"Fixpt", plots::cmdFixpoints_Click, false, 1, 0},
-        {"Parametric", params::cmdParametric_Click, true, 0, 0},
-        {"Coexisting", params::cmdCoexisting_Click, true, 0, 10},
+        {"Veltrane", form::cmdVeltrane_Click, true, 0, 0},
+        {"FpBas", form::cmdFixpointBasins_Click, true, 0, 0},
+        {"Fixpt", form::cmdFixpoints_Click, false, 1, 0},
+        {"Parametric", form::cmdParametric_Click, true, 0, 0},
+        {"Coexisting", form::cmdCoexisting_Click, true, 0, 10},
         {"left press",
-         [](model::Window& w) { params::picBasins_MouseDown(w, 1, 0, 200.f, 600.f); }, false, 0,
+         [](form::Window& w) { form::picBasins_MouseDown(w, 1, 0, 200.f, 600.f); }, false, 0,
          0},
         {"middle press",
-         [](model::Window& w) { params::picBasins_MouseDown(w, 4, 0, 200.f, 600.f); }, false, 0,
+         [](form::Window& w) { form::picBasins_MouseDown(w, 4, 0, 200.f, 600.f); }, false, 0,
          0},
     };
     struct Field { int index; const char* text; };
@@ -201,7 +201,7 @@ TEST(ParameterFieldOverflow, StopsTheLoadingAtTheFailingField)
             win.canvas().setDotWidth(7);
             win.canvas().setDot(400, 400, model::Rgb(1, 2, 3));
             win.state().w = {9, 9, 9, 9, 9, 9};
-            win.setText(model::txtW(f.index), f.text);
+            win.setText(form::txtW(f.index), f.text);
             Snapshot expected = snapshotOf(win);
             const std::string label =
                 std::string(c.name) + ", txtW(" + std::to_string(f.index) + ") = " + f.text;
@@ -222,7 +222,7 @@ TEST(ParameterFieldOverflow, StopsTheLoadingAtTheFailingField)
             // in a fresh window.
             if (f.index != 0)
                 continue;
-            win.setText(model::txtW(f.index), model::DefaultText(model::txtW(f.index)));
+            win.setText(form::txtW(f.index), form::DefaultText(form::txtW(f.index)));
             HeadlessWindow fresh;
             fresh.setText(Control::txtIterations, "100");
             fresh.canvas().setDotWidth(7);
@@ -282,7 +282,7 @@ TEST(PlaneMapping, AFailingHorizontalAxisWritesNothingAndTheVerticalOneItsFieldO
     // The readout: the state labels are written, the parameter labels kept.
     win.setText(Control::txtP0, "-1e308");
     win.setText(Control::txtP1, "1e308");
-    win.run([](model::Window& w) { params::picBasins_MouseMove(w, 0, 0, 0.f, 799.f); });
+    win.run([](form::Window& w) { form::picBasins_MouseMove(w, 0, 0, 0.f, 799.f); });
     ASSERT_EQ(win.errors.size(), 1u);
     EXPECT_EQ(win.errors[0].kind(), Kind::FloatingPoint);
     EXPECT_EQ(win.text(Control::lblx), "-1.0000");
@@ -292,7 +292,7 @@ TEST(PlaneMapping, AFailingHorizontalAxisWritesNothingAndTheVerticalOneItsFieldO
 
     // The pick: nothing written for the horizontal axis.
     const Snapshot before = snapshotOf(win);
-    win.run([](model::Window& w) { params::picBasins_MouseDown(w, 2, 0, 0.f, 799.f); });
+    win.run([](form::Window& w) { form::picBasins_MouseDown(w, 2, 0, 0.f, 799.f); });
     ASSERT_EQ(win.errors.size(), 2u);
     EXPECT_EQ(win.errors[1].kind(), Kind::FloatingPoint);
     expectSame(snapshotOf(win), before, "pick, horizontal range");
@@ -302,7 +302,7 @@ TEST(PlaneMapping, AFailingHorizontalAxisWritesNothingAndTheVerticalOneItsFieldO
     win.setText(Control::txtP1, "1");
     win.setText(Control::txtP2, "1e308");
     win.setText(Control::txtP3, "-1e308");
-    win.run([](model::Window& w) { params::picBasins_MouseDown(w, 2, 0, 799.f, 0.f); });
+    win.run([](form::Window& w) { form::picBasins_MouseDown(w, 2, 0, 799.f, 0.f); });
     ASSERT_EQ(win.errors.size(), 3u);
     EXPECT_EQ(win.errors[2].kind(), Kind::FloatingPoint);
     EXPECT_EQ(win.text(Control::txtW4), "1");
@@ -311,8 +311,8 @@ TEST(PlaneMapping, AFailingHorizontalAxisWritesNothingAndTheVerticalOneItsFieldO
     // The window goes on: with the ranges put right, move and pick work.
     win.setText(Control::txtP2, "-1");
     win.setText(Control::txtP3, "1");
-    win.run([](model::Window& w) { params::picBasins_MouseMove(w, 0, 0, 799.f, 799.f); });
-    win.run([](model::Window& w) { params::picBasins_MouseDown(w, 2, 0, 0.f, 799.f); });
+    win.run([](form::Window& w) { form::picBasins_MouseMove(w, 0, 0, 799.f, 799.f); });
+    win.run([](form::Window& w) { form::picBasins_MouseDown(w, 2, 0, 0.f, 799.f); });
     EXPECT_EQ(win.errors.size(), 3u);
     EXPECT_EQ(win.text(Control::lblpx), "1.0000");
     EXPECT_EQ(win.text(Control::lblpy), "-1.0000");
@@ -351,7 +351,7 @@ TEST(PlaneIndex, BadIndicesStopThePickAtTheAxisThatUsesThem)
         win.setText(Control::txtIdx0, c.hi);
         win.setText(Control::txtIdx1, c.vi);
         Snapshot expected = snapshotOf(win);
-        win.run([](model::Window& w) { params::picBasins_MouseDown(w, 2, 0, 0.f, 799.f); });
+        win.run([](form::Window& w) { form::picBasins_MouseDown(w, 2, 0, 0.f, 799.f); });
         const std::string label = std::string(c.hi) + ", " + c.vi;
         ASSERT_EQ(win.errors.size(), 1u) << label;
         EXPECT_EQ(win.errors[0].kind(), c.kind) << label;
@@ -361,7 +361,7 @@ TEST(PlaneIndex, BadIndicesStopThePickAtTheAxisThatUsesThem)
 
         win.setText(Control::txtIdx0, "0");
         win.setText(Control::txtIdx1, "3");
-        win.run([](model::Window& w) { params::picBasins_MouseDown(w, 2, 0, 799.f, 0.f); });
+        win.run([](form::Window& w) { form::picBasins_MouseDown(w, 2, 0, 799.f, 0.f); });
         EXPECT_EQ(win.errors.size(), 1u) << label;
         EXPECT_EQ(win.text(Control::txtW0), "1") << label;
         EXPECT_EQ(win.text(Control::txtW3), "1") << label;
@@ -408,7 +408,7 @@ TEST(FixpointColours, TheSeventeenthDistinctColourAtOneDotIsOutOfRange)
                 distinct.push_back(st.fixpointColor);
         }
 
-        win.run(params::cmdCoexisting_Click);
+        win.run(form::cmdCoexisting_Click);
         const std::string label = "n = " + std::to_string(n) + ", "
                                   + std::to_string(distinct.size()) + " colours";
         EXPECT_EQ(model::Random().state(), after(start, 2 * n)) << label;
@@ -431,7 +431,7 @@ TEST(FixpointColours, TheSeventeenthDistinctColourAtOneDotIsOutOfRange)
 
         // The window goes on: fewer start points draw the picture.
         win.setText(Control::txtNumStartValues, "3");
-        win.run(params::cmdCoexisting_Click);
+        win.run(form::cmdCoexisting_Click);
         EXPECT_EQ(win.errors.size(), 1u) << label;
         EXPECT_EQ(win.canvas().pixel(50, 749), model::PeriodColor(win.state(), 1)) << label;
     }
@@ -457,7 +457,7 @@ TEST(ErrorsDuringAPlot, AreReportedOnceAndLeaveThePlotAsIfUndisturbed)
     HeadlessWindow quiet, win;
     for (HeadlessWindow* w : {&quiet, &win})
         w->setText(Control::txtIterations, "40");
-    quiet.run(plots::cmdFixpointBasins_Click);
+    quiet.run(form::cmdFixpointBasins_Click);
     ASSERT_TRUE(quiet.errors.empty());
 
     struct Edit { int atPause; Control field; const char* text; bool fails; };
@@ -478,12 +478,12 @@ TEST(ErrorsDuringAPlot, AreReportedOnceAndLeaveThePlotAsIfUndisturbed)
                 win.setText(e.field, e.text);
             } else {
                 win.setText(e.field, (dir / "missing" / "x.bmp").string());
-                win.run(ui::cmdSave_Click);
+                win.run(form::cmdSave_Click);
             }
             EXPECT_EQ(win.errors.size(), before + (e.fails ? 1 : 0)) << win.yieldCount;
         }
     };
-    win.run(plots::cmdFixpointBasins_Click);
+    win.run(form::cmdFixpointBasins_Click);
     win.onYield = nullptr;
     ASSERT_EQ(win.errors.size(), 4u);
     EXPECT_EQ(win.errors[0].kind(), Kind::Overflow);
@@ -502,13 +502,13 @@ TEST(ErrorsDuringAPlot, AreReportedOnceAndLeaveThePlotAsIfUndisturbed)
     EXPECT_EQ(std::vector<char>(std::istreambuf_iterator<char>(in), {}), old);
 
     // The next command that loads the parameters fails on txtW(2)...
-    win.run(plots::cmdVeltrane_Click);
+    win.run(form::cmdVeltrane_Click);
     ASSERT_EQ(win.errors.size(), 5u);
     EXPECT_EQ(win.errors[4].kind(), Kind::Overflow);
     EXPECT_EQ(win.state().w, (model::Weights{0.4, 1.9, -2.7, -4.311, -0.9, 1.8}));
     // ...and saving over the kept file works again.
     win.setText(Control::txtFileName, kept);
-    win.run(ui::cmdSave_Click);
+    win.run(form::cmdSave_Click);
     EXPECT_EQ(win.errors.size(), 5u);
     std::ifstream saved(kept, std::ios::binary);
     const std::vector<char> bytes(std::istreambuf_iterator<char>(saved), {});

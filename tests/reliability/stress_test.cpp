@@ -8,13 +8,13 @@
 #include "model/errors.h"
 #include "model/numbers.h"
 #include "model/random.h"
-#include "params/canvas_mouse.h"
-#include "params/coexisting.h"
-#include "params/parametric.h"
-#include "plots/basins.h"
-#include "plots/fixpoints.h"
-#include "plots/headless_window.h"
-#include "ui/side_tools.h"
+#include "form/canvas_mouse.h"
+#include "form/coexisting.h"
+#include "form/parametric.h"
+#include "form/basins.h"
+#include "form/fixpoints.h"
+#include "form/headless_window.h"
+#include "form/side_tools.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@
 #include <unistd.h>
 #include <vector>
 
-using model::Control;
+using form::Control;
 using model::RuntimeError;
 
 namespace fs = std::filesystem;
@@ -38,7 +38,7 @@ namespace {
 constexpr int kActions = 10000;
 
 // Counts each reported error against the innermost action that is running.
-struct StressWindow : plots::HeadlessWindow {
+struct StressWindow : form::HeadlessWindow {
     std::vector<int> ownErrors;
     int strayErrors = 0;
     void reportError(const RuntimeError& e) override
@@ -212,7 +212,7 @@ private:
 
     static std::string describe(Control c, const std::string& typed)
     {
-        return std::string(model::ControlName(c)) + " <- \"" + typed.substr(0, 60) + "\"";
+        return std::string(form::ControlName(c)) + " <- \"" + typed.substr(0, 60) + "\"";
     }
 
     void begin()
@@ -240,7 +240,7 @@ private:
             << st.accuracy << " after action " << actions_;
         for (Control l : {Control::lblx, Control::lbly, Control::lblpx, Control::lblpy})
             EXPECT_TRUE(wellFormedLabel(win_.text(l)))
-                << model::ControlName(l) << " = \"" << win_.text(l).substr(0, 60)
+                << form::ControlName(l) << " = \"" << win_.text(l).substr(0, 60)
                 << "\" after action " << actions_;
         return errors;
     }
@@ -262,12 +262,12 @@ private:
 
     void plot()
     {
-        using Handler = void (*)(model::Window&);
+        using Handler = void (*)(form::Window&);
         static const Handler kinds[] = {
-            plots::cmdVeltrane_Click, plots::cmdFixpointBasins_Click,
-            params::cmdParametric_Click, params::cmdCoexisting_Click};
+            form::cmdVeltrane_Click, form::cmdFixpointBasins_Click,
+            form::cmdParametric_Click, form::cmdCoexisting_Click};
         // The fixed-point map tests every pixel whatever the dot size: rare.
-        const Handler h = pick(60) == 0 ? plots::cmdFixpoints_Click : kinds[pick(4)];
+        const Handler h = pick(60) == 0 ? form::cmdFixpoints_Click : kinds[pick(4)];
         ++plots_;
         ++depth_;
         deepest_ = std::max(deepest_, depth_);
@@ -281,7 +281,7 @@ private:
         if (r < 12 && depth_ < kMaxPlotDepth) {
             plot();
         } else if (r < 17) {
-            command(ui::cmdClear_Click);
+            command(form::cmdClear_Click);
         } else if (r < 50) {
             static const Control fields[] = {
                 Control::txtW0, Control::txtW1, Control::txtW2, Control::txtW3,
@@ -299,19 +299,19 @@ private:
             const bool off = pick(10) == 0;
             const float x = coordinate(off ? -100 : 0, off ? 900 : 799);
             const float y = coordinate(off ? -100 : 0, off ? 900 : 799);
-            command([&](model::Window& w) { params::picBasins_MouseDown(w, button, shift, x, y); });
+            command([&](form::Window& w) { form::picBasins_MouseDown(w, button, shift, x, y); });
         } else if (r < 80) {
             const bool off = pick(10) == 0;
             const float x = coordinate(off ? -100 : 0, off ? 900 : 799);
             const float y = coordinate(off ? -100 : 0, off ? 900 : 799);
-            command([&](model::Window& w) {
-                params::picBasins_MouseMove(w, static_cast<int16_t>(pick(8)), 0, x, y);
+            command([&](form::Window& w) {
+                form::picBasins_MouseMove(w, static_cast<int16_t>(pick(8)), 0, x, y);
             });
         } else if (r < 87) {
             colourPick();
         } else if (r < 91) {
             const size_t lines = win_.canvas().printedLines().size();
-            EXPECT_EQ(command(ui::cmdLegend_Click), 0);
+            EXPECT_EQ(command(form::cmdLegend_Click), 0);
             EXPECT_EQ(win_.canvas().printedLines().size(), lines + 8);
         } else if (r < 93) {
             save();
@@ -337,7 +337,7 @@ private:
         const std::string name = fileName();
         editField(Control::txtFileName, name);
         const bool missing = name.find("missing") != std::string::npos;
-        EXPECT_EQ(command(ui::cmdSave_Click), missing ? 1 : 0) << name;
+        EXPECT_EQ(command(form::cmdSave_Click), missing ? 1 : 0) << name;
         if (!missing) {
             EXPECT_EQ(fs::file_size(name), 54u + 800u * 2400u);
         }
@@ -345,14 +345,14 @@ private:
 
     void colourPick()
     {
-        plots::Canvas picker(ui::kPickerWidth, ui::kPickerHeight, ui::kPickerBackground);
-        EXPECT_EQ(command([&](model::Window& w) { ui::picColorPicker_Paint(w, picker); }), 0);
-        const float x = coordinate(-5, ui::kPickerWidth + 5);
-        const float y = coordinate(-5, ui::kPickerHeight + 5);
+        plots::Canvas picker(form::kPickerWidth, form::kPickerHeight, form::kPickerBackground);
+        EXPECT_EQ(command([&](form::Window& w) { form::picColorPicker_Paint(w, picker); }), 0);
+        const float x = coordinate(-5, form::kPickerWidth + 5);
+        const float y = coordinate(-5, form::kPickerHeight + 5);
         const model::Color shown = picker.pixel(static_cast<int>(std::floor(x)),
                                                 static_cast<int>(std::floor(y)));
-        EXPECT_EQ(command([&](model::Window& w) {
-                      ui::picColorPicker_MouseDown(w, picker, 1 + pick(4), 0, x, y);
+        EXPECT_EQ(command([&](form::Window& w) {
+                      form::picColorPicker_MouseDown(w, picker, 1 + pick(4), 0, x, y);
                   }),
                   0);
         EXPECT_EQ(win_.state().penColor, shown) << x << ", " << y;

@@ -321,7 +321,7 @@ TEST_F(Analyses, OptionsOutsideTheirModesAndRangesAreUsageErrors)
         {"veltrane --curves", "--curves applies to parametric only"},
         {"stability --curves", "--curves applies to parametric only"},
         {"parametric --curves-only", "--curves-only applies to stability only"},
-        {"veltrane --seeds 8", "--seeds applies to cycles only"},
+        {"veltrane --seeds 8", "--seeds applies to stability and cycles only"},
         {"lyapunov --stats", "--stats applies to"},
         {"fixpt --stats", "--stats applies to"},
         {"cycles --stats", "--stats applies to"},

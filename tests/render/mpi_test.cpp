@@ -58,6 +58,8 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
         "fpbas --w 3 0.5 -0.5 3 0.1 -0.1 --pixels 200 --iterations 100",
         // The curves and the statistics are computed from the committed picture.
         "stability --pixels 150 --stats --stats-box 4",
+        // Cycles followed from dot to dot: the plane made whole on rank 0.
+        "stability --pixels 30 --cycles 4 --seeds 3 --idx 4 5 --range -1 1.5 -3 -1.6",
         "parametric --w 4 -4.1 2.65 -2.85 1.75 2.9 --idx 4 5 --range -0.5 2 1 3 --x0 0.1 0.2 "
         "--curves --stats --pixels 150 --iterations 300",
         // Tiles of whole columns, whose counts come back as results.
@@ -70,6 +72,8 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
         "lyapunov --spectrum --pixels 100 --iterations 200 --lyapunov-steps 200",
         // The cycle search runs on the committed basin picture, on rank 0.
         "cycles --pixels 80 --seeds 8 --max-period 6 --iterations 300",
+        // A sweep followed on rank 0, its values on all its cores.
+        "continuation --w 0 0 0 1.5 0 0 --sweep 0 0.5 2 --steps 31 --grid 16 --pixels 60",
     };
     for (const std::string& c : cases) {
         ASSERT_EQ(render(0, c + " -o " + at("one.png") + " --classes " + at("one.npy"), "e1"), 0)
@@ -84,11 +88,37 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
         EXPECT_EQ(one["options"], team["options"]) << c;
         EXPECT_EQ(one["processes"], 1) << c;
         EXPECT_EQ(team["processes"], 3) << c;
-        for (const char* analysis : {"statistics", "curves", "cycles", "colour_bar"})
+        for (const char* analysis :
+             {"statistics", "curves", "cycles", "colour_bar", "cycle_search"})
             EXPECT_EQ(one.value(analysis, nlohmann::json()).dump(),
                       team.value(analysis, nlohmann::json()).dump())
                 << c;
     }
+}
+
+TEST_F(UnderMpi, CurvePointsAndFlipPointsAreThoseOfOneProcess)
+{
+    const std::string plane =
+        "parametric --w 4 -4.1 2.65 -2.85 1.75 2.9 --idx 4 5 --range -0.5 2 1 3 --x0 0.1 0.2 "
+        "--curves --curves-period 12 --pixels 90 --iterations 300 ";
+    ASSERT_EQ(render(0, plane + "-o " + at("one.png") + " --curves-data " + at("one.npy"), "e1"), 0)
+        << readFile(at("e1"));
+    ASSERT_EQ(render(3, plane + "-o " + at("team.png") + " --curves-data " + at("team.npy"), "e3"),
+              0)
+        << readFile(at("e3"));
+    EXPECT_GT(readFile(at("one.npy")).size(), 1000u);
+    EXPECT_TRUE(readFile(at("one.npy")) == readFile(at("team.npy")));
+    EXPECT_TRUE(readFile(at("one.png")) == readFile(at("team.png")));
+
+    const std::string sweep = "orbit --w 4 -4.1 2.65 -2.85 1.75 2.9 --x0 0.1 0.2 --sweep 4 1.29 "
+                              "1.345 --start-values 1 --pixels 60 --flip-points ";
+    ASSERT_EQ(render(0, sweep + "-o " + at("o1.png"), "e1"), 0) << readFile(at("e1"));
+    ASSERT_EQ(render(3, sweep + "-o " + at("o3.png"), "e3"), 0) << readFile(at("e3"));
+    const auto one = nlohmann::json::parse(readFile(at("o1.png.json")));
+    const auto team = nlohmann::json::parse(readFile(at("o3.png.json")));
+    EXPECT_GE(one["flip_points"].size(), 5u);
+    EXPECT_EQ(one["flip_points"].dump(), team["flip_points"].dump());
+    EXPECT_TRUE(readFile(at("o1.png")) == readFile(at("o3.png")));
 }
 
 TEST_F(UnderMpi, AFailedDotEndsTheJobAsItEndsOneProcess)

@@ -6,14 +6,14 @@
 #include "model/numbers.h"
 #include "model/scales.h"
 #include "model/random.h"
-#include "model/window.h"
+#include "form/window.h"
 #include "params/dots.h"
-#include "params/coexisting.h"
-#include "params/parametric.h"
-#include "plots/basins.h"
+#include "form/coexisting.h"
+#include "form/parametric.h"
+#include "form/basins.h"
 #include "plots/bitmap.h"
-#include "plots/fixpoints.h"
-#include "plots/headless_window.h"
+#include "form/fixpoints.h"
+#include "form/headless_window.h"
 #include "render/command_line.h"
 #include "render/job.h"
 #include "render/npy.h"
@@ -46,7 +46,7 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
-using model::Control;
+using form::Control;
 
 namespace {
 
@@ -150,7 +150,7 @@ const std::map<std::string, std::vector<Control>> kFields = {
 };
 
 // Types the options into the window's fields, as a user would.
-void typeInto(plots::HeadlessWindow& win, const std::vector<std::string>& args)
+void typeInto(form::HeadlessWindow& win, const std::vector<std::string>& args)
 {
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -169,13 +169,13 @@ void typeInto(plots::HeadlessWindow& win, const std::vector<std::string>& args)
     }
 }
 
-void (*commandOf(const std::string& mode))(model::Window&)
+void (*commandOf(const std::string& mode))(form::Window&)
 {
-    if (mode == "veltrane") return plots::cmdVeltrane_Click;
-    if (mode == "fpbas") return plots::cmdFixpointBasins_Click;
-    if (mode == "fixpt") return plots::cmdFixpoints_Click;
-    if (mode == "parametric") return params::cmdParametric_Click;
-    return params::cmdCoexisting_Click;
+    if (mode == "veltrane") return form::cmdVeltrane_Click;
+    if (mode == "fpbas") return form::cmdFixpointBasins_Click;
+    if (mode == "fixpt") return form::cmdFixpoints_Click;
+    if (mode == "parametric") return form::cmdParametric_Click;
+    return form::cmdCoexisting_Click;
 }
 
 TEST_F(Render, EqualsTheWindowsSaveAtEightHundred)
@@ -213,7 +213,7 @@ TEST_F(Render, EqualsTheWindowsSaveAtEightHundred)
         std::string name;
         for (const std::string& a : args)
             name += a + " ";
-        plots::HeadlessWindow win;
+        form::HeadlessWindow win;
         typeInto(win, args);
         model::ResetRandomForTests(); // the first run after start
         win.run(commandOf(args[0]));
@@ -588,6 +588,15 @@ TEST(OptionTable, EveryRecordedOptionReadsBackAsWritten)
                 o.put(request, i, o.kind == render::ValueKind::WholeNumber ? hi - i
                                   : o.kind == render::ValueKind::Number    ? (o.check ? i : 0.25 + i)
                                                                            : 1);
+            // A number whose check wants it above 0 gets 0.25, 1.25, ...
+            if (o.kind == render::ValueKind::Number && o.check) {
+                try {
+                    o.check(request.job);
+                } catch (const render::UsageError&) {
+                    for (int i = 0; i < std::max(1, o.arity); ++i)
+                        o.put(request, i, 0.25 + i);
+                }
+            }
         }
         nlohmann::json record;
         render::ToJson(request.job, record);
@@ -736,8 +745,9 @@ TEST(ModeRows, NameOptionsThatExistWithinTheirRanges)
 {
     // A new row's list of options is checked here, not at its first use.
     for (const render::ModeRow& row : render::ModeRows()) {
-        EXPECT_TRUE(row.dots || row.column) << row.name;
-        EXPECT_TRUE(row.colour) << row.name;
+        // A row rendered whole draws its own picture.
+        EXPECT_TRUE(row.dots || row.column || row.whole) << row.name;
+        EXPECT_TRUE(row.colour || row.whole) << row.name;
         for (const render::OptionUse& use : row.options) {
             const render::Option* o = render::FindOption(use.name);
             ASSERT_TRUE(o) << row.name << " " << use.name;
@@ -1116,6 +1126,159 @@ TEST_F(Render, OrbitAndSpectrumUsageErrorsNameTheOption)
               std::string::npos)
         << errors.str();
     EXPECT_TRUE(fs::is_empty(dir));
+}
+
+// --- The continuation ------------------------------------------------------------
+
+nlohmann::json readJson(const fs::path& p)
+{
+    std::ifstream in(p);
+    return nlohmann::json::parse(in);
+}
+
+// The decoupled sweep through the command line: the record says what the
+// classes and the picture show, and its job renders the same bytes again on
+// one thread.
+TEST_F(Render, ContinuationRecordClassesAndPictureAgreeAndRenderAgain)
+{
+    constexpr int steps = 31, grid = 12, n = 62;
+    ASSERT_EQ(run({"continuation", "--w", "0", "0", "0", "1.5", "0", "0", "--sweep", "0", "0.5",
+                   "2", "--steps", "31", "--grid", "12", "--pixels", "62", "-o", at("a.png"),
+                   "--classes", at("a.npy")}),
+              0)
+        << errors.str();
+    const nlohmann::json record = readJson(at("a.png.json"));
+    const nlohmann::json& c = record.at("continuation");
+    EXPECT_EQ(c.at("parameter"), "w11");
+    EXPECT_EQ(c.at("direction"), "forward");
+    ASSERT_EQ(c.at("values").size(), static_cast<size_t>(steps));
+    const nlohmann::json& ids = c.at("identities");
+    ASSERT_EQ(ids.size(), 6u); // two, then each split in two
+    const Npy classes = readNpy(at("a.npy"));
+    EXPECT_NE(classes.header.find("'descr': '<i4', 'fortran_order': False, 'shape': (31, 12, 12)"),
+              std::string::npos)
+        << classes.header;
+    const Pixels png = decodePng(at("a.png"));
+    for (int k = 0; k < steps; ++k) {
+        std::map<int32_t, int> counts;
+        for (int p = 0; p < grid * grid; ++p)
+            ++counts[valueAt<int32_t>(classes, static_cast<size_t>(k) * grid * grid + p)];
+        double total = 0;
+        for (size_t id = 0; id < ids.size(); ++id) {
+            const double f = ids[id].at("fractions").at(k);
+            EXPECT_EQ(f * grid * grid, counts[static_cast<int32_t>(id)]) << k << " " << id;
+            total += f;
+        }
+        EXPECT_DOUBLE_EQ(total, 1);
+    }
+    // The column of step 0 shows identities 0 and 1, half each, 0 at the
+    // bottom; the last column the four of the split, a quarter each.
+    auto colour = [&](int id) {
+        const auto& rgb = ids[id].at("rgb");
+        return rgbOf(model::Rgb(rgb[0], rgb[1], rgb[2]));
+    };
+    EXPECT_EQ(png.at(0, n - 1), colour(0));
+    EXPECT_EQ(png.at(0, 0), colour(1));
+    for (int band = 0; band < 4; ++band)
+        EXPECT_EQ(png.at(n - 1, n - 1 - (band * n / 4 + n / 8)), colour(2 + band)) << band;
+    for (const auto& id : ids) {
+        EXPECT_EQ(id.at("period"), 1);
+        for (const char* key : {"id", "first", "last", "parents", "points", "rgb"})
+            EXPECT_TRUE(id.contains(key)) << key;
+    }
+    ASSERT_EQ(c.at("events").size(), 2u);
+    for (const auto& e : c.at("events")) {
+        EXPECT_EQ(e.at("kind"), "split");
+        EXPECT_LE(e.at("previous_value").get<double>(), 1); // s = 1 is a value of the sweep
+        EXPECT_GT(e.at("value").get<double>(), 1);
+    }
+    // The record renders the same bytes again, on one thread.
+    ASSERT_EQ(run({"--from", at("a.png.json"), "--threads", "1", "-o", at("b.png"), "--classes",
+                   at("b.npy")}),
+              0)
+        << errors.str();
+    EXPECT_TRUE(readFile(at("a.png")) == readFile(at("b.png")));
+    EXPECT_TRUE(readFile(at("a.npy")) == readFile(at("b.npy")));
+    nlohmann::json again = readJson(at("b.png.json"));
+    EXPECT_EQ(again.at("options"), record.at("options"));
+    EXPECT_EQ(again.at("continuation"), c);
+    // Render, which knows no record, gives the same picture and classes.
+    {
+        render::Request request;
+        request.job = render::FromJson(record);
+        const render::Plan plan = render::MakePlan(request.job);
+        plots::Canvas canvas(plan.pixels, plan.pixels);
+        render::NpyArray classes(plan.row->classType, plan.pixels, plan.pixels);
+        render::Render(plan, canvas, &classes);
+        ASSERT_EQ(run({"--from", at("a.png.json"), "-o", at("b.bmp")}), 0);
+        EXPECT_TRUE(plots::EncodeBitmap(canvas, n, n) == readFile(at("b.bmp")));
+        const std::vector<uint8_t> file = readFile(at("a.npy"));
+        EXPECT_TRUE(classes.bytes() == file);
+    }
+    // Options of the continuation alone are refused elsewhere.
+    EXPECT_EQ(run({"veltrane", "--grid", "12", "-o", at("c.png")}), render::kExitUsage);
+    EXPECT_EQ(run({"continuation", "--match-distance", "0", "-o", at("c.png")}),
+              render::kExitUsage);
+    EXPECT_EQ(run({"continuation", "--steps", "1000", "--grid", "1000", "-o", at("c.png")}),
+              render::kExitUsage);
+    EXPECT_NE(errors.str().find("more than 2 GB"), std::string::npos) << errors.str();
+    // An orbit that overflows names the value and the start, and leaves no file.
+    EXPECT_EQ(run({"continuation", "--sweep", "0", "1", "1e300", "--steps", "2", "--grid", "2",
+                   "-o", at("c.png")}),
+              render::kExitRunTime);
+    EXPECT_NE(errors.str().find("At w11 = 1E+300, from x = 1, y = 1."), std::string::npos)
+        << errors.str();
+    EXPECT_FALSE(fs::exists(at("c.png")));
+}
+
+// One neuron, x' = tanh(2 x + b), over b from -1 to 1 and back: bistable
+// between the folds at -+0.53. Orbits continued from the lower branch
+// forward, and from the upper one backward, stay on their branch to the far
+// fold: at every value the sweep in the same direction has the attractor they
+// are on, with a share of the starts; at b = 0 it is another attractor in each
+// direction, and the two records differ.
+TEST_F(Render, ContinuationHysteresisAgreesWithContinuedOrbits)
+{
+    constexpr int steps = 41, grid = 10;
+    nlohmann::json records[2];
+    for (const bool backward : {false, true}) {
+        SCOPED_TRACE(backward ? "backward" : "forward");
+        const std::string left = backward ? "1" : "-1", right = backward ? "-1" : "1";
+        std::vector<std::string> sweep = {"continuation", "--w", "2", "0", "0", "0", "0", "0",
+                                          "--sweep", "4", "-1", "1", "--steps", "41", "--grid",
+                                          "10", "--pixels", "41", "-o", at("s.png"),
+                                          "--classes", at("s.npy")};
+        if (backward)
+            sweep.push_back("--reverse");
+        ASSERT_EQ(run(sweep), 0) << errors.str();
+        records[backward] = readJson(at("s.png.json")).at("continuation");
+        const Npy classes = readNpy(at("s.npy"));
+        ASSERT_EQ(run({"orbit", "--w", "2", "0", "0", "0", "0", "0", "--sweep", "4", left, right,
+                       "--x0", left, "0", "--start-values", "1", "--points", "1", "--pixels",
+                       "41", "--continue", "-o", at("o.png"), "--orbits", at("o.npy")}),
+                  0)
+            << errors.str();
+        const Npy states = readNpy(at("o.npy"));
+        const auto& ids = records[backward].at("identities");
+        int atZero = -1;
+        for (int column = 0; column < steps; ++column) {
+            const int k = backward ? steps - 1 - column : column; // the parameter's order
+            const double x = valueAt<double>(states, 2 * static_cast<size_t>(column));
+            // The start of the grid nearest the state (y is 0 after one step).
+            const int nearest = static_cast<int>(std::lround((x + 1) / 2 * (grid - 1)));
+            const int id = valueAt<int32_t>(
+                classes, static_cast<size_t>(k) * grid * grid + (grid / 2) * grid + nearest);
+            ASSERT_GE(id, 0);
+            const auto& points = ids[id].at("points");
+            EXPECT_GT(ids[id].at("fractions").at(k).get<double>(), 0) << "step " << k;
+            if (k == steps / 2) {
+                atZero = id;
+                EXPECT_EQ(points[0][0].get<double>() > 0, backward);
+            }
+        }
+        EXPECT_GE(atZero, 0);
+    }
+    EXPECT_NE(records[0].at("events"), records[1].at("events"));
 }
 
 } // namespace

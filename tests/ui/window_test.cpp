@@ -1,8 +1,8 @@
 // The real window, offscreen: its controls, start-up, the settings fields
 // under real key events, the canvas and picker on the screen, and the side
 // tools as the buttons run them.
-#include "tests/test_folder.h"
 #include "plots/canvas.h"
+#include "tests/test_folder.h"
 #include "ui/canvas_widget.h"
 #include "ui/controls.h"
 #include "ui/icon.h"
@@ -29,7 +29,7 @@
 #include <set>
 #include <unistd.h>
 
-using model::Control;
+using form::Control;
 using model::Rgb;
 using ui::MainWindow;
 
@@ -242,13 +242,13 @@ TEST(Window, ControlTableAgreesWithTheFieldsTheCommandsRead)
 {
     for (int i = 0; i < static_cast<int>(Control::Count); ++i) {
         const auto c = static_cast<Control>(i);
-        const std::string name = model::ControlName(c);
+        const std::string name = form::ControlName(c);
         int found = 0;
         for (const ui::ControlSpec& entry : ui::ControlTable()) {
             if (entry.name != name)
                 continue;
             ++found;
-            EXPECT_STREQ(model::DefaultText(c), entry.text) << name;
+            EXPECT_STREQ(form::DefaultText(c), entry.text) << name;
         }
         EXPECT_EQ(found, 1) << name;
     }
