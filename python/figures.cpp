@@ -14,6 +14,10 @@
 #include <array>
 #include <cstdint>
 
+#ifndef VELTRANE_VERSION
+#define VELTRANE_VERSION "unknown"
+#endif
+
 namespace pyvt {
 
 namespace py = pybind11;
@@ -41,6 +45,7 @@ py::object record(const Result& result)
 
 void RegisterFigures(py::module_& m)
 {
+    m.attr("__version__") = VELTRANE_VERSION;
     m.def("record", &record, py::arg("result"),
           "record(result) -> dict\n\n"
           "The job record of a result as veltrane-render writes it beside the picture\n"

@@ -16,10 +16,12 @@ FORMATS = ("pdf", "svg", "png")
 def parser():
     p = argparse.ArgumentParser(
         prog="veltrane-figure",
+        usage="veltrane-figure RECORD.json -o FIG.pdf|FIG.svg|FIG.png [options]",
         description="Draws the figure of a render from its files: the picture as its own "
                     "pixels on axes in the plane's units, a title from the job and a key to "
                     "its colours. Works on the files of any render: the command line, an MPI "
-                    "job or Python's veltrane.save.")
+                    "job or Python's veltrane.save; a PDF or SVG figure holds the picture's "
+                    "pixels unchanged.")
     p.add_argument("record", metavar="RECORD.json",
                    help="the job record beside the picture (OUT.png.json)")
     p.add_argument("-o", "--output", metavar="FIG.pdf|FIG.svg|FIG.png", required=True,
@@ -60,7 +62,12 @@ def main(argv=None):
     if args.size and not all(0 < s <= 200 for s in args.size):
         parser().error("--size: expects a width and height in (0, 200] inches")
 
-    import matplotlib
+    try:
+        import matplotlib
+    except ImportError:
+        print("veltrane-figure: needs matplotlib (the package python3-matplotlib).",
+              file=sys.stderr)
+        return 3
     matplotlib.use("Agg")
     from matplotlib.figure import Figure
 
