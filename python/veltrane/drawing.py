@@ -199,7 +199,7 @@ def fixed_point_entries(data):
         for colour in colours[np.argsort(-counts, kind="stable")]:
             x, y = fixed_point_of_colour(colour)
             entries.append(_patch(colour, f"fixed point ({x:.2f}, {y:.2f})"))
-    return "period, or the fixed point reached", entries
+    return "period or fixed point", entries
 
 
 def fixed_point_of_colour(colour):
@@ -383,7 +383,7 @@ def plot(result, ax=None, *, title=None, key=True, with_exponent=False, **style)
     """Draws a render as a figure and returns the axes of its picture.
 
     result: a Result of render(), or what load() reads from a render's files.
-    ax: the matplotlib axes to draw into; a new figure when None.
+    ax: the matplotlib axes to draw into; a new pyplot figure when None.
     title: the title; by default the mode and the parameters that are not on
         the axes. "" for none.
     key: False leaves the key out (the legend or colour bar).
@@ -405,10 +405,16 @@ def plot(result, ax=None, *, title=None, key=True, with_exponent=False, **style)
     plane = spec.plane(record["options"], pixels)
 
     if ax is None:
-        from matplotlib.figure import Figure
-        figure = Figure(figsize=(6.4, 6.4 if with_exponent else 4.8), layout="constrained")
+        import matplotlib.pyplot as plt
+        figure = plt.figure(figsize=(6.4, 6.4 if with_exponent else 4.8), layout="constrained")
         ax = figure.add_subplot()
     figure = ax.figure
+    below = None
+    if with_exponent:
+        if mode != "orbit":
+            raise ValueError("with_exponent: only the orbit diagram has an exponent beneath.")
+        below = _split_for_exponent(ax)
+        ax = below._veltrane_above
 
     style = dict(style)
     style.update(interpolation="none", resample=False, origin="upper")
@@ -418,11 +424,6 @@ def plot(result, ax=None, *, title=None, key=True, with_exponent=False, **style)
     ax.set_xlabel(plane.xlabel)
     ax.set_ylabel(plane.ylabel)
     ax.set_title(title_of(record, plane) if title is None else title, fontsize="medium")
-    if not with_exponent:
-        # A square picture, at the left of its place so that the key beside
-        # it stays within the figure.
-        ax.set_box_aspect(1)
-        ax.set_anchor("W")
 
     if key:
         if spec.bar is not None:
@@ -439,12 +440,8 @@ def plot(result, ax=None, *, title=None, key=True, with_exponent=False, **style)
                       bbox_to_anchor=(1.02, 1), borderaxespad=0, fontsize="small",
                       title_fontsize="small", ncols=max(1, math.ceil(len(entries) / 24)))
 
-    if with_exponent:
-        if mode != "orbit":
-            raise ValueError("with_exponent: only the orbit diagram has an exponent beneath.")
-        from mpl_toolkits.axes_grid1 import make_axes_locatable
+    if below is not None:
         exponents = sweep_exponents(record)
-        below = make_axes_locatable(ax).append_axes("bottom", size="35%", pad=0.5, sharex=ax)
         k, left, right = record["options"]["sweep"]
         columns = left + (right - left) * np.arange(pixels) / (pixels - 1)
         shown = np.where(np.isfinite(exponents), exponents, np.nan)
@@ -455,6 +452,25 @@ def plot(result, ax=None, *, title=None, key=True, with_exponent=False, **style)
         ax.tick_params(labelbottom=False)
         ax.set_xlabel("")
     return ax
+
+
+def _split_for_exponent(ax):
+    """Replaces ax by two axes in its place, the picture's above the
+    exponent's, sharing the horizontal axis; returns the lower one, which
+    knows the upper one."""
+    figure = ax.figure
+    if hasattr(ax, "get_subplotspec") and ax.get_subplotspec() is not None:
+        spec = ax.get_subplotspec()
+        ax.remove()
+        rows = spec.subgridspec(2, 1, height_ratios=[3, 1], hspace=0.05)
+        above = figure.add_subplot(rows[0])
+        below = figure.add_subplot(rows[1], sharex=above)
+    else:
+        from mpl_toolkits.axes_grid1 import make_axes_locatable
+        above = ax
+        below = make_axes_locatable(ax).append_axes("bottom", size="35%", pad=0.5, sharex=ax)
+    below._veltrane_above = above
+    return below
 
 
 def figure_bytes(result, format="png", dpi=100, **options):
