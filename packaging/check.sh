@@ -75,7 +75,9 @@ for page in gallery options api; do
 done
 for link in $(find "$manual" -type l); do
     target=$(readlink "$link")
-    [ -e "$(dirname "${link#$root}")/$target" ] || fail "${link#$root} links to $target, not installed"
+    # Where the link points once installed, on this system.
+    [ -e "$(realpath -m "$(dirname "${link#"$root"}")/$target")" ] ||
+        fail "${link#"$root"} links to $target, which is not installed"
 done
 echo "the manual: $(find "$manual" -name '*.html' | wc -l) pages"
 

@@ -22,6 +22,9 @@ def parser():
                     "its colours. Works on the files of any render: the command line, an MPI "
                     "job or Python's veltrane.save; a PDF or SVG figure holds the picture's "
                     "pixels unchanged.")
+    # Headings as man pages and other programs' help name them.
+    p._positionals.title = "Arguments"
+    p._optionals.title = "Options"
     p.add_argument("record", metavar="RECORD.json",
                    help="the job record beside the picture (OUT.png.json)")
     p.add_argument("-o", "--output", metavar="FIG.pdf|FIG.svg|FIG.png", required=True,
