@@ -257,8 +257,10 @@ def density_bar(data):
     from matplotlib.colors import FuncNorm, ListedColormap
     most = int(data.record["colour_scale"]["most"])
     span = math.log1p(most)
-    counts = np.unique(np.rint(np.expm1(np.linspace(0, span, 256))).astype(np.int64))
-    counts = counts[counts >= 1]
+    # The bar runs from one state to the most, at even steps of log(1 + count)
+    # as the picture's scale does; each step takes the colour of the nearest
+    # whole count.
+    counts = np.rint(np.expm1(np.linspace(math.log1p(1), span, 256))).astype(np.int64)
     cmap = ListedColormap([_rgb(_core.orbit_density_colour(int(c), most)) for c in counts])
 
     def forward(c):

@@ -196,3 +196,85 @@ def test_a_missing_classes_file_is_named_with_the_option_to_add_it(tmp_path):
         assert done.returncode == 2 and message in done.stderr
     done = figure(tmp_path / "none.json", "-o", out)
     assert done.returncode == 2 and "none.json" in done.stderr
+
+
+# mode, options, the classes of a key entry (a function of its label)
+KEYED = [
+    ("veltrane", dict(pixels=60), lambda c, label: c == (0 if label == "none" else int(label))),
+    ("parametric", dict(pixels=40, max_period=40, idx=(0, 3), range=(-5, 5, -5, 5)),
+     lambda c, label: c == (0 if label == "none" else int(label))),
+    ("coexisting", dict(pixels=30, start_values=4, iterations=200),
+     lambda c, label: c == (0 if label == "none" else int(label))),
+    ("stability", dict(pixels=40, w=(0, -1.2, 1.2, 0, 0.1, -0.1), idx=(0, 3),
+                       range=(-3, 3, -3, 3)),
+     lambda c, label: np.all(c == [int(n) for n in label.split(", ")], axis=-1)),
+]
+
+
+@pytest.mark.parametrize("mode,options,members", KEYED, ids=[k[0] for k in KEYED])
+def test_each_key_entry_has_the_colour_its_classes_have_in_the_picture(mode, options, members):
+    r = vt.render(mode, **options)
+    legend = vt.plot(r).get_legend()
+    curves = {tuple(c["rgb"]) for c in vt.record(r).get("curves", {}).values()}
+    checked = 0
+    handles = getattr(legend, "legend_handles", None) or legend.legendHandles
+    for handle, text in zip(handles, legend.get_texts()):
+        if type(handle).__name__ != "Rectangle":
+            continue  # a curve's line
+        pixels = r.image[members(r.classes, text.get_text())].reshape(-1, 3)
+        assert len(pixels), f"{text.get_text()} names no class of the picture"
+        # The curves are drawn over the dots; what they leave shows the class.
+        colours = {tuple(int(v) for v in p) for p in pixels} - curves
+        if not colours:
+            continue
+        key = tuple(int(v) for v in np.round(np.array(handle.get_facecolor()[:3]) * 255))
+        assert colours == {key}, text.get_text()
+        checked += 1
+    assert checked >= 2
+
+
+@pytest.mark.parametrize("mode,options,values", [
+    ("lyapunov", dict(pixels=40, iterations=100, lyapunov_steps=100, scale=(-2, 0.5)),
+     lambda r: r.classes),
+    ("orbit", dict(pixels=40, points=50, start_values=2), lambda r: r.classes),
+])
+def test_a_colour_bar_gives_the_colours_of_the_picture(mode, options, values):
+    r = vt.render(mode, **options)
+    ax = vt.plot(r)
+    scale = [a for a in ax.figure.axes if a is not ax][0]._colorbar.mappable
+    v = np.asarray(values(r), dtype=float)
+    shown = np.isfinite(v) & (v != 0 if mode == "orbit" else True)  # white: no state
+    rgb = np.round(scale.to_rgba(v[shown])[:, :3] * 255)
+    # The bar is the picture's scale, to a step of the colour map's table.
+    assert np.abs(rgb - r.image[shown]).max() <= 3
+
+
+CHEAP = ("veltrane", "fpbas", "fixpt", "parametric", "stability")
+
+
+@needs_tools
+def test_the_option_dump_tells_the_table_that_render_reads():
+    table = json.loads(subprocess.run([str(RENDERER), "--options-json"], capture_output=True,
+                                      text=True, check=True).stdout)
+    assert table["modes"] == list(vt.modes)
+    checked = 0
+    for option in table["options"]:
+        keyword = option["name"].replace("-", "_")
+        if keyword == "continue":
+            keyword = "continue_"
+        mode = option["modes"][0]
+        if option["range"]:
+            low, high = map(int, option["range"].split(".."))
+            for outside in (low - 1, high + 1):
+                with pytest.raises(vt.UsageError, match=option["name"]):
+                    vt.render(mode, **{keyword: outside})
+            checked += 1
+        if option["kind"] in ("number", "whole number") and mode in CHEAP:
+            job = vt.render(mode, pixels=2).job
+            if keyword in job and keyword != "pixels":
+                value = job[keyword]
+                shown = " ".join(f"{v:g}" for v in (value if isinstance(value, list)
+                                                     else [value]))
+                assert shown == option["default"], option["name"]
+                checked += 1
+    assert checked >= 20
