@@ -1,8 +1,7 @@
 #include "model/cycles.h"
 
+#include "model/engine.h"
 #include "model/errors.h"
-
-#include <tbb/parallel_for.h>
 
 #include <algorithm>
 #include <cmath>
@@ -343,9 +342,12 @@ CycleReport FindCycles(const Weights& w, const CycleSearch& search)
     for (size_t first = 0; first < starts.size(); first += kStartsPerBlock) {
         const size_t n = std::min<size_t>(kStartsPerBlock, starts.size() - first);
         block.assign(n, {});
-        tbb::parallel_for(size_t{0}, n, [&](size_t s) {
-            block[s] = SearchFrom(w, search.maxPeriod, starts[first + s]);
-        });
+        // On the engine's threads, so that a run's thread count holds here too.
+        auto body = [&](int begin, int end) {
+            for (int s = begin; s < end; ++s)
+                block[s] = SearchFrom(w, search.maxPeriod, starts[first + s]);
+        };
+        model::ForEachChunk(static_cast<int>(n), 1, body);
         for (StartResult& r : block) {
             report.overflowed += r.overflowed;
             report.notConverged += r.notConverged;

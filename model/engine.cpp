@@ -31,6 +31,28 @@ char launchToken, doneToken; // addresses only: the sanitizer's hand-overs
 std::atomic<int> requestedThreads{0};
 std::atomic<int> largestTeam{0};
 
+// The run whose threads the calling thread works for: set by RunThreads::run
+// on the thread that runs it, and on a worker while it runs one of the run's
+// chunks, so that nested loops stay in the run's arena. Null: the process's
+// own count and arena.
+struct RunArena {
+    std::shared_ptr<tbb::task_arena> arena;
+    int count = 1;
+};
+thread_local const RunArena* currentRun = nullptr;
+
+// Sets currentRun for a scope, and puts back what it was.
+class InRun {
+public:
+    explicit InRun(const RunArena* run) : before_(currentRun) { currentRun = run; }
+    ~InRun() { currentRun = before_; }
+    InRun(const InRun&) = delete;
+    InRun& operator=(const InRun&) = delete;
+
+private:
+    const RunArena* before_;
+};
+
 void noteThread()
 {
     // Slots of an arena are numbered from 0; the highest one in use tells how
@@ -59,11 +81,13 @@ Pool& pool()
     return p;
 }
 
-// One task's work: fn(ctx, a, b) on whichever thread runs it.
+// One task's work: fn(ctx, a, b) on whichever thread runs it, for the run
+// (or null) that launched it.
 struct WorkFields {
     void (*fn)(void*, int, int);
     void* ctx;
     int a, b;
+    const RunArena* run;
 };
 
 // The running thread's one read of the fields that the launching thread wrote
@@ -78,13 +102,17 @@ __attribute__((noinline)) WorkFields TakeHandedOverWork(const WorkFields& fields
 
 class Work {
 public:
-    Work(void (*fn)(void*, int, int), void* ctx, int a, int b) : fields_{fn, ctx, a, b} {}
+    Work(void (*fn)(void*, int, int), void* ctx, int a, int b, const RunArena* run = nullptr)
+        : fields_{fn, ctx, a, b, run}
+    {
+    }
 
     void operator()() const
     {
         const WorkFields w = TakeHandedOverWork(fields_);
         VELTRANE_TSAN_ACQUIRE(&launchToken);
         noteThread();
+        InRun in(w.run);
         w.fn(w.ctx, w.a, w.b);
         VELTRANE_TSAN_RELEASE(&doneToken);
     }
@@ -107,12 +135,16 @@ struct Chunk {
 
 void SetThreadCount(int count) { requestedThreads = std::max(0, count); }
 
+int Cores() { return std::max(1, tbb::info::default_concurrency()); }
+
 int ThreadCount()
 {
+    if (currentRun)
+        return currentRun->count;
     const int requested = requestedThreads;
     if (requested > 0)
         return requested;
-    return std::max(1, tbb::info::default_concurrency());
+    return Cores();
 }
 
 int LargestTeam() { return largestTeam.exchange(0); }
@@ -157,7 +189,8 @@ void ForEachChunk(int count, int grain, void (*fn)(void*, int, int), void* ctx)
     // never), few enough that each chunk keeps its lockstep lanes busy. Idle
     // threads steal the chunks that are left.
     grain = std::max(grain, count / (threads * 4));
-    const std::shared_ptr<tbb::task_arena> arena = EngineArena();
+    const RunArena* run = currentRun;
+    const std::shared_ptr<tbb::task_arena> arena = run ? run->arena : EngineArena();
     const int chunks = (count + grain - 1) / grain;
     Chunk chunk{fn, ctx};
     VELTRANE_TSAN_RELEASE(&launchToken);
@@ -165,11 +198,36 @@ void ForEachChunk(int count, int grain, void (*fn)(void*, int, int), void* ctx)
         tbb::task_group group;
         for (int c = 0; c < chunks; ++c) {
             const int end = std::min(count, (c + 1) * grain);
-            group.run(group.defer(Work(Chunk::run, &chunk, c * grain, end)));
+            group.run(group.defer(Work(Chunk::run, &chunk, c * grain, end, run)));
         }
         group.wait();
     });
     VELTRANE_TSAN_ACQUIRE(&doneToken);
+}
+
+struct RunThreads::Impl {
+    // Lets the library hold more threads than the machine has cores, for a
+    // run that asks for more (tests); kept for the run's life.
+    std::unique_ptr<tbb::global_control> limit;
+    RunArena run;
+};
+
+RunThreads::RunThreads(int count)
+    : impl_(std::make_unique<Impl>()), count_(count > 0 ? count : Cores())
+{
+    if (count_ > Cores())
+        impl_->limit = std::make_unique<tbb::global_control>(
+            tbb::global_control::max_allowed_parallelism, count_);
+    impl_->run.arena = std::make_shared<tbb::task_arena>(count_);
+    impl_->run.count = count_;
+}
+
+RunThreads::~RunThreads() = default;
+
+void RunThreads::runIn(void (*fn)(void*), void* ctx)
+{
+    InRun in(&impl_->run);
+    impl_->run.arena->execute([&] { fn(ctx); });
 }
 
 struct ColumnTasks::Impl {

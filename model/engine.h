@@ -14,13 +14,44 @@
 
 #include <algorithm>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 namespace model {
 
 // Number of threads the engine uses; 0 follows the machine (its cores).
+// Inside RunThreads::run, the run's count.
 void SetThreadCount(int count);
 int ThreadCount();
+// The cores of this machine (as far as this process may use them).
+int Cores();
+
+// The threads of one run, held by the run rather than by the process: an
+// arena of its own. Everything inside run(), every ForEachChunk and every
+// parallel loop of the library, runs on at most count() threads, so that a
+// run told to use N threads uses at most N cores.
+class RunThreads {
+public:
+    explicit RunThreads(int count); // 0: every core
+    ~RunThreads();
+    RunThreads(const RunThreads&) = delete;
+    RunThreads& operator=(const RunThreads&) = delete;
+
+    int count() const { return count_; }
+    // Calls fn() on the calling thread, inside the run's arena; exceptions
+    // pass through.
+    template <class Fn>
+    void run(Fn&& fn)
+    {
+        runIn([](void* f) { (*static_cast<std::remove_reference_t<Fn>*>(f))(); }, &fn);
+    }
+
+private:
+    void runIn(void (*fn)(void*), void* ctx);
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    int count_;
+};
 
 // The most threads that worked together since the last call (0 when none
 // ran); for benchmarks.

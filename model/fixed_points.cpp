@@ -372,16 +372,17 @@ FixedPointCounts CountTypes(const std::vector<FixedPoint>& points)
     return n;
 }
 
-int64_t ClassKey(const FixedPointCounts& n)
+uint16_t ClassKey(const FixedPointCounts& n)
 {
-    return int64_t{n.attracting} << 24 | int64_t{n.saddle} << 16 | int64_t{n.repelling} << 8 |
-           int64_t{n.nonHyperbolic};
+    auto field = [](uint8_t count) { return static_cast<unsigned>(std::min<uint8_t>(count, 15)); };
+    return static_cast<uint16_t>(field(n.attracting) << 12 | field(n.saddle) << 8
+                                 | field(n.repelling) << 4 | field(n.nonHyperbolic));
 }
 
 FixedPointCounts CountsOfKey(int64_t key)
 {
-    return {static_cast<uint8_t>(key >> 24), static_cast<uint8_t>(key >> 16),
-            static_cast<uint8_t>(key >> 8), static_cast<uint8_t>(key)};
+    return {static_cast<uint8_t>(key >> 12 & 0xF), static_cast<uint8_t>(key >> 8 & 0xF),
+            static_cast<uint8_t>(key >> 4 & 0xF), static_cast<uint8_t>(key & 0xF)};
 }
 
 const char* BifurcationName(Bifurcation kind)

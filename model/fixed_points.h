@@ -52,9 +52,10 @@ struct FixedPointCounts {
 
 FixedPointCounts CountTypes(const std::vector<FixedPoint>& points);
 
-// The four counts as one class key, attracting in the highest byte:
-// attracting << 24 | saddle << 16 | repelling << 8 | nonHyperbolic.
-int64_t ClassKey(const FixedPointCounts& counts);
+// The four counts as one class, the one encoding of a stability dot, its
+// classes and its statistics' keys: four 4-bit fields, attracting in the
+// highest, each count capped at 15 (the network has at most 9 fixed points).
+uint16_t ClassKey(const FixedPointCounts& counts);
 FixedPointCounts CountsOfKey(int64_t key);
 
 // Bifurcation curves between neighbouring dots.

@@ -8,7 +8,10 @@ set -euo pipefail
 program=$1
 shift
 name=$(basename "$program")
-"$program" "$@" | awk -v name="$name" '
+. "$(dirname "$0")/help_options.sh"
+# The help of every mode follows the overview, so that the man page lists
+# every option.
+if [ "$*" = "--help" ]; then all_help "$program"; else "$program" "$@"; fi | awk -v name="$name" '
     /^[Uu]sage: / { sub(/^usage:/, "Usage:"); print; usage = 1; next }
     usage && $1 == name { sub(/^ +/, "  or: "); print; next }
     { usage = 0; print }'

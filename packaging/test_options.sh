@@ -22,7 +22,7 @@ check_same() { # WHAT EXPECTED ACTUAL
 
 for program in "$veltrane" "$render"; do
     name=$(basename "$program")
-    help_entries=$("$program" --help | help_options)
+    help_entries=$(all_help "$program" | help_options)
     [ -n "$help_entries" ] || { echo "FAIL: no options in $name --help"; failed=1; }
     man_entries=$(man -l "$man_folder/$name.1.gz" 2>/dev/null | col -b | help_options)
     check_same "the options of the man page $name(1)" "$help_entries" "$man_entries"
@@ -37,8 +37,10 @@ complete_words() { # WORD...: the completions of the last word
              "$function"; printf "%s\n" "${COMPREPLY[@]}"' \
         complete "$completion" veltrane-render "$@"
 }
-long_options=$("$render" --help | help_options | cut -f1 | tr ' ' '\n' | grep -- '^--')
-check_same "the options the completion offers" "$long_options" "$(complete_words --)"
+long_options=$(all_help "$render" | help_options | cut -f1 | tr ' ' '\n' | grep -- '^--')
+# In any order: the help lists them by mode, the completion by the table.
+check_same "the options the completion offers" "$(sort <<<"$long_options")" \
+    "$(complete_words -- | sort)"
 # The options a mode reads, from the option table: --help, and each row whose
 # modes hold it, with the negation of a flag.
 mode_options() { # MODE

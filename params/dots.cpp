@@ -128,13 +128,6 @@ bool PlaceWeights(const DotInputs& in, double h, double v, model::Weights& w)
     return placeWeights(in, h, v, w);
 }
 
-uint16_t PackCounts(uint8_t attracting, uint8_t saddle, uint8_t repelling, uint8_t nonHyperbolic)
-{
-    auto field = [](uint8_t n) { return static_cast<unsigned>(std::min<uint8_t>(n, 15)); };
-    return static_cast<uint16_t>(field(attracting) << 12 | field(saddle) << 8
-                                 | field(repelling) << 4 | field(nonHyperbolic));
-}
-
 void StabilityDots(const DotInputs& in, const Raster& raster, int column, int row, int count,
                    DotResult* out)
 {
@@ -147,7 +140,7 @@ void StabilityDots(const DotInputs& in, const Raster& raster, int column, int ro
             continue;
         }
         const auto c = model::analysis::CountTypes(model::analysis::FindFixedPoints(w));
-        out[k].cls = PackCounts(c.attracting, c.saddle, c.repelling, c.nonHyperbolic);
+        out[k].cls = model::analysis::ClassKey(c);
     }
 }
 

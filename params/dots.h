@@ -33,11 +33,9 @@ void LyapunovSpectrumPlaneDots(const DotInputs&, const Raster&, int column, int 
 
 // The fixed points under the dot's parameters, counted by type: the class
 // holds the attracting, saddle, repelling and non-hyperbolic counts as four
-// 4-bit fields, attracting in the highest (PackCounts).
+// 4-bit fields, attracting in the highest (model::analysis::ClassKey).
 void StabilityDots(const DotInputs&, const Raster&, int column, int row, int count,
                    DotResult*);
-uint16_t PackCounts(uint8_t attracting, uint8_t saddle, uint8_t repelling,
-                    uint8_t nonHyperbolic);
 // The parameter vector of a dot of the parameter plane at plane values h, v;
 // false (w is then the inputs' own) when either is not finite.
 bool PlaceWeights(const DotInputs& in, double h, double v, model::Weights& w);

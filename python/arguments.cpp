@@ -205,9 +205,28 @@ py::dict JobKeywords(const render::Job& job)
     py::dict out;
     out["mode"] = render::ModeName(job.mode);
     for (const Option& o : render::Options())
-        if (o.recorded && o.modes.contains(job.mode))
+        if (o.recorded && render::Reads(job.mode, o))
             out[py::str(KeywordOf(o.name))] = FromJson(render::ValueAsJson(request, o));
     return out;
+}
+
+py::list OptionTable(const std::optional<std::string>& mode)
+{
+    const render::Mode m = mode ? render::ModeOf(*mode) : render::Mode{};
+    py::list table;
+    for (const render::OptionLine& line : render::OptionTable(mode ? &m : nullptr)) {
+        py::dict row;
+        row["option"] = render::Flagged(*line.option);
+        row["keyword"] = isKeyword(*line.option) ? py::object(py::str(KeywordOf(line.option->name)))
+                                                 : py::object(py::none());
+        row["names"] = line.names;
+        row["help"] = line.help;
+        row["range"] = line.range.empty() ? py::object(py::none()) : py::object(py::str(line.range));
+        row["default"] = line.defaultText.empty() ? py::object(py::none())
+                                                  : py::object(py::str(line.defaultText));
+        table.append(row);
+    }
+    return table;
 }
 
 std::string OptionsHelp()
@@ -224,10 +243,10 @@ std::string OptionsHelp()
             line += ", " + range;
         if (o.kind != ValueKind::Flag)
             line += "; default " + render::DefaultText(o);
-        if (!o.modes.all()) {
+        if (!o.everyMode) {
             std::string modes;
             for (render::Mode m : render::AllModes())
-                if (o.modes.contains(m))
+                if (render::Reads(m, o))
                     modes += (modes.empty() ? "" : ", ") + std::string(render::ModeName(m));
             line += " [" + modes + "]";
         }

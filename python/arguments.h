@@ -13,6 +13,7 @@
 #include <nlohmann/json_fwd.hpp>
 #include <pybind11/pybind11.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,10 @@ py::object FromJson(const nlohmann::json& value);
 
 // One line per keyword of render(), from the option table.
 std::string OptionsHelp();
+// The table of `veltrane-render MODE --help` as dicts (option, keyword or
+// None for a file, names, help, range, default); without a mode, that of the
+// options every mode reads.
+py::list OptionTable(const std::optional<std::string>& mode);
 
 // An option's name as a keyword: "max-period" is "max_period".
 std::string KeywordOf(std::string_view name);

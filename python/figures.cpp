@@ -37,7 +37,7 @@ py::object record(const Result& result)
     render::Request request;
     request.job = result.job;
     const std::vector<uint8_t> bytes =
-        render::RecordBytes(request, result.seconds, 1, result.analyses);
+        render::RecordBytes(request, result.seconds, result.threads, 1, result.analyses);
     return FromJson(nlohmann::json::parse(bytes.begin(), bytes.end()));
 }
 

@@ -191,6 +191,13 @@ PYBIND11_MODULE(_core, m)
           "_set_run_seconds(seconds)\n\nFor tests: the time a run of dots between two "
           "checks for Ctrl-C aims at\n(0.1 s); 0 makes every run as short as it may be.");
     m.def("render", &renderMode, py::arg("mode"), renderDoc().c_str());
+    m.def("options", &pyvt::OptionTable, py::arg("mode") = py::none(),
+          "options(mode=None) -> list of dict\n\n"
+          "The options a mode reads beyond the common ones, as `veltrane-render MODE\n"
+          "--help` lists them, with the mode's ranges; without a mode, the common\n"
+          "ones. Each a dict of option (\"--size\"), keyword (None for a file of the\n"
+          "command line), names, help, range (\"1..100\" or None) and default (a text,\n"
+          "or None for a flag or a file).");
     m.def(
         "cycles",
         [](const py::kwargs& options) {

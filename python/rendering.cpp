@@ -84,41 +84,6 @@ py::array classesArray(std::unique_ptr<render::NpyArray> classes)
                      owning(std::move(classes)));
 }
 
-// The renderer's loop (render::Render) in runs of dots sized by time, which
-// may end inside a column: the same picture, since dots may be evaluated in
-// any order and runs, and are committed by whole columns in order. The
-// results hold the columns of one renderer's tile; a mode evaluated a whole
-// column at a time runs whole columns. between(done) follows every run.
-template <class Between>
-void renderInRuns(const render::Plan& plan, plots::Canvas& canvas, render::NpyArray* classes,
-                  Between&& between)
-{
-    render::Committer committer(plan, canvas, classes);
-    const int64_t rows = plan.rows;
-    const int64_t most = render::TileColumns(plan) * rows;
-    const int64_t unit = plan.traits->evaluateColumn ? rows : 1;
-    std::vector<render::DotResult> results(static_cast<size_t>(most));
-    int committed = 0; // columns committed; results[0] is the first dot after them
-    for (int64_t next = 0, run = nextRun(0, 0, 0, most); next < plan.dots();) {
-        const int64_t held = next - committed * rows;
-        const int64_t fits = std::min(most - held, plan.dots() - next);
-        const int n = static_cast<int>(std::min(fits, std::max(unit, run / unit * unit)));
-        const auto start = Clock::now();
-        render::EvaluateDots(plan, next, n, results.data() + held);
-        next += n;
-        if (const int c1 = static_cast<int>(next / rows); c1 > committed) {
-            committer.commit(committed, c1, results.data());
-            // The part of the next column evaluated already moves to the front.
-            std::copy_n(results.data() + (c1 - committed) * rows, next - c1 * rows,
-                        results.data());
-            committed = c1;
-        }
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        between(next);
-        run = nextRun(run, n, seconds, most);
-    }
-}
-
 } // namespace
 
 void SetRunSeconds(double seconds) { runSeconds = seconds; }
@@ -128,22 +93,21 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
     const render::Plan plan = render::MakePlan(job);
     auto canvas = std::make_unique<plots::Canvas>(plan.pixels, plan.pixels);
     auto classes =
-        std::make_unique<render::NpyArray>(plan.traits->classType, plan.pixels, plan.pixels);
+        std::make_unique<render::NpyArray>(plan.row->classType, plan.pixels, plan.pixels);
     const bool line = py::isinstance<py::bool_>(progress) && progress.cast<bool>();
     const bool callback = !line && PyCallable_Check(progress.ptr());
-    if (const int used = render::UseThreads(threads); used < threads) {
-        const std::string warning = "--threads " + std::to_string(threads)
-                                    + " is more than the " + std::to_string(used)
-                                    + " cores of this machine; " + std::to_string(used)
-                                    + " are used.";
-        if (PyErr_WarnEx(PyExc_RuntimeWarning, warning.c_str(), 1) != 0)
-            throw py::error_already_set();
-    }
     Result r;
+    r.threads = render::ThreadsFor(threads);
+    if (const std::string note = render::ThreadsNote(threads, r.threads); !note.empty())
+        if (PyErr_WarnEx(PyExc_RuntimeWarning, note.c_str(), 1) != 0)
+            throw py::error_already_set();
     render::Progress shown(plan.dots(), line);
     const auto begin = Clock::now();
     {
         py::gil_scoped_release free;
+        // Runs of dots sized by time, which may end inside a column: the same
+        // picture, since dots may be evaluated in any order and runs, and are
+        // committed by whole columns in order.
         auto between = [&](int64_t done) {
             shown.update(done);
             withPython([&] {
@@ -151,15 +115,18 @@ Result RenderJob(const render::Job& job, int threads, const py::object& progress
                     progress(static_cast<double>(done) / static_cast<double>(plan.dots()));
             });
         };
-        if (render::OrbitsRenderedAlone(plan, false))
-            // Continued orbits: one column after the other, as the renderer does.
-            render::RenderOrbits(plan, *canvas, classes.get(), nullptr, between);
-        else
-            renderInRuns(plan, *canvas, classes.get(), between);
-        shown.finish();
-        // What the command line adds after the dots: curves, statistics, cycles.
+        int64_t run = 0;
+        auto runSize = [&](int64_t n, double seconds, int64_t most) {
+            return run = nextRun(run, n, seconds, most);
+        };
+        model::RunThreads team(r.threads);
         r.analyses = nlohmann::json::object();
-        render::Analyse(plan, *canvas, classes.get(), r.analyses, nullptr);
+        team.run([&] {
+            render::Render(plan, *canvas, classes.get(), between, runSize);
+            shown.finish();
+            // What the command line adds after the dots: curves, statistics, cycles.
+            render::Analyse(plan, *canvas, classes.get(), r.analyses, nullptr);
+        });
     }
 
     r.job = job;
@@ -188,18 +155,13 @@ void Save(const Result& result, const std::string& picture,
     render::CheckRequest(request);
     py::gil_scoped_release free;
     render::CheckFiles(request);
-    // Everything is encoded before the file set exists: while it does, its
-    // handlers of SIGINT and SIGTERM end the process (after removing its
-    // temporary files) instead of raising KeyboardInterrupt.
-    const std::vector<uint8_t> encoded = render::EncodePicture(picture, *result.canvas);
-    const std::vector<uint8_t> record =
-        render::RecordBytes(request, result.seconds, 1, result.analyses);
-    render::FileSet files;
-    if (classes)
-        files.add(*classes, result.npy->bytes());
-    files.add(picture, encoded, true);
-    files.add(render::JobFileName(picture), record);
-    files.commit();
+    render::Rendered rendered;
+    rendered.canvas = result.canvas;
+    rendered.classes = result.npy;
+    rendered.seconds = result.seconds;
+    rendered.threads = result.threads;
+    rendered.analyses = &result.analyses;
+    render::WriteRender(request, rendered);
 }
 
 py::array Trajectory(const model::Weights& w, double x, double y, int64_t steps)

@@ -31,6 +31,7 @@ namespace py = pybind11;
 struct Result {
     render::Job job;
     double seconds = 0;        // the time the picture took
+    int threads = 1;           // the threads it took
     nlohmann::json analyses;   // what the analyses add to the job record
     py::array image;   // uint8 (N, N, 3): red, green, blue of every pixel
     py::array classes; // (N, N), the dtype of the classes file

@@ -146,7 +146,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas)
 
 std::string classText(const Plan& plan, int64_t key)
 {
-    if (plan.traits->classType != ClassType::Counts4)
+    if (plan.row->classType != ClassType::Counts4)
         return model::IntegerText(static_cast<int>(key));
     const auto c = model::analysis::CountsOfKey(key);
     return std::to_string(c.attracting) + "," + std::to_string(c.saddle) + ","
@@ -164,7 +164,7 @@ nlohmann::json statistics(const Plan& plan, const NpyArray& classes, std::ostrea
         fractions[classText(plan, key)] = share;
     if (out) {
         *out << "basin statistics, boxes of " << plan.job.statsBox << " x " << plan.job.statsBox
-             << " pixels" << (plan.traits->classType == ClassType::Counts4
+             << " pixels" << (plan.row->classType == ClassType::Counts4
                                   ? " (class: attracting,saddle,repelling,non-hyperbolic)" : "")
              << "\n";
         for (const auto& [key, share] : s.fractions)
@@ -427,18 +427,33 @@ std::vector<int64_t> ClassKeys(const NpyArray& classes)
     return keys;
 }
 
+void StabilityAnalysis(const Analysis& a)
+{
+    a.record["colour_scheme"] = stabilityScheme();
+    a.record["curves"] = drawCurves(a.plan, a.canvas);
+}
+
+void ParametricAnalysis(const Analysis& a)
+{
+    if (a.plan.job.curves)
+        a.record["curves"] = drawCurves(a.plan, a.canvas);
+}
+
+void CyclesAnalysis(const Analysis& a)
+{
+    if (a.classes)
+        a.record.update(cycles(a.plan, *a.classes, a.canvas, a.out));
+}
+
 void Analyse(const Plan& plan, plots::Canvas& canvas, const NpyArray* classes,
              nlohmann::json& record, std::ostream* out)
 {
-    const Job& job = plan.job;
-    if (job.mode == Mode::Stability)
-        record["colour_scheme"] = stabilityScheme();
-    if (job.mode == Mode::Stability || job.curves)
-        record["curves"] = drawCurves(plan, canvas);
-    if (job.stats && classes)
+    if (plan.row->analyse)
+        plan.row->analyse({plan, canvas, classes, record, out});
+    if (plan.job.stats && classes)
         record["statistics"] = statistics(plan, *classes, out);
-    if (job.mode == Mode::Cycles && classes)
-        record.update(cycles(plan, *classes, canvas, out));
 }
+
+bool KeepsClasses(const Job& job) { return job.stats || RowOf(job.mode).keepsClasses; }
 
 } // namespace render

@@ -28,13 +28,22 @@ model::Color StabilityColour(int attracting, int fixedPoints);
 // for stability's four counts model::analysis::ClassKey of them.
 std::vector<int64_t> ClassKeys(const NpyArray& classes);
 
+// The analyses of the modes' rows (ModeRow::analyse):
+// stability's colour scheme and bifurcation curves;
+void StabilityAnalysis(const Analysis& a);
+// parametric's curves, with --curves;
+void ParametricAnalysis(const Analysis& a);
+// the cycles of cycles, with their basin shares, markers drawn on the canvas.
+void CyclesAnalysis(const Analysis& a);
+
 // Everything a render adds after its dots, into the job record's `record`
-// and, where out is given, as tables on it: stability's colour scheme and
-// curves, parametric's --curves, --stats, and the cycles of cycles (with
-// their markers drawn on the canvas). classes holds the committed classes
-// (needed for --stats and cycles). Throws RuntimeError as the orbits of the
-// basin picture do.
+// and, where out is given, as tables on it: the row's analysis, then --stats.
+// classes holds the committed classes (needed for --stats and by a row that
+// keeps them). Throws RuntimeError as the orbits of the basin picture do.
 void Analyse(const Plan& plan, plots::Canvas& canvas, const NpyArray* classes,
              nlohmann::json& record, std::ostream* out);
+
+// Whether the render needs its classes in memory, written or not.
+bool KeepsClasses(const Job& job);
 
 } // namespace render

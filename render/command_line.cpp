@@ -1,7 +1,6 @@
 #include "render/command_line.h"
 
 #include "model/engine.h"
-#include "model/scales.h"
 #include "render/analyses.h"
 #include "render/job.h"
 #include "render/npy.h"
@@ -90,16 +89,6 @@ UsageError unexpected(const std::string& argument)
     return UsageError("unknown option " + Quoted(name) + "; did you mean " + nearest + "?");
 }
 
-std::string metavariable(const Option& o)
-{
-    switch (o.kind) {
-    case ValueKind::Number:
-    case ValueKind::WholeNumber:
-        return o.arity > 1 ? "NUMBER x " + std::to_string(o.arity) : "NUMBER";
-    default: return std::string(o.valueNames);
-    }
-}
-
 // The usage error of an option given the wrong number of values, which the
 // parser reports as "--region: ..." or "reshuffle was given ...".
 UsageError miscounted(const std::string& what)
@@ -111,7 +100,7 @@ UsageError miscounted(const std::string& what)
         if (o.kind == ValueKind::Flag)
             return UsageError(Flagged(o) + " takes no value.");
         if (o.arity == 1)
-            return UsageError(Flagged(o) + " takes one " + metavariable(o) + ", given once.");
+            return UsageError(Flagged(o) + " takes one " + Metavariable(o) + ", given once.");
         return UsageError(Flagged(o) + " takes " + std::to_string(o.arity) + " numbers ("
                           + std::string(o.valueNames) + "), given once.");
     }
@@ -252,13 +241,11 @@ std::string samePlace(const std::string& name)
 void CheckRequest(const Request& request)
 {
     Check(request);
-    const bool cycles = request.job.mode == Mode::Cycles;
-    if (!request.json.empty() && !cycles)
-        throw UsageError("--json applies to cycles only, not to "
-                         + std::string(ModeName(request.job.mode)) + ".");
-    if (request.output.empty() && !(cycles && !request.json.empty()))
-        throw UsageError(cycles ? "nothing to write: give -o OUT.png or --json OUT.json."
-                                : "no picture named: give -o OUT.png or -o OUT.bmp.");
+    // A mode that may write its record alone (--json) needs no picture.
+    const bool recordAlone = Reads(request.job.mode, *FindOption("json"));
+    if (request.output.empty() && !(recordAlone && !request.json.empty()))
+        throw UsageError(recordAlone ? "nothing to write: give -o OUT.png or --json OUT.json."
+                                     : "no picture named: give -o OUT.png or -o OUT.bmp.");
     if (!request.output.empty())
         FormatOf(request.output);
     auto sameFile = [](const std::string& a, const std::string& b) {
@@ -313,22 +300,16 @@ namespace {
 
 // Renders the picture (and the classes) and returns the seconds it took.
 double renderPicture(const Request& request, const Plan& plan, plots::Canvas& canvas,
-                     NpyArray* classes, std::vector<uint8_t>* states, const Team* team,
-                     std::ostream& err)
+                     NpyArray* classes, const Team* team)
 {
-    if (const int threads = UseThreads(request.threads); threads < request.threads)
-        err << "veltrane-render: --threads " << request.threads << " is more than the "
-            << threads << " cores of this machine; " << threads << " are used.\n";
     const auto start = std::chrono::steady_clock::now();
     {
         Progress progress(plan.dots(), team ? !request.quiet && team->progressShown
                                             : ProgressWanted(request.quiet));
         auto update = [&](int64_t done) { progress.update(done); };
-        // Continued orbits are sequential and raw states stay on this
-        // process: those diagrams are rendered here alone.
-        if (OrbitsRenderedAlone(plan, states != nullptr))
-            RenderOrbits(plan, canvas, classes, states, update);
-        else if (team)
+        // A plan whose columns follow one another, or that writes raw
+        // states, is rendered here alone.
+        if (team && !plan.alone())
             team->render(plan, request.threads, canvas, classes, update);
         else
             Render(plan, canvas, classes, update);
@@ -337,29 +318,10 @@ double renderPicture(const Request& request, const Plan& plan, plots::Canvas& ca
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The orbit diagram's scale: white for no state, else the colour at
-// t = log(1 + count) / log(1 + most) along the sequential scale from its light
-// end (t = 0) to its dark end (t = 1: every state of the column's orbits in
-// one pixel), with the colours of a few counts.
-nlohmann::json orbitScale(const Job& job)
-{
-    const uint64_t most = OrbitPixelMost(job);
-    nlohmann::json stops = nlohmann::json::array();
-    for (const uint64_t count : {uint64_t{1}, most / 64, most / 8, most}) {
-        if (count == 0)
-            continue;
-        const model::Color c = model::OrbitDensityColor(count, most);
-        stops.push_back({{"count", count},
-                         {"rgb", {model::RedOf(c), model::GreenOf(c), model::BlueOf(c)}}});
-    }
-    return {{"kind", "log"}, {"zero", "white"}, {"most", most},
-            {"position", "log(1 + count) / log(1 + most)"}, {"stops", stops}};
-}
-
 } // namespace
 
-std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int processes,
-                                 const nlohmann::json& analyses)
+std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int threads,
+                                 int processes, const nlohmann::json& analyses)
 {
     const Job& job = request.job;
     nlohmann::json record;
@@ -370,48 +332,59 @@ std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int pro
         request.output.empty() ? nlohmann::json(nullptr) : nlohmann::json(request.output);
     record["classes"] =
         request.classes.empty() ? nlohmann::json(nullptr) : nlohmann::json(request.classes);
-    if (job.mode == Mode::Lyapunov) {
-        // The colour bar of the picture: the scale is linear in each colour
-        // component between these stops and clamped beyond the outer two.
-        nlohmann::json stops = nlohmann::json::array();
-        for (const model::ScaleStop& s : model::LyapunovStops(job.scale[0], job.scale[1]))
-            stops.push_back({{"value", s.value},
-                             {"rgb", {model::RedOf(s.color), model::GreenOf(s.color),
-                                      model::BlueOf(s.color)}}});
-        record["colour_bar"] = {{"low", job.scale[0]}, {"high", job.scale[1]}, {"stops", stops}};
-    }
-    if (job.mode == Mode::Orbit)
-        record["colour_scale"] = orbitScale(job);
+    if (const ModeRow& row = RowOf(job.mode); row.record)
+        row.record(job, record);
     if (!request.orbits.empty())
         record["orbits"] = request.orbits;
     record.update(analyses);
-    record["threads"] = model::ThreadCount();
+    record["threads"] = threads;
     record["processes"] = processes;
     record["elapsed_seconds"] = seconds;
     const std::string text = record.dump(2) + "\n";
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-namespace {
-
-// The classes, the picture and the job record, replaced together.
-void writeFiles(const Request& request, const plots::Canvas& canvas,
-                std::optional<NpyArray>& classes, std::vector<uint8_t>& states, double seconds,
-                int processes, const nlohmann::json& analyses)
+void WriteRender(const Request& request, Rendered& rendered)
 {
+    // Everything is encoded before the file set exists: while it does, its
+    // handlers of SIGINT and SIGTERM end the process (after removing its
+    // temporary files), where Python would raise KeyboardInterrupt.
+    std::vector<uint8_t> picture;
+    if (!request.output.empty())
+        picture = EncodePicture(request.output, *rendered.canvas);
+    const std::vector<uint8_t> record =
+        RecordBytes(request, rendered.seconds, rendered.threads, rendered.processes,
+                    rendered.analyses ? *rendered.analyses : nlohmann::json::object());
     FileSet files;
     if (!request.orbits.empty()) {
-        files.add(request.orbits, states);
-        std::vector<uint8_t>().swap(states);
+        files.add(request.orbits, rendered.states);
+        std::vector<uint8_t>().swap(rendered.states);
     }
-    if (classes && !request.classes.empty())
-        files.add(request.classes, classes->bytes());
-    classes.reset(); // its memory serves the picture's encoding
-    if (!request.output.empty())
-        files.add(request.output, EncodePicture(request.output, canvas), true);
-    files.add(recordName(request), RecordBytes(request, seconds, processes, analyses));
+    if (rendered.classes && !request.classes.empty())
+        files.add(request.classes, rendered.classes->bytes());
+    if (!request.output.empty()) {
+        files.add(request.output, picture, true);
+        std::vector<uint8_t>().swap(picture);
+    }
+    files.add(recordName(request), record);
     files.commit();
 }
+
+int ThreadsFor(int requested)
+{
+    const int cores = model::Cores();
+    return requested > 0 ? std::min(requested, cores) : cores;
+}
+
+std::string ThreadsNote(int requested, int used)
+{
+    if (used >= requested)
+        return "";
+    return "--threads " + std::to_string(requested) + " is more than the " + std::to_string(used)
+           + " cores of this machine; " + std::to_string(used) + " are used.";
+}
+
+namespace {
 
 int usageError(std::ostream& err, const std::string& message)
 {
@@ -428,42 +401,32 @@ std::string helpLine(std::string names, const std::string& help)
     return names + help + "\n";
 }
 
+std::string tableText(const std::vector<OptionLine>& lines)
+{
+    std::string text;
+    for (const OptionLine& line : lines)
+        text += helpLine(line.names, line.help + (line.range.empty() ? "" : ", " + line.range)
+                                         + (line.defaultText.empty()
+                                                ? ""
+                                                : " (default " + line.defaultText + ")"));
+    return text;
+}
+
 } // namespace
 
 std::string HelpText()
 {
-    std::string text = std::string(kAbout) + kUsage + "MODE: " + ModeNames() + "\n\nOptions:\n";
-    text += helpLine("-h, --help", "print this help and exit");
-    for (const Option& o : Options()) {
-        std::string names = o.shortName ? std::string("-") + o.shortName + ", " : "";
-        names += Flagged(o);
-        names += o.kind == ValueKind::Flag ? ", --no-" + std::string(o.name)
-                                           : " " + metavariable(o);
-        std::string help;
-        if (!o.modes.all()) {
-            for (Mode m : AllModes())
-                if (o.modes.contains(m))
-                    help += (help.empty() ? "" : ", ") + std::string(ModeName(m));
-            help += ": ";
-        }
-        help += o.help;
-        if (o.arity > 1)
-            help += " " + std::string(o.valueNames);
-        if (const std::string range = RangeText(o); !range.empty())
-            help += ", " + range;
-        if (o.kind != ValueKind::Flag && o.kind != ValueKind::File)
-            help += " (default " + DefaultText(o) + ")";
-        text += helpLine(names, help);
-    }
-    return text;
+    return std::string(kAbout) + kUsage + "MODE: " + ModeNames() + "\n\nCommon options:\n"
+           + helpLine("-h, --help", "print this help and exit") + tableText(OptionTable(nullptr))
+           + "\nveltrane-render MODE --help lists the options of MODE, with their ranges and "
+             "defaults.\n";
 }
 
-int UseThreads(int requested)
+std::string HelpText(Mode mode)
 {
-    model::SetThreadCount(0);
-    const int cores = model::ThreadCount();
-    model::SetThreadCount(requested > 0 ? std::min(requested, cores) : 0);
-    return model::ThreadCount();
+    return "Options of veltrane-render " + std::string(ModeName(mode))
+           + ", besides the common ones of veltrane-render --help:\n"
+           + tableText(OptionTable(&mode));
 }
 
 int Execute(const Request& request, std::ostream& err, const Team* team, std::ostream* out)
@@ -475,20 +438,30 @@ int Execute(const Request& request, std::ostream& err, const Team* team, std::os
     }
     try {
         CheckFiles(request);
-        const Plan plan = MakePlan(request.job);
+        Plan plan = MakePlan(request.job);
+        Rendered rendered;
+        if (!request.orbits.empty())
+            rendered.states = OrbitStatesFile(plan);
         plots::Canvas canvas(plan.pixels, plan.pixels);
         std::optional<NpyArray> classes;
         // The statistics and the cycles read the classes, written or not.
-        if (!request.classes.empty() || request.job.stats || request.job.mode == Mode::Cycles)
-            classes.emplace(plan.traits->classType, plan.pixels, plan.pixels);
-        std::vector<uint8_t> states;
-        const double seconds =
-            renderPicture(request, plan, canvas, classes ? &*classes : nullptr,
-                          request.orbits.empty() ? nullptr : &states, team, err);
+        if (!request.classes.empty() || KeepsClasses(request.job))
+            classes.emplace(plan.row->classType, plan.pixels, plan.pixels);
+        rendered.threads = ThreadsFor(request.threads);
+        if (const std::string note = ThreadsNote(request.threads, rendered.threads); !note.empty())
+            err << "veltrane-render: " << note << "\n";
         nlohmann::json analyses = nlohmann::json::object();
-        Analyse(plan, canvas, classes ? &*classes : nullptr, analyses, out);
-        writeFiles(request, canvas, classes, states, seconds, team ? team->processes : 1,
-                   analyses);
+        model::RunThreads threads(rendered.threads);
+        threads.run([&] {
+            rendered.seconds =
+                renderPicture(request, plan, canvas, classes ? &*classes : nullptr, team);
+            Analyse(plan, canvas, classes ? &*classes : nullptr, analyses, out);
+        });
+        rendered.canvas = &canvas;
+        rendered.classes = classes ? &*classes : nullptr;
+        rendered.processes = team ? team->processes : 1;
+        rendered.analyses = &analyses;
+        WriteRender(request, rendered);
     } catch (const model::RuntimeError& e) {
         err << "veltrane-render: " << e.what() << "\n";
         return kExitRunTime;
@@ -507,7 +480,7 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     try {
         const CommandLine line = parseCommandLine(args);
         if (line.help) {
-            out << HelpText();
+            out << (line.mode.empty() ? HelpText() : HelpText(ModeOf(line.mode)));
             return kExitOk;
         }
         request = mergeSources(line);

@@ -16,6 +16,7 @@ class Canvas;
 
 namespace render {
 
+struct Mode;
 struct Plan;
 struct Request;
 class NpyArray;
@@ -61,16 +62,35 @@ void CheckRequest(const Request& request);
 // Whether every file of the request can be written, before anything is
 // computed (RuntimeError, file not written).
 void CheckFiles(const Request& request);
-// The job record of a request rendered in seconds by processes processes,
-// with what the analyses added (render/analyses.h).
-std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int processes,
-                                 const nlohmann::json& analyses);
+// The job record of a request rendered in seconds on threads threads by
+// processes processes, with what the analyses added (render/analyses.h).
+std::vector<uint8_t> RecordBytes(const Request& request, double seconds, int threads,
+                                 int processes, const nlohmann::json& analyses);
 
-// The help: the usage and every row of the option table.
+// A finished render: what its files are made of.
+struct Rendered {
+    const plots::Canvas* canvas = nullptr;
+    const NpyArray* classes = nullptr; // written where the request names a classes file
+    std::vector<uint8_t> states;       // --orbits: the .npy file of the raw states
+    double seconds = 0;
+    int threads = 1, processes = 1;
+    const nlohmann::json* analyses = nullptr; // what the analyses add to the record
+};
+
+// The one path from a finished render to its files, for the command line and
+// for Python: the raw states, the classes, the picture and the job record,
+// replaced together (RuntimeError naming the file when one cannot be).
+void WriteRender(const Request& request, Rendered& rendered);
+
+// The help: the usage, the modes and the options every mode reads; and for
+// a mode (MODE --help), the options it reads beyond those, with its ranges.
 std::string HelpText();
+std::string HelpText(Mode mode);
 
-// Sets the engine's threads to what --threads asks for (0: every core),
-// capped at this machine's cores, and returns the count set.
-int UseThreads(int requested);
+// The threads a run uses for what --threads asks for (0: every core): at
+// most this machine's cores.
+int ThreadsFor(int requested);
+// What is said when fewer threads are used than asked for; "" otherwise.
+std::string ThreadsNote(int requested, int used);
 
 } // namespace render

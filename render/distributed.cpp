@@ -198,15 +198,16 @@ private:
         const int tile = next_++;
         held_[0].push_back(tile);
         std::vector<DotResult> results(sizeOf(tile));
-        // In slices, taking messages between them, so that no rank waits long
-        // for its next tile while rank 0 computes.
-        const int slice = std::max(1, tileColumns_ / 8);
-        for (int c = c0Of(tile); c < c1Of(tile); c += slice) {
-            const int end = std::min(c1Of(tile), c + slice);
-            EvaluateTile(plan_, c, end,
-                         results.data() + static_cast<size_t>(c - c0Of(tile)) * plan_.rows);
-            poll(false);
-        }
+        // Through the driver in slices, taking messages between them, so that
+        // no rank waits long for its next tile while rank 0 computes.
+        const int64_t slice = static_cast<int64_t>(std::max(1, tileColumns_ / 8)) * plan_.rows;
+        Drive(
+            plan_, c0Of(tile), c1Of(tile),
+            [&](int c0, int c1, const DotResult* in) {
+                std::copy_n(in, static_cast<size_t>(c1 - c0) * plan_.rows,
+                            results.data() + static_cast<size_t>(c0 - c0Of(tile)) * plan_.rows);
+            },
+            [&](int64_t) { poll(false); }, [slice](int64_t, double, int64_t) { return slice; });
         held_[0].pop_front();
         ready_.emplace(tile, std::move(results));
         commitReady();
@@ -330,8 +331,9 @@ int runAsWorker()
         std::string text(static_cast<size_t>(a.jobLength), '\0');
         MPI_Bcast(text.data(), a.jobLength, MPI_CHAR, 0, kWorld);
         try {
-            UseThreads(a.threads);
-            serve(MakePlan(FromJson(nlohmann::json::parse(text))));
+            const Plan plan = MakePlan(FromJson(nlohmann::json::parse(text)));
+            model::RunThreads threads(ThreadsFor(a.threads));
+            threads.run([&] { serve(plan); });
         } catch (const std::exception& e) {
             // Rank 0 checked the same job, so only a broken copy of the
             // program or of the message gets here; the job cannot go on.

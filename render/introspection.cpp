@@ -54,9 +54,13 @@ std::string OptionsJson()
     nlohmann::json options = nlohmann::json::array();
     for (const Option& o : Options()) {
         nlohmann::json readBy = nlohmann::json::array();
+        nlohmann::json ranges = nlohmann::json::object();
         for (Mode m : AllModes())
-            if (o.modes.contains(m))
+            if (Reads(m, o)) {
                 readBy.push_back(ModeName(m));
+                if (const std::string range = RangeText(m, o); !range.empty())
+                    ranges[ModeName(m)] = range;
+            }
         nlohmann::json choices = nlohmann::json::array();
         for (std::string_view c : o.choices)
             choices.push_back(std::string(c));
@@ -70,6 +74,7 @@ std::string OptionsJson()
             {"modes", readBy},
             {"default", o.kind == ValueKind::File ? std::string() : DefaultText(o)},
             {"range", RangeText(o)},
+            {"ranges", ranges},
             {"choices", choices},
         });
     }
@@ -99,7 +104,7 @@ std::string BashCompletion()
                 continue;
             all.push_back(name);
             for (Mode m : AllModes())
-                if (o.modes.contains(m))
+                if (Reads(m, o))
                     byMode[ModeName(m)].push_back(name);
         }
     }

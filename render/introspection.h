@@ -9,7 +9,8 @@
 namespace render {
 
 // {"modes": [...], "options": [{"name", "short", "kind", "arity", "values",
-// "help", "modes", "default", "range", "choices"}, ...]}, in the table's order.
+// "help", "modes", "default", "range", "ranges", "choices"}, ...]}, in the
+// table's order; "range" is the option's, "ranges" each mode's own.
 std::string OptionsJson();
 
 // The bash completion of veltrane-render: the modes where a mode may stand;

@@ -11,58 +11,6 @@
 
 namespace render {
 
-namespace {
-
-struct ModeEntry {
-    Mode mode;
-    const char* name;
-};
-constexpr ModeEntry kModes[] = {
-    {Mode::Veltrane, "veltrane"},     {Mode::FpBas, "fpbas"},
-    {Mode::Fixpt, "fixpt"},           {Mode::Parametric, "parametric"},
-    {Mode::Coexisting, "coexisting"}, {Mode::Lyapunov, "lyapunov"},
-    {Mode::Stability, "stability"},   {Mode::Cycles, "cycles"},
-    {Mode::Orbit, "orbit"},
-};
-
-} // namespace
-
-const char* ModeName(Mode mode)
-{
-    for (const ModeEntry& m : kModes)
-        if (m.mode == mode)
-            return m.name;
-    return "?";
-}
-
-Mode ModeOf(std::string_view name)
-{
-    for (const ModeEntry& m : kModes)
-        if (name == m.name)
-            return m.mode;
-    throw UsageError("unknown mode " + Quoted(name) + " (use one of " + ModeNames()
-                     + ").");
-}
-
-std::string ModeNames()
-{
-    std::string names;
-    for (const ModeEntry& m : kModes)
-        names += (names.empty() ? "" : ", ") + std::string(m.name);
-    return names;
-}
-
-std::span<const Mode> AllModes()
-{
-    static const std::vector<Mode> modes = [] {
-        std::vector<Mode> all;
-        for (const ModeEntry& m : kModes)
-            all.push_back(m.mode);
-        return all;
-    }();
-    return modes;
-}
-
 Job DefaultJob()
 {
     using model::Control;
@@ -102,7 +50,7 @@ void ToJson(const Job& job, nlohmann::json& out)
     out["mode"] = ModeName(job.mode);
     nlohmann::json& options = out["options"] = nlohmann::json::object();
     for (const Option& o : Options())
-        if (o.recorded && (o.recordedAlways || o.modes.contains(job.mode)))
+        if (o.recorded && (o.recordedAlways || Reads(job.mode, o)))
             options[std::string(o.name)] = ValueAsJson(request, o);
 }
 

@@ -18,27 +18,27 @@
 
 namespace render {
 
-enum class Mode : uint8_t {
-    Veltrane, FpBas, Fixpt, Parametric, Coexisting, Lyapunov,
-    Stability, // the fixed points over the parameter plane
-    Cycles,    // the periodic orbits at one parameter vector, over veltrane's basins
-    Orbit,     // the orbit diagram over one parameter
+// A mode: the position of its row in the table of modes (render/plan.h,
+// rows in render/modes.cpp). The first row, veltrane, is the default.
+struct Mode {
+    uint8_t index = 0;
+    friend bool operator==(Mode, Mode) = default;
 };
 
 // The command-line name of a mode ("veltrane", "fpbas", ...).
 const char* ModeName(Mode mode);
 // The mode of a name; throws UsageError for an unknown one.
 Mode ModeOf(std::string_view name);
-// "veltrane, fpbas, fixpt, parametric, coexisting, lyapunov".
+// "veltrane, fpbas, fixpt, parametric, coexisting, lyapunov, ...".
 std::string ModeNames();
-// Every mode, in the order of ModeNames.
+// Every mode, in the order of the table.
 std::span<const Mode> AllModes();
 
 constexpr int kMaxPixels = 32767;
 constexpr int kMaxLyapunovSteps = 1000000;
 
 struct Job {
-    Mode mode = Mode::Veltrane;
+    Mode mode;                               // veltrane
     model::Weights w{};                      // w11 w12 w21 w22 b1 b2
     int size = 1;                            // dot size 1..100 (the window's default is 20)
     int iterations = 1000;                   // 1..32767

@@ -1,15 +1,27 @@
-// The table of modes: each row points at the mode's dot function and says how
-// a committed dot is drawn.
+// The table of modes: one row per mode, pointing at its dot function, its
+// colours, its record extras and its analyses. A new mode is a new row here.
 #include "render/plan.h"
 
+#include "model/cycles.h"
+#include "model/fixed_points.h"
+#include "model/long_period.h"
 #include "model/scales.h"
 #include "params/dots.h"
 #include "render/analyses.h"
+#include "render/options.h"
 #include "render/orbit.h"
+
+#include <nlohmann/json.hpp>
+
+#include <vector>
 
 namespace render {
 
+const std::string_view kParameterNames[6] = {"w11", "w12", "w21", "w22", "b1", "b2"};
+
 namespace {
+
+// --- Colours -------------------------------------------------------------------
 
 bool longPeriodColour(const Plan&, const DotResult& dot, const model::State&, model::Color& out)
 {
@@ -45,62 +57,181 @@ bool penColour(const Plan& p, const DotResult& dot, const model::State&, model::
 // --curves-only the dots leave the picture white for the curves.
 bool stabilityColour(const Plan& p, const DotResult& dot, const model::State&, model::Color& out)
 {
-    out = StabilityColour(dot.cls >> 12, (dot.cls >> 12) + ((dot.cls >> 8) & 0xF)
-                                             + ((dot.cls >> 4) & 0xF) + (dot.cls & 0xF));
+    const auto n = model::analysis::CountsOfKey(dot.cls);
+    out = StabilityColour(n.attracting, n.attracting + n.saddle + n.repelling + n.nonHyperbolic);
     return !p.job.curvesOnly;
 }
 
-constexpr ModeTraits kTraits[] = {
-    {Mode::Veltrane, false, false, 1, ClassType::UInt8, plots::VeltraneDots, periodColour},
-    {Mode::FpBas, false, false, 1, ClassType::UInt8, plots::FpBasDots, periodColour},
-    {Mode::Fixpt, false, true, 1, ClassType::UInt8, plots::FixptDots, penColour},
-    {Mode::Parametric, true, false, 1, ClassType::UInt8, params::ParametricDots, periodColour},
-    {Mode::Coexisting, true, false, 0, ClassType::UInt8, params::CoexistingDots, periodColour},
-    {Mode::Lyapunov, false, false, 1, ClassType::Float32, plots::LyapunovDots, lyapunovColour},
-    {Mode::Orbit, true, true, 1, ClassType::UInt32, nullptr, orbitColour, OrbitColumnDots},
-    {Mode::Stability, true, true, 1, ClassType::Counts4, params::StabilityDots, stabilityColour},
+// --- Record extras ---------------------------------------------------------------
+
+// The colour bar of the picture: the scale is linear in each colour component
+// between these stops and clamped beyond the outer two.
+void lyapunovRecord(const Job& job, nlohmann::json& record)
+{
+    nlohmann::json stops = nlohmann::json::array();
+    for (const model::ScaleStop& s : model::LyapunovStops(job.scale[0], job.scale[1]))
+        stops.push_back({{"value", s.value},
+                         {"rgb", {model::RedOf(s.color), model::GreenOf(s.color),
+                                  model::BlueOf(s.color)}}});
+    record["colour_bar"] = {{"low", job.scale[0]}, {"high", job.scale[1]}, {"stops", stops}};
+}
+
+// --- Plan setup --------------------------------------------------------------------
+
+// The shared start points, drawn from the window's generator as at program
+// start; reshuffled draws begin where they end.
+void drawStartPoints(Plan& p)
+{
+    model::RandomGenerator random;
+    params::DrawStartPoints(random, p.job.startValues, p.startX, p.startY);
+    p.inputs.random = random.state();
+}
+
+// --- The options each mode reads ---------------------------------------------------
+
+constexpr OptionUse kWindowPeriods{"max-period", model::kWindowPeriodCap,
+                                   model::kernel::kMaxPeriodCap};
+constexpr OptionUse kVeltraneOptions[] = {{"size"}, {"iterations"}, {"accuracy"}, {"region"},
+                                          kWindowPeriods, {"stats"}, {"stats-box"}};
+constexpr OptionUse kFpBasOptions[] = {{"size"}, {"iterations"}, {"accuracy"}, {"region"},
+                                       {"stats"}, {"stats-box"}};
+constexpr OptionUse kFixptOptions[] = {{"accuracy"}, {"pen"}, {"region"}};
+constexpr OptionUse kParametricOptions[] = {{"size"}, {"iterations"}, {"accuracy"},
+                                            {"idx"}, {"range"}, {"x0"}, kWindowPeriods,
+                                            {"stats"}, {"stats-box"}, {"curves"}};
+constexpr OptionUse kCoexistingOptions[] = {
+    {"size"}, {"iterations"}, {"accuracy"}, {"idx"}, {"range"}, {"start-values"},
+    {"reshuffle"}, {"fp"}, {"stats"}, {"stats-box"}};
+constexpr OptionUse kLyapunovOptions[] = {
+    {"size"}, {"iterations"}, {"idx"}, {"range"}, {"x0"}, {"region"},
+    {"plane"}, {"lyapunov-steps"}, {"scale"}, {"spectrum"}};
+constexpr OptionUse kStabilityOptions[] = {{"idx"}, {"range"}, {"stats"}, {"stats-box"},
+                                           {"curves-only"}};
+constexpr OptionUse kCyclesOptions[] = {
+    {"size"}, {"iterations"}, {"accuracy"}, {"region"},
+    {"max-period", 1, model::analysis::kMaxCyclePeriod}, {"seeds"}, {"json"}};
+constexpr OptionUse kOrbitOptions[] = {
+    {"iterations"}, {"x0"}, {"start-values"}, {"sweep"}, {"show"}, {"bounds"}, {"points"},
+    {"continue"}, {"orbits"}};
+
+// --- The rows ------------------------------------------------------------------------
+
+const ModeRow& veltraneOf(const Job& job);
+const ModeRow& parametricOf(const Job& job);
+const ModeRow& lyapunovOf(const Job& job);
+
+constexpr ModeRow kVeltrane{.name = "veltrane", .options = kVeltraneOptions,
+                            .dots = plots::VeltraneDots, .colour = periodColour,
+                            .variant = veltraneOf};
+constexpr ModeRow kParametric{.name = "parametric", .options = kParametricOptions,
+                              .parameterPlane = true, .dots = params::ParametricDots,
+                              .colour = periodColour, .variant = parametricOf,
+                              .analyse = ParametricAnalysis};
+constexpr ModeRow kLyapunov{.name = "lyapunov", .options = kLyapunovOptions,
+                            .classType = ClassType::Float32, .dots = plots::LyapunovDots,
+                            .colour = lyapunovColour, .variant = lyapunovOf,
+                            .record = lyapunovRecord};
+
+constexpr ModeRow kRows[] = {
+    kVeltrane,
+    {.name = "fpbas", .options = kFpBasOptions, .dots = plots::FpBasDots,
+     .colour = periodColour},
+    {.name = "fixpt", .options = kFixptOptions, .everyPixel = true, .dots = plots::FixptDots,
+     .colour = penColour},
+    kParametric,
+    {.name = "coexisting", .options = kCoexistingOptions, .parameterPlane = true,
+     .orbitsPerDot = 0, .dots = params::CoexistingDots, .colour = periodColour,
+     .prepare = drawStartPoints},
+    kLyapunov,
+    {.name = "stability", .options = kStabilityOptions, .parameterPlane = true,
+     .everyPixel = true, .classType = ClassType::Counts4, .dots = params::StabilityDots,
+     .colour = stabilityColour, .analyse = StabilityAnalysis},
     // The basin picture of cycles is veltrane's.
-    {Mode::Cycles, false, false, 1, ClassType::UInt8, plots::VeltraneDots, periodColour},
+    {.name = "cycles", .options = kCyclesOptions, .dots = plots::VeltraneDots,
+     .colour = periodColour, .analyse = CyclesAnalysis, .keepsClasses = true},
+    {.name = "orbit", .options = kOrbitOptions, .parameterPlane = true, .everyPixel = true,
+     .classType = ClassType::UInt32, .column = OrbitColumnDots, .colour = orbitColour,
+     .prepare = PrepareOrbits, .sequential = OrbitsContinued,
+     .columnFailure = OrbitFailureText, .record = OrbitRecord},
 };
 
-// The rows of a whole job beyond the window: lyapunov over the parameter
-// plane, and veltrane and parametric with a period cap above 16 (at 16 they
-// keep the window's classifier).
-constexpr ModeTraits kLyapunovParameter = {Mode::Lyapunov, true, false, 1, ClassType::Float32,
-                                           params::LyapunovPlaneDots, lyapunovColour};
-constexpr ModeTraits kLongVeltrane = {Mode::Veltrane, false, false, 1, ClassType::UInt16,
-                                      plots::LongPeriodDots, longPeriodColour};
-constexpr ModeTraits kLongParametric = {Mode::Parametric, true, false, 1, ClassType::UInt16,
-                                        params::LongParametricDots, longPeriodColour};
-
-// Lyapunov with both exponents, over either plane.
-constexpr ModeTraits kSpectrumState = {Mode::Lyapunov, false, false, 1, ClassType::Float32Pair,
-                                       plots::LyapunovSpectrumDots, lyapunovColour};
-constexpr ModeTraits kSpectrumParameter = {Mode::Lyapunov, true, false, 1,
-                                           ClassType::Float32Pair,
-                                           params::LyapunovSpectrumPlaneDots, lyapunovColour};
-
-const ModeTraits& traitsOf(const Job& job)
+// A row of the same mode with another classifier or plane.
+constexpr ModeRow variantOf(ModeRow base, ClassType type, plots::DotFunction dots,
+                            decltype(ModeRow::colour) colour, bool parameterPlane)
 {
-    if (job.mode == Mode::Lyapunov && job.spectrum)
+    ModeRow r = base;
+    r.classType = type;
+    r.dots = dots;
+    r.colour = colour;
+    r.parameterPlane = parameterPlane;
+    r.variant = nullptr;
+    return r;
+}
+
+// Veltrane and parametric with a period cap above 16 (at 16 they keep the
+// window's classifier); lyapunov over the parameter plane, and with both
+// exponents over either plane.
+constexpr ModeRow kLongVeltrane = variantOf(kVeltrane, ClassType::UInt16,
+                                               plots::LongPeriodDots, longPeriodColour, false);
+constexpr ModeRow kLongParametric = variantOf(kParametric,
+    ClassType::UInt16, params::LongParametricDots, longPeriodColour, true);
+constexpr ModeRow kLyapunovParameter = variantOf(kLyapunov,
+    ClassType::Float32, params::LyapunovPlaneDots, lyapunovColour, true);
+constexpr ModeRow kSpectrumState = variantOf(kLyapunov,
+    ClassType::Float32Pair, plots::LyapunovSpectrumDots, lyapunovColour, false);
+constexpr ModeRow kSpectrumParameter = variantOf(kLyapunov,
+    ClassType::Float32Pair, params::LyapunovSpectrumPlaneDots, lyapunovColour, true);
+
+const ModeRow& veltraneOf(const Job& job)
+{
+    return job.maxPeriod > model::kWindowPeriodCap ? kLongVeltrane : RowOf(job.mode);
+}
+
+const ModeRow& parametricOf(const Job& job)
+{
+    return job.maxPeriod > model::kWindowPeriodCap ? kLongParametric : RowOf(job.mode);
+}
+
+const ModeRow& lyapunovOf(const Job& job)
+{
+    if (job.spectrum)
         return job.parameterPlane ? kSpectrumParameter : kSpectrumState;
-    if (job.mode == Mode::Lyapunov && job.parameterPlane)
-        return kLyapunovParameter;
-    if (job.maxPeriod > model::kWindowPeriodCap && job.mode == Mode::Veltrane)
-        return kLongVeltrane;
-    if (job.maxPeriod > model::kWindowPeriodCap && job.mode == Mode::Parametric)
-        return kLongParametric;
-    return TraitsOf(job.mode);
+    return job.parameterPlane ? kLyapunovParameter : RowOf(job.mode);
 }
 
 } // namespace
 
-const ModeTraits& TraitsOf(Mode mode)
+std::span<const ModeRow> ModeRows() { return kRows; }
+
+const ModeRow& RowOf(Mode mode) { return kRows[mode.index < std::size(kRows) ? mode.index : 0]; }
+
+const char* ModeName(Mode mode) { return RowOf(mode).name.data(); }
+
+Mode ModeOf(std::string_view name)
 {
-    for (const ModeTraits& t : kTraits)
-        if (t.mode == mode)
-            return t;
-    return kTraits[0];
+    for (size_t i = 0; i < std::size(kRows); ++i)
+        if (name == kRows[i].name)
+            return Mode{static_cast<uint8_t>(i)};
+    throw UsageError("unknown mode " + Quoted(name) + " (use one of " + ModeNames() + ").");
+}
+
+std::string ModeNames()
+{
+    std::string names;
+    for (const ModeRow& r : kRows)
+        names += (names.empty() ? "" : ", ") + std::string(r.name);
+    return names;
+}
+
+std::span<const Mode> AllModes()
+{
+    static const std::vector<Mode> modes = [] {
+        std::vector<Mode> all;
+        for (size_t i = 0; i < std::size(kRows); ++i)
+            all.push_back(Mode{static_cast<uint8_t>(i)});
+        return all;
+    }();
+    return modes;
 }
 
 plots::DotInputs Plan::columnInputs(int column) const
@@ -119,32 +250,21 @@ Plan MakePlan(const Job& job)
     Validate(job);
     Plan p;
     p.job = job;
-    p.traits = &traitsOf(job);
-    const auto& axes = p.traits->parameterPlane ? job.range : job.region;
-    p.raster = plots::MakeRaster(job.pixels, p.traits->everyPixel ? 1 : job.size, axes[0],
+    const ModeRow& row = RowOf(job.mode);
+    p.row = row.variant ? &row.variant(job) : &row;
+    const auto& axes = p.row->parameterPlane ? job.range : job.region;
+    p.raster = plots::MakeRaster(job.pixels, p.row->everyPixel ? 1 : job.size, axes[0],
                                  axes[1], axes[2], axes[3]);
-    if (job.mode == Mode::Orbit) // the sweep across, the bounds up
-        p.raster = plots::MakeRaster(job.pixels, 1, job.sweep[1], job.sweep[2], job.bounds[0],
-                                     job.bounds[1]);
-    p.pixels = job.pixels;
-    p.columns = p.raster.columns();
-    p.rows = p.raster.rows();
     p.inputs = {.w = job.w, .iterations = job.iterations, .accuracy = job.accuracy,
                 .maxPeriod = job.maxPeriod, .lyapunovSteps = job.lyapunovSteps,
                 .horizontalIndex = job.idx[0], .verticalIndex = job.idx[1], .x0 = job.x0[0],
                 .y0 = job.x0[1], .startValues = job.startValues, .reshuffle = job.reshuffle,
                 .countFixpoints = job.fp};
-    if (job.mode == Mode::Coexisting) {
-        model::RandomGenerator random; // the window's generator as at program start
-        params::DrawStartPoints(random, job.startValues, p.startX, p.startY);
-        p.inputs.random = random.state();
-    }
-    if (job.mode == Mode::Orbit) {
-        model::RandomGenerator random; // as for coexisting, after x0
-        params::DrawStartPoints(random, job.startValues - 1, p.startX, p.startY);
-        p.startX.insert(p.startX.begin(), job.x0[0]);
-        p.startY.insert(p.startY.begin(), job.x0[1]);
-    }
+    if (p.row->prepare)
+        p.row->prepare(p);
+    p.pixels = job.pixels;
+    p.columns = p.raster.columns();
+    p.rows = p.raster.rows();
     return p;
 }
 

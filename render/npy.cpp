@@ -1,5 +1,7 @@
 #include "render/npy.h"
 
+#include "model/fixed_points.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -102,12 +104,27 @@ void NpyArray::fill(int left, int top, int right, int bottom, uint16_t value)
         fillWith(left, top, right, bottom, static_cast<uint8_t>(value));
     else if (type_ == ClassType::UInt16)
         fillWith(left, top, right, bottom, value);
-    else if (type_ == ClassType::Counts4)
+    else if (type_ == ClassType::Counts4) {
+        // The four counts as four bytes, in the order of the array's third axis.
+        const auto n = model::analysis::CountsOfKey(value);
         fillWith(left, top, right, bottom,
-                 static_cast<uint32_t>((value >> 12) | ((value >> 8) & 0xF) << 8
-                                       | ((value >> 4) & 0xF) << 16 | (value & 0xF) << 24));
+                 uint32_t{n.attracting} | uint32_t{n.saddle} << 8 | uint32_t{n.repelling} << 16
+                     | uint32_t{n.nonHyperbolic} << 24);
+    }
     else
         fillWith(left, top, right, bottom, static_cast<float>(value));
+}
+
+void NpyArray::put(int left, int top, int right, int bottom, const DotResult& dot)
+{
+    switch (type_) {
+    case ClassType::UInt32: fillCount(left, top, right, bottom, dot.count); break;
+    case ClassType::Float32Pair:
+        fillPair(left, top, right, bottom, static_cast<float>(dot.lambda), dot.lambda2);
+        break;
+    case ClassType::Float32: fill(left, top, right, bottom, static_cast<float>(dot.lambda)); break;
+    default: fill(left, top, right, bottom, dot.cls);
+    }
 }
 
 void NpyArray::fill(int left, int top, int right, int bottom, float value)

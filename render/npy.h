@@ -20,6 +20,9 @@ public:
     // A rows x columns array of zeros.
     NpyArray(ClassType type, int rows, int columns);
 
+    // Sets the elements of rows [top, bottom) and columns [left, right) to
+    // what the array's type holds of the dot (ClassType).
+    void put(int left, int top, int right, int bottom, const DotResult& dot);
     // Sets the elements of rows [top, bottom) and columns [left, right).
     void fill(int left, int top, int right, int bottom, uint16_t value);
     void fill(int left, int top, int right, int bottom, float value);

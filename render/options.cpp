@@ -6,6 +6,7 @@
 #include "model/numbers.h"
 #include "model/orbit_diagram.h"
 #include "model/settings.h"
+#include "render/plan.h"
 #include "params/coexisting.h"
 
 #include <nlohmann/json.hpp>
@@ -80,31 +81,8 @@ void boundsInOrder(const Job& job)
         throw UsageError("--bounds: the low bound must lie below the high one.");
 }
 
-using M = Mode;
-constexpr ModeSet kStatePlane{M::Veltrane, M::FpBas, M::Fixpt, M::Lyapunov, M::Cycles};
-constexpr ModeSet kParameterPlane{M::Parametric, M::Coexisting, M::Lyapunov, M::Stability};
-constexpr ModeSet kDots{M::Veltrane, M::FpBas, M::Parametric, M::Coexisting, M::Lyapunov,
-                        M::Cycles};
-constexpr ModeSet kClassifying{M::Veltrane, M::FpBas, M::Fixpt, M::Parametric, M::Coexisting,
-                               M::Cycles};
-constexpr ModeSet kOrbitOrDots{M::Veltrane, M::FpBas, M::Parametric, M::Coexisting,
-                                M::Lyapunov, M::Cycles, M::Orbit};
-// The modes whose picture is a picture of classes, for the basin statistics.
-constexpr ModeSet kWithClasses{M::Veltrane, M::FpBas, M::Parametric, M::Coexisting,
-                               M::Stability};
-
-// The period cap's range depends on the mode: the classifiers of veltrane and
-// parametric start at the window's cap, the cycle search goes up to 64.
-void maxPeriodInRange(const Job& job)
-{
-    const bool cycles = job.mode == Mode::Cycles;
-    const int lo = cycles ? 1 : model::kWindowPeriodCap;
-    const int hi = cycles ? model::analysis::kMaxCyclePeriod : model::kernel::kMaxPeriodCap;
-    if (job.maxPeriod < lo || job.maxPeriod > hi)
-        throw UsageError("--max-period: " + model::IntegerText(job.maxPeriod) + " is outside "
-                         + model::IntegerText(lo) + ".." + model::IntegerText(hi) + " for "
-                         + ModeName(job.mode) + ".");
-}
+// Read by every mode, or by the modes whose rows list it.
+constexpr bool kEvery = true, kListed = false;
 
 void statsBoxWithStats(const Job& job)
 {
@@ -121,42 +99,42 @@ constexpr Option recordedForItsModes(Option o)
 
 // Rows of each kind; the designated fields say what differs.
 constexpr Option number(std::string_view name, int arity, std::string_view values,
-                        std::string_view help, ModeSet modes, double (*get)(const Request&, int),
+                        std::string_view help, bool everyMode, double (*get)(const Request&, int),
                         void (*put)(Request&, int, double), bool recordedAlways = true)
 {
-    return Option{name, 0, ValueKind::Number, arity, values, help, modes, true, recordedAlways,
+    return Option{name, 0, ValueKind::Number, arity, values, help, everyMode, true, recordedAlways,
                   0, 0, Rounding::Exact, {}, {}, get, put, nullptr, nullptr};
 }
 
 constexpr Option whole(std::string_view name, int arity, std::string_view values,
-                       std::string_view help, ModeSet modes, int lo, int hi, Rounding rounding,
+                       std::string_view help, bool everyMode, int lo, int hi, Rounding rounding,
                        double (*get)(const Request&, int), void (*put)(Request&, int, double),
                        bool recordedAlways = true)
 {
-    return Option{name, 0, ValueKind::WholeNumber, arity, values, help, modes, true,
+    return Option{name, 0, ValueKind::WholeNumber, arity, values, help, everyMode, true,
                   recordedAlways, lo, hi, rounding, {}, {}, get, put, nullptr, nullptr};
 }
 
 constexpr Option weight(std::string_view name, std::string_view help,
                         double (*get)(const Request&, int), void (*put)(Request&, int, double))
 {
-    Option o = number(name, 1, "", help, ModeSet::All(), get, put);
+    Option o = number(name, 1, "", help, kEvery, get, put);
     o.recorded = false; // recorded as an entry of "w"
     return o;
 }
 
 constexpr Option flag(std::string_view name, char shortName, std::string_view help,
-                      ModeSet modes, double (*get)(const Request&, int),
+                      bool everyMode, double (*get)(const Request&, int),
                       void (*put)(Request&, int, double), bool recorded)
 {
-    return Option{name, shortName, ValueKind::Flag, 0, "", help, modes, recorded, recorded,
+    return Option{name, shortName, ValueKind::Flag, 0, "", help, everyMode, recorded, recorded,
                   0, 1, Rounding::Exact, {}, {}, get, put, nullptr, nullptr};
 }
 
 constexpr Option file(std::string_view name, char shortName, std::string_view values,
                       std::string_view help, std::string Request::*text)
 {
-    return Option{name, shortName, ValueKind::File, 1, values, help, ModeSet::All(), false,
+    return Option{name, shortName, ValueKind::File, 1, values, help, kEvery, false,
                   false, 0, 0, Rounding::Exact, {}, {}, nullptr, nullptr, text, nullptr};
 }
 
@@ -166,19 +144,13 @@ constexpr Option withCheck(Option o, void (*check)(const Job&))
     return o;
 }
 
-// A row read by the given modes only.
-constexpr Option modesOnly(Option o, ModeSet modes)
+// A row read by the modes that list it.
+constexpr Option listed(Option o)
 {
-    o.modes = modes;
+    o.everyMode = kListed;
     return o;
 }
 
-// A file that only cycles writes.
-constexpr Option cyclesOnly(Option o)
-{
-    o.modes = ModeSet{Mode::Cycles};
-    return o;
-}
 
 // A run option: how to run the job, not part of it, so never recorded.
 constexpr Option runOption(Option o, std::string_view note)
@@ -198,7 +170,7 @@ constexpr Option kRows[] = {
     file("from", 0, "JOB.json",
          "render the job recorded in a .json file again; options given beside it override it",
          &Request::from),
-    number("w", 6, "W11 W12 W21 W22 B1 B2", "the six parameters", ModeSet::All(),
+    number("w", 6, "W11 W12 W21 W22 B1 B2", "the six parameters", kEvery,
            getJob<&Job::w>, putJob<&Job::w>),
     weight("w11", "the parameter w11", getWeight<0>, putWeight<0>),
     weight("w12", "the parameter w12", getWeight<1>, putWeight<1>),
@@ -206,99 +178,97 @@ constexpr Option kRows[] = {
     weight("w22", "the parameter w22", getWeight<3>, putWeight<3>),
     weight("b1", "the parameter b1", getWeight<4>, putWeight<4>),
     weight("b2", "the parameter b2", getWeight<5>, putWeight<5>),
-    whole("size", 1, "S", "dot size", kDots, 1, kMaxDotSize, Rounding::Floor,
+    whole("size", 1, "S", "dot size", kListed, 1, kMaxDotSize, Rounding::Floor,
           getJob<&Job::size>, putJob<&Job::size>),
-    whole("iterations", 1, "I", "iterations", kOrbitOrDots, 1, kMaxIterations, Rounding::Floor,
+    whole("iterations", 1, "I", "iterations", kListed, 1, kMaxIterations, Rounding::Floor,
           getJob<&Job::iterations>, putJob<&Job::iterations>),
-    whole("accuracy", 1, "A", "accuracy", kClassifying, 1, kMaxAccuracy, Rounding::Floor,
+    whole("accuracy", 1, "A", "accuracy", kListed, 1, kMaxAccuracy, Rounding::Floor,
           getJob<&Job::accuracy>, putJob<&Job::accuracy>),
-    whole("idx", 2, "H V", "parameter-plane axes", kParameterPlane, 0, kLastParameter,
+    whole("idx", 2, "H V", "parameter-plane axes", kListed, 0, kLastParameter,
           Rounding::HalfEven, getJob<&Job::idx>, putJob<&Job::idx>),
-    number("range", 4, "L R B T", "parameter-plane ranges", kParameterPlane,
+    number("range", 4, "L R B T", "parameter-plane ranges", kListed,
            getJob<&Job::range>, putJob<&Job::range>),
     number("x0", 2, "X Y", "start point of the parameter plane's orbits (orbit: the first's)",
-           {M::Parametric, M::Lyapunov, M::Orbit}, getJob<&Job::x0>, putJob<&Job::x0>),
-    whole("start-values", 1, "N", "start points", {M::Coexisting, M::Orbit}, 1, params::kMaxStartValues,
+           kListed, getJob<&Job::x0>, putJob<&Job::x0>),
+    whole("start-values", 1, "N", "start points", kListed, 1, params::kMaxStartValues,
           Rounding::HalfEven, getJob<&Job::startValues>, putJob<&Job::startValues>),
-    flag("reshuffle", 0, "new random start points for every dot", {M::Coexisting},
+    flag("reshuffle", 0, "new random start points for every dot", kListed,
          getJob<&Job::reshuffle>, putJob<&Job::reshuffle>, true),
-    flag("fp", 0, "count distinct fixed points one by one", {M::Coexisting},
+    flag("fp", 0, "count distinct fixed points one by one", kListed,
          getJob<&Job::fp>, putJob<&Job::fp>, true),
-    whole("pen", 3, "R G B", "drawing colour", {M::Fixpt}, 0, kMaxColourComponent,
+    whole("pen", 3, "R G B", "drawing colour", kListed, 0, kMaxColourComponent,
           Rounding::HalfEven, getJob<&Job::pen>, putJob<&Job::pen>),
-    whole("pixels", 1, "N", "picture size N x N", ModeSet::All(), 2, kMaxPixels,
+    whole("pixels", 1, "N", "picture size N x N", kEvery, 2, kMaxPixels,
           Rounding::Exact, getJob<&Job::pixels>, putJob<&Job::pixels>),
-    number("region", 4, "X0 X1 Y0 Y1", "state-plane part shown", kStatePlane,
+    number("region", 4, "X0 X1 Y0 Y1", "state-plane part shown", kListed,
            getJob<&Job::region>, putJob<&Job::region>),
-    withCheck(whole("max-period", 1, "P",
-                    "longest period sought (veltrane and parametric from 16, cycles up to 64)",
-                    {M::Veltrane, M::Parametric, M::Cycles}, 1, model::kernel::kMaxPeriodCap,
-                    Rounding::Exact, getJob<&Job::maxPeriod>, putJob<&Job::maxPeriod>, false),
-              maxPeriodInRange),
+    whole("max-period", 1, "P",
+          "longest period sought (veltrane and parametric from 16, cycles up to 64)", kListed, 1,
+          model::kernel::kMaxPeriodCap, Rounding::Exact, getJob<&Job::maxPeriod>,
+          putJob<&Job::maxPeriod>, false),
     whole("seeds", 1, "G",
           "the side of the square grid of Newton starts over --region, besides the attractors "
           "of the basin picture; each start runs once per period, so 1024 up to period 64 "
           "take hours",
-          {M::Cycles}, 2, model::analysis::kMaxCycleSeeds, Rounding::Exact,
+          kListed, 2, model::analysis::kMaxCycleSeeds, Rounding::Exact,
           getJob<&Job::seeds>, putJob<&Job::seeds>, false),
     recordedForItsModes(flag("stats", 0,
                              "basin statistics of the classes (fractions, basin entropy, "
                              "boundary basin entropy) into the job record and onto stdout",
-                             kWithClasses, getJob<&Job::stats>, putJob<&Job::stats>, true)),
+                             kListed, getJob<&Job::stats>, putJob<&Job::stats>, true)),
     withCheck(whole("stats-box", 1, "B", "box size of the basin entropy, in pixels",
-                    kWithClasses, 1, kMaxPixels, Rounding::Exact, getJob<&Job::statsBox>,
+                    kListed, 1, kMaxPixels, Rounding::Exact, getJob<&Job::statsBox>,
                     putJob<&Job::statsBox>, false),
               statsBoxWithStats),
     recordedForItsModes(flag("curves", 0,
                              "draw the bifurcation curves of the fixed points over the picture",
-                             {M::Parametric}, getJob<&Job::curves>, putJob<&Job::curves>, true)),
+                             kListed, getJob<&Job::curves>, putJob<&Job::curves>, true)),
     recordedForItsModes(flag("curves-only", 0, "draw only the bifurcation curves, on white",
-                             {M::Stability}, getJob<&Job::curvesOnly>,
+                             kListed, getJob<&Job::curvesOnly>,
                              putJob<&Job::curvesOnly>, true)),
-    cyclesOnly(file("json", 0, "OUT.json",
+    listed(file("json", 0, "OUT.json",
                     "the record with the cycles, without a picture (beside -o it replaces "
                     "OUT.png.json)",
                     &Request::json)),
     Option{"plane", 0, ValueKind::Choice, 1, "state|parameter",
            "state: the start points of veltrane; parameter: the plane of parametric",
-           {M::Lyapunov}, true, false, 0, 1, Rounding::Exact, kPlanes, {},
+           kListed, true, false, 0, 1, Rounding::Exact, kPlanes, {},
            getJob<&Job::parameterPlane>, putJob<&Job::parameterPlane>, nullptr, nullptr},
-    whole("lyapunov-steps", 1, "M", "steps measured after the iterations", {M::Lyapunov}, 1,
+    whole("lyapunov-steps", 1, "M", "steps measured after the iterations", kListed, 1,
           kMaxLyapunovSteps, Rounding::Exact, getJob<&Job::lyapunovSteps>,
           putJob<&Job::lyapunovSteps>, false),
     withCheck(number("scale", 2, "LO HI", "colour limits, blue to white at 0 to red",
-                     {M::Lyapunov}, getJob<&Job::scale>, putJob<&Job::scale>, false),
+                     kListed, getJob<&Job::scale>, putJob<&Job::scale>, false),
               scaleInOrder),
     recordedForItsModes(flag("spectrum", 0,
                    "both exponents: the classes hold lambda1 and lambda2 per pixel",
-                   {M::Lyapunov}, getJob<&Job::spectrum>, putJob<&Job::spectrum>, true)),
+                   kListed, getJob<&Job::spectrum>, putJob<&Job::spectrum>, true)),
     withCheck(number("sweep", 3, "K L R",
                      "parameter K (0..5: w11 w12 w21 w22 b1 b2) from L at the left to R at the "
                      "right",
-                     {M::Orbit}, getJob<&Job::sweep>, putJob<&Job::sweep>, false),
+                     kListed, getJob<&Job::sweep>, putJob<&Job::sweep>, false),
               sweepSound),
     Option{"show", 0, ValueKind::Choice, 1, "x|y", "the neuron whose state runs up the picture",
-           {M::Orbit}, true, false, 0, 1, Rounding::Exact, kNeurons, {},
+           kListed, true, false, 0, 1, Rounding::Exact, kNeurons, {},
            getJob<&Job::showY>, putJob<&Job::showY>, nullptr, nullptr},
-    withCheck(number("bounds", 2, "LO HI", "the states shown, bottom to top", {M::Orbit},
+    withCheck(number("bounds", 2, "LO HI", "the states shown, bottom to top", kListed,
                      getJob<&Job::bounds>, putJob<&Job::bounds>, false),
               boundsInOrder),
-    whole("points", 1, "M", "states counted per orbit after the iterations", {M::Orbit}, 1,
+    whole("points", 1, "M", "states counted per orbit after the iterations", kListed, 1,
           model::kernel::kMaxOrbitPoints, Rounding::Exact, getJob<&Job::points>,
           putJob<&Job::points>, false),
     recordedForItsModes(flag("continue", 0,
                    "each column's orbits go on from the previous column's final states",
-                   {M::Orbit}, getJob<&Job::continueOrbits>, putJob<&Job::continueOrbits>,
+                   kListed, getJob<&Job::continueOrbits>, putJob<&Job::continueOrbits>,
                    true)),
-    modesOnly(file("orbits", 0, "OUT.npy",
-                   "also write every counted state as float64 columns x start values x points x 2",
-                   &Request::orbits),
-              {M::Orbit}),
-    runOption(whole("threads", 1, "T", "threads to use, at most the cores", ModeSet::All(), 1,
+    listed(file("orbits", 0, "OUT.npy",
+                "also write every counted state as float64 columns x start values x points x 2",
+                &Request::orbits)),
+    runOption(whole("threads", 1, "T", "threads to use, at most the cores", kEvery, 1,
                    kMaxThreads, Rounding::Exact, getRun<&Request::threads>,
                    putRun<&Request::threads>),
              "every core"),
-    runOption(flag("quiet", 'q', "no progress line", ModeSet::All(), getRun<&Request::quiet>,
+    runOption(flag("quiet", 'q', "no progress line", kEvery, getRun<&Request::quiet>,
                    putRun<&Request::quiet>, false),
               ""),
 };
@@ -446,7 +416,7 @@ std::string modeList(ModeSet modes)
 
 std::string notRead(const Option& o, Mode mode)
 {
-    return Flagged(o) + " applies to " + modeList(o.modes) + " only, not to " + ModeName(mode)
+    return Flagged(o) + " applies to " + modeList(ReadersOf(o)) + " only, not to " + ModeName(mode)
            + ".";
 }
 
@@ -475,7 +445,13 @@ void checkValue(const Request& r, const Option& o)
     }
     if (o.check)
         o.check(r.job);
-    if (!o.modes.contains(r.job.mode)
+    if (const auto [lo, hi] = RangeFor(r.job.mode, o); o.kind == ValueKind::WholeNumber
+                                                        && (lo != o.lo || hi != o.hi))
+        for (int i = 0; i < o.arity; ++i)
+            if (const double v = o.get(r, i); v < lo || v > hi)
+                refuse(o, model::IntegerText(static_cast<int>(v)) + " is outside "
+                              + RangeText(r.job.mode, o) + " for " + ModeName(r.job.mode) + ".");
+    if (!Reads(r.job.mode, o)
         && (r.sources[IndexOf(o)] == Source::Given || !sameAsDefault(r, o)))
         throw UsageError(notRead(o, r.job.mode));
 }
@@ -497,6 +473,38 @@ const Option* FindOption(std::string_view name)
 size_t IndexOf(const Option& option) { return static_cast<size_t>(&option - kRows); }
 
 std::string Flagged(const Option& option) { return "--" + std::string(option.name); }
+
+namespace {
+
+// The mode's use of an option, or null where its row does not list it.
+const OptionUse* useOf(Mode mode, const Option& option)
+{
+    for (const OptionUse& use : RowOf(mode).options)
+        if (use.name == option.name)
+            return &use;
+    return nullptr;
+}
+
+} // namespace
+
+bool Reads(Mode mode, const Option& option) { return option.everyMode || useOf(mode, option); }
+
+ModeSet ReadersOf(const Option& option)
+{
+    ModeSet modes;
+    for (Mode m : AllModes())
+        if (Reads(m, option))
+            modes.add(m);
+    return modes;
+}
+
+std::pair<int, int> RangeFor(Mode mode, const Option& option)
+{
+    const OptionUse* use = useOf(mode, option);
+    if (use && (use->lo || use->hi))
+        return {use->lo, use->hi};
+    return {option.lo, option.hi};
+}
 
 std::string Quoted(std::string_view text)
 {
@@ -638,6 +646,44 @@ std::string RangeText(const Option& option)
     return model::IntegerText(option.lo) + ".." + model::IntegerText(option.hi);
 }
 
+std::string Metavariable(const Option& o)
+{
+    if (o.kind == ValueKind::Number || o.kind == ValueKind::WholeNumber)
+        return o.arity > 1 ? "NUMBER x " + std::to_string(o.arity) : "NUMBER";
+    return std::string(o.valueNames);
+}
+
+std::vector<OptionLine> OptionTable(const Mode* mode)
+{
+    std::vector<OptionLine> lines;
+    for (const Option& o : kRows) {
+        if (mode ? o.everyMode || !Reads(*mode, o) : !o.everyMode)
+            continue;
+        OptionLine line{&o, o.shortName ? std::string("-") + o.shortName + ", " : "", "", "", ""};
+        line.names += Flagged(o);
+        if (o.kind == ValueKind::Flag)
+            line.names += ", --no-" + std::string(o.name);
+        else
+            line.names += " " + Metavariable(o);
+        line.help = std::string(o.help);
+        if (o.arity > 1)
+            line.help += " " + std::string(o.valueNames);
+        line.range = mode ? RangeText(*mode, o) : RangeText(o);
+        if (o.kind != ValueKind::Flag && o.kind != ValueKind::File)
+            line.defaultText = DefaultText(o);
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+std::string RangeText(Mode mode, const Option& option)
+{
+    if (option.kind != ValueKind::WholeNumber)
+        return "";
+    const auto [lo, hi] = RangeFor(mode, option);
+    return model::IntegerText(lo) + ".." + model::IntegerText(hi);
+}
+
 void MergeJson(Request& request, const nlohmann::json& record)
 {
     if (!record.is_object() || !record.contains("mode") || !record["mode"].is_string())
@@ -663,7 +709,7 @@ void Check(const Request& request)
         if (request.sources[IndexOf(o)] == Source::Default)
             continue;
         if (o.kind == ValueKind::File) {
-            if (!(request.*o.text).empty() && !o.modes.contains(request.job.mode))
+            if (!(request.*o.text).empty() && !Reads(request.job.mode, o))
                 throw UsageError(notRead(o, request.job.mode));
             continue;
         }

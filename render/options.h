@@ -3,8 +3,10 @@
 // "_" for "-" a Python keyword), the kind of value it takes and how its text
 // is read, its range, its help, the modes that read it and where its value
 // lives. The command line, the job record in both directions, the checks and
-// the help are all driven from these rows; a new option is a new row, a new
-// mode is a new row of the mode table plus its bit in the rows it reads.
+// the help are all driven from these rows; a new option is a new row. Which
+// modes read an option is said by the modes' rows (render/plan.h): the
+// options every mode reads are marked here, the others are listed by the
+// modes that read them.
 #pragma once
 
 #include "render/job.h"
@@ -16,6 +18,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace render {
@@ -46,12 +49,13 @@ public:
             bits_ |= bit(m);
     }
     static constexpr ModeSet All() { return ModeSet(~uint32_t{0}); }
+    constexpr void add(Mode m) { bits_ |= bit(m); }
     constexpr bool contains(Mode m) const { return (bits_ & bit(m)) != 0; }
     constexpr bool all() const { return bits_ == ~uint32_t{0}; }
 
 private:
     constexpr explicit ModeSet(uint32_t bits) : bits_(bits) {}
-    static constexpr uint32_t bit(Mode m) { return uint32_t{1} << static_cast<unsigned>(m); }
+    static constexpr uint32_t bit(Mode m) { return uint32_t{1} << m.index; }
     uint32_t bits_ = 0;
 };
 
@@ -79,7 +83,7 @@ struct Option {
     int arity;                   // values per use: 1, N for a list, 0 for a flag
     std::string_view valueNames; // what the values stand for: "W11 W12 W21 W22 B1 B2", "N"
     std::string_view help;       // one phrase; the range, default and modes are added to it
-    ModeSet modes;               // the modes that read it
+    bool everyMode;              // read by every mode; else by the modes that list it
     bool recorded;               // written into the job record under its name
     bool recordedAlways;         // and that for every mode, not only those that read it
     int lo, hi;                  // WholeNumber: the accepted range
@@ -103,6 +107,15 @@ const Option* FindOption(std::string_view name);
 size_t IndexOf(const Option& option);
 // "--name", as messages and the help call the option.
 std::string Flagged(const Option& option);
+
+// Whether a mode reads an option: every mode reads the common ones, a mode
+// the ones its row lists.
+bool Reads(Mode mode, const Option& option);
+// The modes that read an option.
+ModeSet ReadersOf(const Option& option);
+// The range of a whole-number option for a mode: the mode's own where its
+// row narrows it, else the option's.
+std::pair<int, int> RangeFor(Mode mode, const Option& option);
 
 // The value of a text that is one number and nothing else: an optional sign,
 // digits with at most one full stop, an optional exponent (E or D, either
@@ -132,8 +145,25 @@ nlohmann::json ValueAsJson(const Request& request, const Option& option);
 std::string ValueText(const Request& request, const Option& option);
 // The default as the help says it: ValueText of a fresh request, or the note.
 std::string DefaultText(const Option& option);
-// "1..100" for a whole number, else "".
+// "1..100" for a whole number, else ""; for a mode, its own range.
 std::string RangeText(const Option& option);
+std::string RangeText(Mode mode, const Option& option);
+
+// What the help calls an option's value: "NUMBER", "NUMBER x 4", "OUT.npy".
+std::string Metavariable(const Option& option);
+
+// One line of an option table, as `veltrane-render MODE --help` prints it and
+// Python's options(mode) returns it.
+struct OptionLine {
+    const Option* option;
+    std::string names;       // "--size NUMBER", "--stats, --no-stats", "-o, --output OUT.png|OUT.bmp"
+    std::string help;        // the phrase, with what the values stand for
+    std::string range;       // "1..100", the mode's own where it narrows it; "" for none
+    std::string defaultText; // "" for flags and files
+};
+// The options a mode reads beyond the common ones, in the order of the table;
+// without a mode, the common ones.
+std::vector<OptionLine> OptionTable(const Mode* mode);
 
 // Reads a job record into a request: its mode, and every option under
 // "options", each marked Record. An unknown option, a value of the wrong kind

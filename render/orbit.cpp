@@ -1,10 +1,16 @@
 #include "render/orbit.h"
 
 #include "model/engine.h"
+#include "model/errors.h"
 #include "model/numbers.h"
 #include "model/orbit_diagram.h"
+#include "model/random.h"
+#include "model/scales.h"
+#include "params/dots.h"
+#include "render/npy.h"
 #include "render/options.h"
-#include "render/tiles.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <bit>
@@ -14,8 +20,6 @@
 namespace render {
 
 namespace {
-
-constexpr const char* kParameterNames[] = {"w11", "w12", "w21", "w22", "b1", "b2"};
 
 int sweptEntry(const Job& job) { return static_cast<int>(job.sweep[0]); }
 
@@ -34,40 +38,39 @@ bool columnWeights(const Plan& plan, int column, model::Weights& w)
     return std::isfinite(w[sweptEntry(plan.job)]);
 }
 
-void putCounts(const std::vector<uint32_t>& counts, DotResult* out)
+double* columnStates(const Plan& plan, int column)
 {
-    for (size_t r = 0; r < counts.size(); ++r)
-        out[r] = {.count = counts[r]};
-}
-
-// Runs the orbits of a column from (x, y) and writes its results; the states
-// of orbit k go to states + k * points * 2 when states is not null.
-void runColumn(const Plan& plan, int column, std::vector<double>& x, std::vector<double>& y,
-               double* states, DotResult* out)
-{
-    std::vector<uint32_t> counts(static_cast<size_t>(plan.rows), 0);
-    model::Weights w;
-    if (!columnWeights(plan, column, w)) {
-        putCounts(counts, out);
-        out[0].failure = DotResult::Failure::Mapping;
-        return;
-    }
-    const int failed = model::kernel::OrbitColumn(w, setupOf(plan), x.data(), y.data(),
-                                                  static_cast<int>(x.size()), counts.data(),
-                                                  states);
-    putCounts(counts, out);
-    if (failed >= 0) {
-        out[0].failure = DotResult::Failure::Orbit;
-        out[0].cls = static_cast<uint16_t>(failed);
-    }
-}
-
-double* columnStates(const Plan& plan, std::vector<uint8_t>* states, size_t offset, int column)
-{
-    if (!states)
+    if (!plan.states)
         return nullptr;
-    const size_t perColumn = static_cast<size_t>(plan.job.startValues) * plan.job.points * 2;
-    return reinterpret_cast<double*>(states->data() + offset) + perColumn * column;
+    return plan.states + static_cast<size_t>(plan.job.startValues) * plan.job.points * 2 * column;
+}
+
+// A continued column: each start value's orbit goes on from its state in the
+// column before and runs on its own; the counts are added up after. Returns
+// the first start value that failed, or -1.
+int continuedCounts(const Plan& plan, const model::Weights& w, double* states,
+                    std::vector<uint32_t>& sum)
+{
+    const int n = plan.job.startValues;
+    std::vector<double>& x = plan.carry->x;
+    std::vector<double>& y = plan.carry->y;
+    std::vector<std::vector<uint32_t>> counts(static_cast<size_t>(n));
+    std::vector<int> failed(static_cast<size_t>(n));
+    const auto setup = setupOf(plan);
+    auto body = [&](int begin, int end) {
+        for (int k = begin; k < end; ++k) {
+            counts[k].assign(static_cast<size_t>(plan.rows), 0);
+            failed[k] = model::kernel::OrbitColumn(
+                w, setup, &x[k], &y[k], 1, counts[k].data(),
+                states ? states + static_cast<size_t>(k) * plan.job.points * 2 : nullptr);
+        }
+    };
+    model::ForEachChunk(n, 1, body);
+    for (int k = 0; k < n; ++k)
+        for (int r = 0; r < plan.rows; ++r)
+            sum[r] += counts[k][r];
+    const auto first = std::find(failed.begin(), failed.end(), 0);
+    return first == failed.end() ? -1 : static_cast<int>(first - failed.begin());
 }
 
 } // namespace
@@ -79,8 +82,60 @@ uint64_t OrbitPixelMost(const Job& job)
 
 void OrbitColumnDots(const Plan& plan, int column, DotResult* out)
 {
-    std::vector<double> x = plan.startX, y = plan.startY;
-    runColumn(plan, column, x, y, nullptr, out);
+    std::vector<uint32_t> counts(static_cast<size_t>(plan.rows), 0);
+    model::Weights w;
+    const bool mapped = columnWeights(plan, column, w);
+    int failed = -1;
+    if (mapped && plan.carry) {
+        failed = continuedCounts(plan, w, columnStates(plan, column), counts);
+    } else if (mapped) {
+        std::vector<double> x = plan.startX, y = plan.startY;
+        failed = model::kernel::OrbitColumn(w, setupOf(plan), x.data(), y.data(),
+                                            static_cast<int>(x.size()), counts.data(),
+                                            columnStates(plan, column));
+    }
+    for (size_t r = 0; r < counts.size(); ++r)
+        out[r] = {.count = counts[r]};
+    if (!mapped) {
+        out[0].failure = DotResult::Failure::Mapping;
+    } else if (failed >= 0) {
+        out[0].failure = DotResult::Failure::Orbit;
+        out[0].cls = static_cast<uint16_t>(failed);
+    }
+}
+
+void PrepareOrbits(Plan& plan)
+{
+    const Job& job = plan.job;
+    plan.raster = plots::MakeRaster(job.pixels, 1, job.sweep[1], job.sweep[2], job.bounds[0],
+                                    job.bounds[1]);
+    model::RandomGenerator random; // as for coexisting, after x0
+    params::DrawStartPoints(random, job.startValues - 1, plan.startX, plan.startY);
+    plan.startX.insert(plan.startX.begin(), job.x0[0]);
+    plan.startY.insert(plan.startY.begin(), job.x0[1]);
+    if (job.continueOrbits)
+        plan.carry = std::make_shared<ColumnCarry>(ColumnCarry{plan.startX, plan.startY});
+}
+
+bool OrbitsContinued(const Job& job) { return job.continueOrbits; }
+
+// The orbit diagram's scale: white for no state, else the colour at
+// t = log(1 + count) / log(1 + most) along the sequential scale from its light
+// end (t = 0) to its dark end (t = 1: every state of the column's orbits in
+// one pixel), with the colours of a few counts.
+void OrbitRecord(const Job& job, nlohmann::json& record)
+{
+    const uint64_t most = OrbitPixelMost(job);
+    nlohmann::json stops = nlohmann::json::array();
+    for (const uint64_t count : {uint64_t{1}, most / 64, most / 8, most}) {
+        if (count == 0)
+            continue;
+        const model::Color c = model::OrbitDensityColor(count, most);
+        stops.push_back({{"count", count},
+                         {"rgb", {model::RedOf(c), model::GreenOf(c), model::BlueOf(c)}}});
+    }
+    record["colour_scale"] = {{"kind", "log"}, {"zero", "white"}, {"most", most},
+                              {"position", "log(1 + count) / log(1 + most)"}, {"stops", stops}};
 }
 
 std::string OrbitFailureText(const Plan& plan, int column, int start, bool mapping)
@@ -88,7 +143,7 @@ std::string OrbitFailureText(const Plan& plan, int column, int start, bool mappi
     const Job& job = plan.job;
     const std::string where =
         " At column " + std::to_string(plan.raster.pixelColumn(column)) + ", where "
-        + kParameterNames[sweptEntry(job)] + " = "
+        + std::string(kParameterNames[sweptEntry(job)]) + " = "
         + model::DecimalText(plan.raster.columnValue(column));
     if (mapping)
         return "Floating-point overflow in the mapping of the sweep: its values are too large."
@@ -122,84 +177,14 @@ void CheckOrbitStatesSize(const Job& job)
                          + "); give fewer --pixels, --start-values or --points.");
 }
 
-bool OrbitsRenderedAlone(const Plan& plan, bool statesWanted)
-{
-    return plan.traits->evaluateColumn && (plan.job.continueOrbits || statesWanted);
-}
-
-void RenderOrbits(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
-                  std::vector<uint8_t>* states,
-                  const std::function<void(int64_t dotsDone)>& progress)
+std::vector<uint8_t> OrbitStatesFile(Plan& plan)
 {
     static_assert(std::endian::native == std::endian::little, "the states are written as <f8");
     size_t offset = 0;
-    if (states)
-        *states = NpyFile("<f8",
-                          {plan.columns, plan.job.startValues, plan.job.points, 2},
-                          sizeof(double), offset);
-    Committer committer(plan, canvas, classes);
-    const int n = plan.job.startValues;
-    std::vector<DotResult> results;
-    if (!plan.job.continueOrbits) {
-        // Fresh columns as tiles, each writing its own part of the states.
-        const int tile = TileColumns(plan);
-        results.resize(static_cast<size_t>(tile) * plan.rows);
-        for (int c0 = 0; c0 < plan.columns; c0 += tile) {
-            const int c1 = std::min(plan.columns, c0 + tile);
-            auto body = [&](int begin, int end) {
-                for (int c = begin; c < end; ++c) {
-                    std::vector<double> x = plan.startX, y = plan.startY;
-                    runColumn(plan, c0 + c, x, y, columnStates(plan, states, offset, c0 + c),
-                              results.data() + static_cast<size_t>(c) * plan.rows);
-                }
-            };
-            model::ForEachChunk(c1 - c0, 1, body);
-            committer.commit(c0, c1, results.data());
-            if (progress)
-                progress(static_cast<int64_t>(c1) * plan.rows);
-        }
-        return;
-    }
-    // Continued: column after column; within one, each start value's orbit
-    // runs on its own and its counts are added up after.
-    std::vector<double> x = plan.startX, y = plan.startY;
-    std::vector<std::vector<uint32_t>> counts(static_cast<size_t>(n));
-    std::vector<int> failed(static_cast<size_t>(n));
-    const auto setup = setupOf(plan);
-    results.resize(static_cast<size_t>(plan.rows));
-    for (int c = 0; c < plan.columns; ++c) {
-        model::Weights w;
-        double* at = columnStates(plan, states, offset, c);
-        if (!columnWeights(plan, c, w)) {
-            std::vector<uint32_t> none(static_cast<size_t>(plan.rows), 0);
-            putCounts(none, results.data());
-            results[0].failure = DotResult::Failure::Mapping;
-            committer.commit(c, c + 1, results.data()); // throws the failure
-            return;
-        }
-        auto body = [&](int begin, int end) {
-            for (int k = begin; k < end; ++k) {
-                counts[k].assign(static_cast<size_t>(plan.rows), 0);
-                failed[k] = model::kernel::OrbitColumn(
-                    w, setup, &x[k], &y[k], 1, counts[k].data(),
-                    at ? at + static_cast<size_t>(k) * plan.job.points * 2 : nullptr);
-            }
-        };
-        model::ForEachChunk(n, 1, body);
-        std::vector<uint32_t> sum(static_cast<size_t>(plan.rows), 0);
-        for (int k = 0; k < n; ++k)
-            for (int r = 0; r < plan.rows; ++r)
-                sum[r] += counts[k][r];
-        putCounts(sum, results.data());
-        const auto first = std::find(failed.begin(), failed.end(), 0);
-        if (first != failed.end()) {
-            results[0].failure = DotResult::Failure::Orbit;
-            results[0].cls = static_cast<uint16_t>(first - failed.begin());
-        }
-        committer.commit(c, c + 1, results.data());
-        if (progress)
-            progress(static_cast<int64_t>(c + 1) * plan.rows);
-    }
+    std::vector<uint8_t> file = NpyFile(
+        "<f8", {plan.columns, plan.job.startValues, plan.job.points, 2}, sizeof(double), offset);
+    plan.states = reinterpret_cast<double*>(file.data() + offset);
+    return file;
 }
 
 } // namespace render

@@ -4,9 +4,9 @@
 #include "model/network.h"
 #include "model/numbers.h"
 #include "params/dots.h"
-#include "render/orbit.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace render {
 
@@ -35,8 +35,9 @@ model::RuntimeError::Kind kindOf(DotResult::Failure f)
 std::string failureText(const Plan& plan, int column, int row, DotResult::Failure failure,
                         int start)
 {
-    if (plan.traits->evaluateColumn)
-        return OrbitFailureText(plan, column, start, failure == DotResult::Failure::Mapping);
+    if (plan.row->columnFailure)
+        return plan.row->columnFailure(plan, column, start,
+                                       failure == DotResult::Failure::Mapping);
     std::string what;
     switch (failure) {
     case DotResult::Failure::Orbit: what = messageOf(model::ThrowOrbitFailed); break;
@@ -45,12 +46,11 @@ std::string failureText(const Plan& plan, int column, int row, DotResult::Failur
         break;
     default:
         what = std::string("Floating-point overflow in the mapping of the plane: the ")
-               + (plan.traits->parameterPlane ? "range" : "region") + " values are too large.";
+               + (plan.row->parameterPlane ? "range" : "region") + " values are too large.";
     }
-    static constexpr const char* kParameterNames[] = {"w11", "w12", "w21", "w22", "b1", "b2"};
-    const bool parameters = plan.traits->parameterPlane;
-    const std::string hName = parameters ? kParameterNames[plan.job.idx[0]] : "x";
-    const std::string vName = parameters ? kParameterNames[plan.job.idx[1]] : "y";
+    const bool parameters = plan.row->parameterPlane;
+    const std::string hName(parameters ? kParameterNames[plan.job.idx[0]] : "x");
+    const std::string vName(parameters ? kParameterNames[plan.job.idx[1]] : "y");
     const plots::Raster& r = plan.raster;
     return what + " At column " + std::to_string(r.pixelColumn(column)) + ", row "
            + std::to_string(r.pixelRow(row)) + ", where " + hName + " = "
@@ -76,14 +76,17 @@ int TileColumns(const Plan& plan)
 
 void EvaluateTile(const Plan& plan, int c0, int c1, DotResult* out)
 {
-    if (plan.traits->evaluateColumn) {
-        // One evaluation per column: its orbits, all its rows.
+    if (plan.row->column) {
+        // One evaluation per column: its orbits, all its rows; columns that
+        // go on from one another in order, on this thread.
         auto columns = [&](int begin, int end) {
             for (int c = begin; c < end; ++c)
-                plan.traits->evaluateColumn(plan, c0 + c,
-                                            out + static_cast<size_t>(c) * plan.rows);
+                plan.row->column(plan, c0 + c, out + static_cast<size_t>(c) * plan.rows);
         };
-        model::ForEachChunk(c1 - c0, 1, columns);
+        if (plan.row->sequential && plan.row->sequential(plan.job))
+            columns(0, c1 - c0);
+        else
+            model::ForEachChunk(c1 - c0, 1, columns);
         return;
     }
     EvaluateDots(plan, static_cast<int64_t>(c0) * plan.rows, (c1 - c0) * plan.rows, out);
@@ -91,7 +94,7 @@ void EvaluateTile(const Plan& plan, int c0, int c1, DotResult* out)
 
 void EvaluateDots(const Plan& plan, int64_t first, int count, DotResult* out)
 {
-    if (plan.traits->evaluateColumn) {
+    if (plan.row->column) {
         // Whole columns only: first and count are multiples of plan.rows.
         const int c0 = static_cast<int>(first / plan.rows);
         EvaluateTile(plan, c0, c0 + count / plan.rows, out);
@@ -105,7 +108,7 @@ void EvaluateDots(const Plan& plan, int64_t first, int count, DotResult* out)
             const int column = static_cast<int>((first + d) / plan.rows);
             const int row = static_cast<int>((first + d) % plan.rows);
             const int run = std::min(end - d, plan.rows - row);
-            plan.traits->evaluate(plan.columnInputs(column), plan.raster, column, row, run,
+            plan.row->dots(plan.columnInputs(column), plan.raster, column, row, run,
                                   out + d);
             d += run;
         }
@@ -133,38 +136,57 @@ void Committer::commit(int c0, int c1, const DotResult* results)
                 state_.fixpointColor = dot.fpColor;
             const int pr = raster.pixelRow(row);
             model::Color colour;
-            if (plan_.traits->colour(plan_, dot, state_, colour))
+            if (plan_.row->colour(plan_, dot, state_, colour))
                 canvas_.setDot(pc, pr, colour);
             // The class covers the pixels of the dot, as the canvas draws it.
-            if (classes_ && plan_.traits->classType == ClassType::UInt32)
-                classes_->fillCount(pc - h, pr + h - s + 1, pc - h + s, pr + h + 1, dot.count);
-            else if (classes_ && plan_.traits->classType == ClassType::Float32Pair)
-                classes_->fillPair(pc - h, pr + h - s + 1, pc - h + s, pr + h + 1,
-                                   static_cast<float>(dot.lambda), dot.lambda2);
-            else if (classes_ && plan_.traits->classType == ClassType::Float32)
-                classes_->fill(pc - h, pr + h - s + 1, pc - h + s, pr + h + 1,
-                               static_cast<float>(dot.lambda));
-            else if (classes_)
-                classes_->fill(pc - h, pr + h - s + 1, pc - h + s, pr + h + 1, dot.cls);
+            if (classes_)
+                classes_->put(pc - h, pr + h - s + 1, pc - h + s, pr + h + 1, dot);
         }
     }
 }
 
-void Render(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
-            const std::function<void(int64_t)>& progress)
+void Drive(const Plan& plan, int c0, int c1, const Sink& sink, const Between& between,
+           const RunSize& runSize)
+{
+    using Clock = std::chrono::steady_clock;
+    const int64_t rows = plan.rows;
+    // The results hold one tile; a run takes what fits after the part of a
+    // column evaluated already.
+    const int64_t most = TileColumns(plan) * rows;
+    const int64_t unit = plan.row->column ? rows : 1;
+    const int64_t first = c0 * rows, last = c1 * rows;
+    std::vector<DotResult> results(static_cast<size_t>(most));
+    int committed = c0; // columns handed on; results[0] is the first dot after them
+    int64_t run = runSize ? runSize(0, 0, most) : most;
+    for (int64_t next = first; next < last;) {
+        const int64_t held = next - committed * rows;
+        const int64_t fits = std::min(most - held, last - next);
+        const int n = static_cast<int>(std::min(fits, std::max(unit, run / unit * unit)));
+        const auto start = Clock::now();
+        EvaluateDots(plan, next, n, results.data() + held);
+        next += n;
+        if (const int c = static_cast<int>(next / rows); c > committed) {
+            sink(committed, c, results.data());
+            // The part of the next column evaluated already moves to the front.
+            std::copy_n(results.data() + (c - committed) * rows, next - c * rows, results.data());
+            committed = c;
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        if (between)
+            between(next - first);
+        if (runSize)
+            run = runSize(n, seconds, most);
+    }
+}
+
+void Render(const Plan& plan, plots::Canvas& canvas, NpyArray* classes, const Between& between,
+            const RunSize& runSize)
 {
     Committer committer(plan, canvas, classes);
-    const int tile = TileColumns(plan);
-    std::vector<DotResult> results(static_cast<size_t>(tile) * plan.rows);
-    int64_t done = 0;
-    for (int c0 = 0; c0 < plan.columns; c0 += tile) {
-        const int c1 = std::min(plan.columns, c0 + tile);
-        EvaluateTile(plan, c0, c1, results.data());
-        committer.commit(c0, c1, results.data());
-        done += static_cast<int64_t>(c1 - c0) * plan.rows;
-        if (progress)
-            progress(done);
-    }
+    Drive(
+        plan, 0, plan.columns,
+        [&](int c0, int c1, const DotResult* results) { committer.commit(c0, c1, results); },
+        between, runSize);
 }
 
 } // namespace render

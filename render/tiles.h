@@ -64,9 +64,30 @@ private:
     model::State state_; // what the colours read of the window's state
 };
 
-// Renders the whole picture tile by tile; progress, when given, is told the
-// number of dots done after every tile.
+// --- The driver --------------------------------------------------------------
+//
+// Every render, whatever runs it (the command line, rank 0 of an MPI job, the
+// Python module), evaluates the dots of a range of columns in runs, in
+// drawing order, and hands every whole column to a sink as soon as it is
+// evaluated. A run may end inside a column (Python keeps runs short); a mode
+// evaluated a whole column at a time runs whole columns. Between two runs the
+// caller is called back: for progress, to stop (Ctrl-C: it throws), or to
+// serve other processes (MPI).
+
+// Takes the results of the evaluated columns [c0, c1), column by column.
+using Sink = std::function<void(int c0, int c1, const DotResult* results)>;
+// Called after every run with the dots evaluated so far in the range; may throw.
+using Between = std::function<void(int64_t dotsDone)>;
+// The dots the next run should take, given the last run's dots and seconds
+// (0 and 0 before the first) and the most a run may take. None: whole tiles.
+using RunSize = std::function<int64_t(int64_t dots, double seconds, int64_t most)>;
+
+// Evaluates columns [c0, c1) run by run into sink.
+void Drive(const Plan& plan, int c0, int c1, const Sink& sink, const Between& between = {},
+           const RunSize& runSize = {});
+
+// Renders the whole picture on this process: Drive into a Committer.
 void Render(const Plan& plan, plots::Canvas& canvas, NpyArray* classes,
-            const std::function<void(int64_t dotsDone)>& progress = {});
+            const Between& between = {}, const RunSize& runSize = {});
 
 } // namespace render

@@ -29,7 +29,7 @@ def command_line(mode, options):
     """The arguments of veltrane-render that say what the keywords say."""
     args = [mode]
     for key, value in options.items():
-        option = "--" + key.replace("_", "-")
+        option = "--" + key.rstrip("_").replace("_", "-")
         if value is True:
             args.append(option)
         elif isinstance(value, (list, tuple, np.ndarray)):
@@ -61,7 +61,19 @@ CASES = [
     ("stability", dict(w=CHAOTIC, pixels=48, range=(-0.5, 2, 1, 3))),
     ("orbit", dict(w=CHAOTIC, pixels=48)),
     ("parametric", dict(w=CHAOTIC, pixels=48, range=(-0.5, 2, 1, 3), curves=True, stats=True)),
+    ("fixpt", dict(pixels=64, pen=(200, 0, 50))),
+    ("lyapunov", dict(w=CHAOTIC, spectrum=True, pixels=40, iterations=200, lyapunov_steps=200)),
+    ("cycles", dict(pixels=48, seeds=6, max_period=6, iterations=300)),
+    ("orbit", dict(w=CHAOTIC, pixels=40, points=100, continue_=True)),
 ]
+
+
+def record_without_run(path):
+    """A job record without what differs from run to run: the time and the file names."""
+    record = json.loads(path.read_text())
+    for key in ("elapsed_seconds", "picture", "classes"):
+        record.pop(key)
+    return record
 
 
 @needs_renderer
@@ -87,6 +99,8 @@ def test_same_pixels_classes_and_files_as_the_command_line(mode, options, tmp_pa
     vt.save(r, tmp_path / "py.png", classes=str(tmp_path / "py.npy"))
     assert (tmp_path / "py.png").read_bytes() == picture.read_bytes()
     assert (tmp_path / "py.npy").read_bytes() == classes.read_bytes()
+    assert (record_without_run(tmp_path / "py.png.json")
+            == record_without_run(pathlib.Path(str(picture) + ".json")))
 
 
 @needs_renderer
@@ -244,3 +258,23 @@ def test_progress_true_draws_the_renderers_line(capfd):
     vt.render("veltrane", pixels=32, progress=True)
     line = capfd.readouterr().err
     assert "100.0%" in line and "done in" in line and line.endswith("\n")
+
+
+@needs_renderer
+@pytest.mark.parametrize("mode", [None] + list(vt.modes))
+def test_options_are_the_table_of_mode_help(mode):
+    args = [mode, "--help"] if mode else ["--help"]
+    done = subprocess.run([str(RENDERER)] + args, capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    table = vt.options(mode)
+    lines = [line for line in done.stdout.splitlines() if line.startswith("  -")]
+    listed = [next(w for w in line.split() if w.startswith("--")).rstrip(",") for line in lines]
+    assert [row["option"] for row in table] == [n for n in listed if n != "--help"]
+    for row in table:
+        assert row["names"] in done.stdout and row["help"] in done.stdout
+        if row["range"]:
+            assert f'{row["help"]}, {row["range"]}' in done.stdout
+        if row["keyword"]:
+            assert row["keyword"].rstrip("_").replace("_", "-") == row["option"][2:]
+    if mode == "cycles":
+        assert {r["option"]: r["range"] for r in table}["--max-period"] == "1..64"

@@ -63,6 +63,13 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
         // Tiles of whole columns, whose counts come back as results.
         "orbit --w 4 -4.1 2.65 -2.85 1.75 2.9 --x0 0.1 0.2 --sweep 4 -0.5 2.5 --pixels 240 "
         "--start-values 3 --points 300",
+        // Columns that go on from one another: rendered by rank 0 alone.
+        "orbit --w 4 -4.1 2.65 -2.85 1.75 2.9 --sweep 4 -0.5 2.5 --pixels 60 --points 100 "
+        "--continue",
+        "fixpt --pixels 120 --pen 200 0 50",
+        "lyapunov --spectrum --pixels 100 --iterations 200 --lyapunov-steps 200",
+        // The cycle search runs on the committed basin picture, on rank 0.
+        "cycles --pixels 80 --seeds 8 --max-period 6 --iterations 300",
     };
     for (const std::string& c : cases) {
         ASSERT_EQ(render(0, c + " -o " + at("one.png") + " --classes " + at("one.npy"), "e1"), 0)
@@ -77,7 +84,7 @@ TEST_F(UnderMpi, ThreeRanksWriteTheBytesOfOneProcess)
         EXPECT_EQ(one["options"], team["options"]) << c;
         EXPECT_EQ(one["processes"], 1) << c;
         EXPECT_EQ(team["processes"], 3) << c;
-        for (const char* analysis : {"statistics", "curves"})
+        for (const char* analysis : {"statistics", "curves", "cycles", "colour_bar"})
             EXPECT_EQ(one.value(analysis, nlohmann::json()).dump(),
                       team.value(analysis, nlohmann::json()).dump())
                 << c;

@@ -19,6 +19,7 @@
 #include "render/npy.h"
 #include "render/options.h"
 #include "render/output.h"
+#include "render/plan.h"
 
 #include "tests/test_folder.h"
 
@@ -28,6 +29,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -38,6 +40,7 @@
 
 #include <csignal>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -574,24 +577,16 @@ TEST(OptionTable, EveryRecordedOptionReadsBackAsWritten)
         render::Request request;
         request.job.mode = mode;
         for (const render::Option& o : render::Options()) {
-            if (!o.recorded || !o.modes.contains(mode) || o.kind == render::ValueKind::File)
+            if (!o.recorded || !render::Reads(mode, o) || o.kind == render::ValueKind::File)
                 continue;
+            // A whole number at the far end of the mode's range; a row with
+            // a check of its own (limits in order, a whole parameter index)
+            // gets 0, 1, ...
+            const int hi = render::RangeFor(mode, o).second;
             for (int i = 0; i < std::max(1, o.arity); ++i)
-                // A row with a check of its own (limits in order, a whole
-                // parameter index) gets 0, 1, ...
-                o.put(request, i, o.kind == render::ValueKind::WholeNumber ? o.hi - i
+                o.put(request, i, o.kind == render::ValueKind::WholeNumber ? hi - i
                                   : o.kind == render::ValueKind::Number    ? (o.check ? i : 0.25 + i)
                                                                            : 1);
-            // A range that depends on the mode is the row's check: its far
-            // end may lie below the row's.
-            if (o.kind == render::ValueKind::WholeNumber && o.check) {
-                try {
-                    o.check(request.job);
-                } catch (const render::UsageError&) {
-                    for (int i = 0; i < std::max(1, o.arity); ++i)
-                        o.put(request, i, o.lo + i);
-                }
-            }
         }
         nlohmann::json record;
         render::ToJson(request.job, record);
@@ -634,19 +629,95 @@ TEST_F(Render, ARecordIsCorrectedBesideItAndChangesModeOnlyWhereTheModeReadsIt)
     EXPECT_EQ(run({"--from", at("bad.json"), "veltrane", "-o", at("v.png")}), 0) << errors.str();
 }
 
-TEST_F(Render, HelpSaysNumberAndListsEveryOption)
+// The long names of the option lines of a help text, in order.
+std::vector<std::string> helpEntries(const std::string& help)
+{
+    std::vector<std::string> names;
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find("--");
+        if (line.rfind("  -", 0) == 0 && at != std::string::npos && at <= 6)
+            names.push_back(line.substr(at, line.find_first_of(" ,", at) - at));
+    }
+    return names;
+}
+
+TEST_F(Render, HelpListsTheCommonOptionsAndModeHelpExactlyTheModesOwn)
 {
     std::ostringstream out;
     ASSERT_EQ(render::Main({"--help"}, out, errors), 0);
     const std::string help = out.str();
     for (const char* unwanted : {"TEXT", "{false}", "INT"})
         EXPECT_EQ(help.find(unwanted), std::string::npos) << unwanted;
+    EXPECT_NE(help.find("MODE --help lists the options of MODE"), std::string::npos);
+    std::vector<std::string> common = {"--help"};
     for (const render::Option& o : render::Options())
-        EXPECT_TRUE(help.find(render::Flagged(o) + " ") != std::string::npos
-                    || help.find(render::Flagged(o) + ",") != std::string::npos)
-            << o.name;
-    EXPECT_NE(help.find("--size NUMBER"), std::string::npos);
-    EXPECT_NE(help.find("1..100 (default 1)"), std::string::npos);
+        if (o.everyMode)
+            common.push_back(render::Flagged(o));
+    EXPECT_EQ(helpEntries(help), common);
+
+    // Every other option is in the help of exactly the modes that read it,
+    // with the mode's own range.
+    std::set<std::string> listed;
+    for (render::Mode mode : render::AllModes()) {
+        std::ostringstream modeHelp;
+        ASSERT_EQ(render::Main({render::ModeName(mode), "--help"}, modeHelp, errors), 0);
+        std::vector<std::string> own;
+        for (const render::Option& o : render::Options())
+            if (!o.everyMode && render::Reads(mode, o))
+                own.push_back(render::Flagged(o));
+        EXPECT_EQ(helpEntries(modeHelp.str()), own) << render::ModeName(mode);
+        listed.insert(own.begin(), own.end());
+    }
+    EXPECT_EQ(listed.size() + common.size() - 1, render::Options().size());
+    std::ostringstream cycles;
+    ASSERT_EQ(render::Main({"--help", "cycles"}, cycles, errors), 0);
+    EXPECT_NE(cycles.str().find("1..64 (default 16)"), std::string::npos) << cycles.str();
+    EXPECT_NE(cycles.str().find("--size NUMBER               dot size, 1..100 (default 1)"),
+              std::string::npos);
+    EXPECT_EQ(render::Main({"veltrain", "--help"}, out, errors), 2);
+}
+
+TEST(ModeRows, NameOptionsThatExistWithinTheirRanges)
+{
+    // A new row's list of options is checked here, not at its first use.
+    for (const render::ModeRow& row : render::ModeRows()) {
+        EXPECT_TRUE(row.dots || row.column) << row.name;
+        EXPECT_TRUE(row.colour) << row.name;
+        for (const render::OptionUse& use : row.options) {
+            const render::Option* o = render::FindOption(use.name);
+            ASSERT_TRUE(o) << row.name << " " << use.name;
+            EXPECT_FALSE(o->everyMode) << row.name << " " << use.name;
+            if (use.lo || use.hi) {
+                EXPECT_TRUE(o->kind == render::ValueKind::WholeNumber && o->lo <= use.lo
+                            && use.lo <= use.hi && use.hi <= o->hi)
+                    << row.name << " " << use.name;
+            }
+        }
+    }
+}
+
+TEST_F(Render, TheCycleSearchOnOneThreadUsesOneCore)
+{
+    // The basin picture and the Newton runs of about a second: the process's
+    // CPU time may not pass its wall time by more than a tenth.
+    auto cpuSeconds = [] {
+        rusage u{};
+        getrusage(RUSAGE_SELF, &u);
+        return u.ru_utime.tv_sec + u.ru_stime.tv_sec
+               + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+    };
+    const double cpu0 = cpuSeconds();
+    const auto wall0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(run({"cycles", "--pixels", "120", "--seeds", "40", "--max-period", "10",
+                   "--threads", "1", "--json", at("c.json")}),
+              0)
+        << errors.str();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    const double cpu = cpuSeconds() - cpu0;
+    EXPECT_LE(cpu, 1.1 * wall + 0.02) << "CPU " << cpu << " s in " << wall << " s";
+    EXPECT_EQ(nlohmann::json::parse(std::ifstream(at("c.json")))["threads"], 1);
 }
 
 TEST_F(Render, ThreadsBeyondTheCoresAreCappedWithAWarning)

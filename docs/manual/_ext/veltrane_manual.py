@@ -68,7 +68,8 @@ class OptionsDirective(SphinxDirective):
                 scope = "" if set(o["modes"]) == every else \
                     " (" + ", ".join(o["modes"]) + ")"
                 lines.append("| " + " | ".join(_cell(c) for c in [
-                    names, values, o["range"], o["default"], o["help"] + scope]) + " |")
+                    names, values, o.get("ranges", {}).get(mode, o["range"]), o["default"],
+                    o["help"] + scope]) + " |")
             lines.append("")
         self.state.nested_parse(self.content.__class__(lines, "veltrane-render --options-json"),
                                 self.content_offset, container := nodes.section())
