@@ -278,3 +278,22 @@ def test_the_option_dump_tells_the_table_that_render_reads():
                 assert shown == option["default"], option["name"]
                 checked += 1
     assert checked >= 20
+
+
+@needs_tools
+def test_the_stubs_name_every_function_and_keyword():
+    import ast
+    stub = ast.parse((pathlib.Path(vt._core.__file__).parent / "_core.pyi").read_text())
+    declared = {n.name for n in stub.body if isinstance(n, (ast.FunctionDef, ast.ClassDef))}
+    declared |= {n.target.id for n in stub.body if isinstance(n, ast.AnnAssign)}
+    public = {n for n in dir(vt._core) if not n.startswith("__")}
+    assert public - declared == set()
+
+    table = json.loads(subprocess.run([str(RENDERER), "--options-json"], capture_output=True,
+                                      text=True, check=True).stdout)
+    # Files are save()'s; the progress line is progress=.
+    keywords = {o["name"].replace("-", "_") for o in table["options"]
+                if o["kind"] != "file" and o["name"] != "quiet"}
+    keywords = {k + "_" if k == "continue" else k for k in keywords} | {"progress"}
+    render = next(n for n in stub.body if isinstance(n, ast.FunctionDef) and n.name == "render")
+    assert {a.arg for a in render.args.kwonlyargs} == keywords
