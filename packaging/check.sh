@@ -85,7 +85,10 @@ echo "-- the man pages"
 for page in veltrane veltrane-render veltrane-figure; do
     text=$(MANWIDTH=80 man --warnings -l "$usr/share/man/man1/$page.1.gz" 2>"$out/man.err")
     [ ! -s "$out/man.err" ] || { cat "$out/man.err" >&2; fail "$page(1) renders with warnings"; }
-    grep -q "^NAME" <<<"$text" && grep -q "^OPTIONS" <<<"$text" || fail "$page(1) is not a man page"
+    # A name, and the options listed (under OPTIONS, or under the help's own
+    # headings, as veltrane-render's common and per-mode options are).
+    grep -q "^NAME" <<<"$text" && grep -qE "^ +-h, --help" <<<"$text" ||
+        fail "$page(1) is not a man page"
     echo "$page(1): $(wc -l <<<"$text") lines"
 done
 
