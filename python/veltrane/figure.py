@@ -87,8 +87,13 @@ def main(argv=None):
         try:
             figures.save(figure, partial, fmt, args.dpi)
             partial.replace(out)
+        except OSError as e:  # named by the figure's name, not the temporary one
+            raise OSError(e.errno, e.strerror, str(out)) from None
         finally:
-            partial.unlink(missing_ok=True)
+            try:
+                partial.unlink(missing_ok=True)
+            except OSError:
+                pass
     except (OSError, ValueError, KeyError, TypeError) as e:
         what = str(e) if not isinstance(e, KeyError) else \
             f"{args.record}: the record lacks {e.args[0]!r}."

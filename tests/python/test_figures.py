@@ -297,3 +297,45 @@ def test_the_stubs_name_every_function_and_keyword():
     keywords = {k + "_" if k == "continue" else k for k in keywords} | {"progress"}
     render = next(n for n in stub.body if isinstance(n, ast.FunctionDef) and n.name == "render")
     assert {a.arg for a in render.args.kwonlyargs} == keywords
+
+
+def _spoil_picture(folder):
+    (folder / "x.png").unlink()
+
+
+def _spoil_classes_shape(folder):
+    np.save(folder / "x.npy", np.zeros((3, 3), np.uint8))
+
+
+def _spoil_record_kind(folder):
+    (folder / "x.png.json").write_text("[1, 2]")
+
+
+def _spoil_record_text(folder):
+    (folder / "x.png.json").write_text("{\"mode\": ")
+
+
+def _cycles_without_picture(folder):
+    record = json.loads((folder / "x.png.json").read_text())
+    record["picture"] = None
+    (folder / "x.png.json").write_text(json.dumps(record))
+
+
+@needs_tools
+@pytest.mark.parametrize("spoil,output,status,message", [
+    (_spoil_picture, "f.pdf", 2, "x.png: the picture of"),
+    (_spoil_classes_shape, "f.pdf", 2, "does not fit the picture"),
+    (_spoil_record_kind, "f.pdf", 2, "not a job record"),
+    (_spoil_record_text, "f.pdf", 2, "not a job record"),
+    (_cycles_without_picture, "f.pdf", 2, "has no picture"),
+    (lambda folder: None, "x.npy/f.pdf", 3, "x.npy/f.pdf: Not a directory"),
+], ids=["picture", "classes", "record", "json", "no picture", "unwritable"])
+def test_a_figure_that_cannot_be_drawn_says_why_and_leaves_nothing(spoil, output, status,
+                                                                    message, tmp_path):
+    r = vt.render("veltrane", pixels=12)
+    vt.save(r, tmp_path / "x.png", classes=tmp_path / "x.npy")
+    spoil(tmp_path)
+    done = figure(tmp_path / "x.png.json", "-o", tmp_path / output)
+    assert (done.returncode, "Traceback" in done.stderr) == (status, False), done.stderr
+    assert message in done.stderr
+    assert not list(tmp_path.glob("*f.pdf*"))
