@@ -34,7 +34,8 @@ all_help() {
     local help mode
     help=$("$1" --help)
     printf '%s\n' "$help"
-    for mode in $(awk '/^MODE: / { sub(/^MODE: /, ""); gsub(/,/, " "); print; exit }' <<<"$help"); do
+    for mode in $(awk '/^MODE: / { sub(/^MODE: /, ""); gsub(/,/, " "); print; exit }' \
+                      <<<"$help"); do
         printf '\n'
         "$1" "$mode" --help
     done

@@ -215,15 +215,16 @@ py::list OptionTable(const std::optional<std::string>& mode)
     const render::Mode m = mode ? render::ModeOf(*mode) : render::Mode{};
     py::list table;
     for (const render::OptionLine& line : render::OptionTable(mode ? &m : nullptr)) {
+        auto textOrNone = [](const std::string& text) {
+            return text.empty() ? py::object(py::none()) : py::object(py::str(text));
+        };
         py::dict row;
         row["option"] = render::Flagged(*line.option);
-        row["keyword"] = isKeyword(*line.option) ? py::object(py::str(KeywordOf(line.option->name)))
-                                                 : py::object(py::none());
+        row["keyword"] = textOrNone(isKeyword(*line.option) ? KeywordOf(line.option->name) : "");
         row["names"] = line.names;
         row["help"] = line.help;
-        row["range"] = line.range.empty() ? py::object(py::none()) : py::object(py::str(line.range));
-        row["default"] = line.defaultText.empty() ? py::object(py::none())
-                                                  : py::object(py::str(line.defaultText));
+        row["range"] = textOrNone(line.range);
+        row["default"] = textOrNone(line.defaultText);
         table.append(row);
     }
     return table;

@@ -17,8 +17,6 @@
 
 namespace render {
 
-const std::string_view kParameterNames[6] = {"w11", "w12", "w21", "w22", "b1", "b2"};
-
 namespace {
 
 // --- Colours -------------------------------------------------------------------
@@ -171,16 +169,16 @@ constexpr ModeRow variantOf(ModeRow base, ClassType type, plots::DotFunction dot
 // Veltrane and parametric with a period cap above 16 (at 16 they keep the
 // window's classifier); lyapunov over the parameter plane, and with both
 // exponents over either plane.
-constexpr ModeRow kLongVeltrane = variantOf(kVeltrane, ClassType::UInt16,
-                                               plots::LongPeriodDots, longPeriodColour, false);
-constexpr ModeRow kLongParametric = variantOf(kParametric,
-    ClassType::UInt16, params::LongParametricDots, longPeriodColour, true);
-constexpr ModeRow kLyapunovParameter = variantOf(kLyapunov,
-    ClassType::Float32, params::LyapunovPlaneDots, lyapunovColour, true);
-constexpr ModeRow kSpectrumState = variantOf(kLyapunov,
-    ClassType::Float32Pair, plots::LyapunovSpectrumDots, lyapunovColour, false);
-constexpr ModeRow kSpectrumParameter = variantOf(kLyapunov,
-    ClassType::Float32Pair, params::LyapunovSpectrumPlaneDots, lyapunovColour, true);
+constexpr ModeRow kLongVeltrane =
+    variantOf(kVeltrane, ClassType::UInt16, plots::LongPeriodDots, longPeriodColour, false);
+constexpr ModeRow kLongParametric =
+    variantOf(kParametric, ClassType::UInt16, params::LongParametricDots, longPeriodColour, true);
+constexpr ModeRow kLyapunovParameter =
+    variantOf(kLyapunov, ClassType::Float32, params::LyapunovPlaneDots, lyapunovColour, true);
+constexpr ModeRow kSpectrumState = variantOf(kLyapunov, ClassType::Float32Pair,
+                                             plots::LyapunovSpectrumDots, lyapunovColour, false);
+constexpr ModeRow kSpectrumParameter = variantOf(
+    kLyapunov, ClassType::Float32Pair, params::LyapunovSpectrumPlaneDots, lyapunovColour, true);
 
 const ModeRow& veltraneOf(const Job& job)
 {

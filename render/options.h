@@ -156,7 +156,7 @@ std::string Metavariable(const Option& option);
 // Python's options(mode) returns it.
 struct OptionLine {
     const Option* option;
-    std::string names;       // "--size NUMBER", "--stats, --no-stats", "-o, --output OUT.png|OUT.bmp"
+    std::string names;       // "--size NUMBER", "--stats, --no-stats", "-o, --output OUT.png"
     std::string help;        // the phrase, with what the values stand for
     std::string range;       // "1..100", the mode's own where it narrows it; "" for none
     std::string defaultText; // "" for flags and files

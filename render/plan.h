@@ -105,8 +105,9 @@ const ModeRow& RowOf(Mode mode);
 // Every row, in the order of AllModes.
 std::span<const ModeRow> ModeRows();
 
-// The names of the six parameters, in the order of w: "w11" .. "b2".
-extern const std::string_view kParameterNames[6];
+// The names of the six parameters, in the order of w: the options --w11 ..
+// --b2 and the places where messages name a parameter.
+inline constexpr std::string_view kParameterNames[6] = {"w11", "w12", "w21", "w22", "b1", "b2"};
 
 // The state a sequential mode carries from one column to the next: the final
 // state of every orbit.

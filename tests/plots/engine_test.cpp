@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,29 @@ TEST_F(Engine, ThreadCountFollowsTheMachineUnlessSet)
     EXPECT_EQ(hits, std::vector<int>(1000, 1)); // every index exactly once
     model::SetThreadCount(0);
     EXPECT_EQ(model::ThreadCount(), machine);
+}
+
+TEST_F(Engine, ARunHoldsItsThreadsAndLeavesTheProcessCountAlone)
+{
+    model::SetThreadCount(3);
+    for (const int threads : {1, 2}) {
+        model::RunThreads run(threads);
+        std::vector<int> seen(256, 0);
+        model::LargestTeam();
+        run.run([&] {
+            auto body = [&](int b, int e) {
+                for (int k = b; k < e; ++k)
+                    seen[k] = model::ThreadCount(); // on the run's workers too
+            };
+            model::ForEachChunk(256, 1, body);
+        });
+        EXPECT_EQ(seen, std::vector<int>(256, threads));
+        EXPECT_LE(model::LargestTeam(), threads);
+        EXPECT_EQ(model::ThreadCount(), 3);
+        EXPECT_THROW(run.run([] { throw std::runtime_error("stopped"); }), std::runtime_error);
+        EXPECT_EQ(model::ThreadCount(), 3);
+    }
+    model::SetThreadCount(0);
 }
 
 } // namespace

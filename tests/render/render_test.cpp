@@ -20,6 +20,7 @@
 #include "render/options.h"
 #include "render/output.h"
 #include "render/plan.h"
+#include "render/tiles.h"
 
 #include "tests/test_folder.h"
 
@@ -676,6 +677,59 @@ TEST_F(Render, HelpListsTheCommonOptionsAndModeHelpExactlyTheModesOwn)
     EXPECT_NE(cycles.str().find("--size NUMBER               dot size, 1..100 (default 1)"),
               std::string::npos);
     EXPECT_EQ(render::Main({"veltrain", "--help"}, out, errors), 2);
+}
+
+TEST(Drive, AnyCutIntoRunsGivesTheBytesOfWholeTiles)
+{
+    // One job per mode; runs of a few dots end anywhere inside columns (whole
+    // columns for the orbit diagram), and continued orbits go on across runs.
+    const std::vector<std::vector<std::string>> jobs = {
+        {"veltrane", "--pixels", "37", "--iterations", "300"},
+        {"fpbas", "--pixels", "31", "--size", "3"},
+        {"fixpt", "--pixels", "29"},
+        {"parametric", "--pixels", "33", "--max-period", "20"},
+        {"coexisting", "--pixels", "23", "--reshuffle", "--start-values", "3"},
+        {"lyapunov", "--pixels", "27", "--spectrum", "--iterations", "100"},
+        {"stability", "--pixels", "25"},
+        {"cycles", "--pixels", "21", "--iterations", "200"},
+        {"orbit", "--pixels", "30", "--points", "50", "--continue"},
+    };
+    for (const auto& args : jobs) {
+        render::Request request;
+        request.job.mode = render::ModeOf(args[0]);
+        const render::Option* option = nullptr;
+        std::vector<std::string> texts;
+        auto flush = [&] {
+            if (option)
+                render::SetFromTexts(request, *option,
+                                     option->kind == render::ValueKind::Flag
+                                         ? std::vector<std::string>{"true"}
+                                         : texts);
+            texts.clear();
+        };
+        for (size_t i = 1; i < args.size(); ++i) {
+            if (args[i].rfind("--", 0) == 0) {
+                flush();
+                option = render::FindOption(args[i].substr(2));
+            } else {
+                texts.push_back(args[i]);
+            }
+        }
+        flush();
+        auto picture = [&](const render::RunSize& runs) {
+            const render::Plan plan = render::MakePlan(request.job);
+            plots::Canvas canvas(plan.pixels, plan.pixels);
+            render::NpyArray classes(plan.row->classType, plan.pixels, plan.pixels);
+            render::Render(plan, canvas, &classes, {}, runs);
+            std::string bytes(reinterpret_cast<const char*>(canvas.bits()),
+                              sizeof(uint32_t) * plan.pixels * plan.pixels);
+            return bytes + std::string(classes.bytes().begin(), classes.bytes().end());
+        };
+        const std::string tiles = picture({});
+        for (const int64_t dots : {1, 7, 40})
+            EXPECT_TRUE(picture([dots](int64_t, double, int64_t) { return dots; }) == tiles)
+                << args[0] << " in runs of " << dots;
+    }
 }
 
 TEST(ModeRows, NameOptionsThatExistWithinTheirRanges)
