@@ -4,10 +4,13 @@ name exactly what the picture holds.
 
 Run with PYTHONPATH=build/python; the programs are found in the build tree.
 """
+import base64
+import io
 import json
 import math
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 
@@ -88,6 +91,13 @@ def test_the_figure_of_every_mode_embeds_the_picture_and_names_its_key(
     same_size = [e for e in embedded if e.shape == expected.shape]
     assert len(same_size) == 1
     assert np.array_equal(same_size[0], expected)
+
+    # An SVG holds the same pixels, as a PNG of its own.
+    svg = tmp_path / "figure.svg"
+    assert figure(f"{picture}.json", "-o", svg).returncode == 0
+    inlined = [pixels_of(io.BytesIO(base64.b64decode(m))) for m in
+               re.findall(r"data:image/png;base64,([A-Za-z0-9+/=\s]+)", svg.read_text())]
+    assert [i for i in inlined if np.array_equal(i, expected)]
 
     text = subprocess.run(["pdftotext", str(pdf), "-"], capture_output=True, text=True,
                           check=True).stdout
