@@ -52,18 +52,43 @@ cmp "$out/build.png" "$out/package.png" || fail "the packaged renderer draws oth
 cmp "$out/build.npy" "$out/package.npy" || fail "the packaged renderer writes other classes"
 echo "a 200 x 200 render equals the build tree's"
 
-modules=$(find "$usr/lib" -path "*/dist-packages/veltrane*.so" 2>/dev/null || true)
+modules=$(find "$usr/lib" -path "*/dist-packages/veltrane/_core*.so" 2>/dev/null || true)
 if [ -n "$modules" ]; then
-    PYTHONPATH=$(dirname "$modules") /usr/bin/python3 -c "import veltrane" ||
-        fail "the packaged Python module does not import"
-    echo "the Python module imports"
+    packages=$(dirname "$(dirname "$modules")")
+    PYTHONPATH=$packages /usr/bin/python3 -c "import veltrane; veltrane.plot" ||
+        fail "the packaged Python package does not import"
+    echo "the Python package imports"
+    help=$(PYTHONPATH=$packages "$usr/bin/veltrane-figure" --help) ||
+        fail "veltrane-figure --help fails"
+    grep -q -- "--with-exponent" <<<"$help" || fail "veltrane-figure --help lists no options"
+    "$usr/bin/veltrane-render" veltrane --pixels 40 --quiet -o "$out/f.png" --classes "$out/f.npy"
+    PYTHONPATH=$packages "$usr/bin/veltrane-figure" "$out/f.png.json" -o "$out/f.svg" ||
+        fail "the packaged veltrane-figure draws no figure"
+    echo "veltrane-figure draws a figure"
 fi
 
+echo "-- the manual"
+manual=$usr/share/doc/veltrane/html
+grep -q "Veltrane" "$manual/index.html" 2>/dev/null || fail "no manual index page in the package"
+for page in gallery options api; do
+    [ -s "$manual/$page.html" ] || fail "the manual has no $page page"
+done
+for link in $(find "$manual" -type l); do
+    target=$(readlink "$link")
+    # Where the link points once installed, on this system.
+    [ -e "$(realpath -m "$(dirname "${link#"$root"}")/$target")" ] ||
+        fail "${link#"$root"} links to $target, which is not installed"
+done
+echo "the manual: $(find "$manual" -name '*.html' | wc -l) pages"
+
 echo "-- the man pages"
-for page in veltrane veltrane-render; do
+for page in veltrane veltrane-render veltrane-figure; do
     text=$(MANWIDTH=80 man --warnings -l "$usr/share/man/man1/$page.1.gz" 2>"$out/man.err")
     [ ! -s "$out/man.err" ] || { cat "$out/man.err" >&2; fail "$page(1) renders with warnings"; }
-    grep -q "^NAME" <<<"$text" && grep -q "^OPTIONS" <<<"$text" || fail "$page(1) is not a man page"
+    # A name, and the options listed (under OPTIONS, or under the help's own
+    # headings, as veltrane-render's common and per-mode options are).
+    grep -q "^NAME" <<<"$text" && grep -qE "^ +-h, --help" <<<"$text" ||
+        fail "$page(1) is not a man page"
     echo "$page(1): $(wc -l <<<"$text") lines"
 done
 

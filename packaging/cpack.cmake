@@ -31,6 +31,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://veltrane.org/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Beside what dpkg-shlibdeps finds: the interpreter of the Python module.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${VELTRANE_PACKAGE_DEPENDS}")
+# The launcher of MPI jobs and the figures' plotting library.
+list(JOIN VELTRANE_PACKAGE_RECOMMENDS ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The man pages and the shell completion list exactly the options of --help:
-# the same entries, with the same names, for both programs; and the
-# completion offers the long options and the modes.
+# The man pages list exactly the options of --help: the same entries, with the
+# same names, for both programs. The completion offers the long options and
+# the modes, after a mode only that mode's options, and after an option as
+# many values as it takes (a flag none).
 #   test_options.sh VELTRANE VELTRANE_RENDER MAN_FOLDER COMPLETION
 set -euo pipefail
 veltrane=$1 render=$2 man_folder=$3 completion=$4
@@ -27,7 +28,8 @@ for program in "$veltrane" "$render"; do
     check_same "the options of the man page $name(1)" "$help_entries" "$man_entries"
 done
 
-# What the completion offers after "--", and after the mode's first letters.
+# What the completion offers after "--", after a mode, after a flag and in
+# an option's values.
 complete_words() { # WORD...: the completions of the last word
     bash -c '. "$1"; shift
              read -r _ function _ < <(complete -p veltrane-render | grep -o -- "-F [^ ]*.*")
@@ -36,7 +38,36 @@ complete_words() { # WORD...: the completions of the last word
         complete "$completion" veltrane-render "$@"
 }
 long_options=$(all_help "$render" | help_options | cut -f1 | tr ' ' '\n' | grep -- '^--')
-check_same "the options the completion offers" "$long_options" "$(complete_words --)"
+# In any order: the help lists them by mode, the completion by the table.
+check_same "the options the completion offers" "$(sort <<<"$long_options")" \
+    "$(complete_words -- | sort)"
+# The options a mode reads, from the option table: --help, and each row whose
+# modes hold it, with the negation of a flag.
+mode_options() { # MODE
+    "$render" --options-json | /usr/bin/python3 -c '
+import json, sys
+mode = sys.argv[1]
+print("--help")
+for o in json.load(sys.stdin)["options"]:
+    if mode in o["modes"]:
+        print("--" + o["name"])
+        if o["kind"] == "flag":
+            print("--no-" + o["name"])' "$1"
+}
 check_same "the completion of --pix" "--pixels" "$(complete_words --pix)"
 check_same "the completion of the mode par" "parametric" "$(complete_words par)"
+check_same "the completion of a mode after a flag" "coexisting" "$(complete_words --quiet co)"
+check_same "the completion of a mode after -q, --fp, --stats, --reshuffle" "coexisting" \
+    "$(complete_words -q --fp --stats --reshuffle co)"
+check_same "the completion of a mode after a list's values" "coexisting" \
+    "$(complete_words --w 1 2 3 4 5 6 --pixels 9 co)"
+check_same "the options after stability" "$(mode_options stability)" \
+    "$(complete_words stability --)"
+check_same "the options after a flag after stability" "$(mode_options stability)" \
+    "$(complete_words -q stability --stats --)"
+check_same "an option stability does not read" "" "$(complete_words stability --pe)"
+check_same "the words of a choice" "$(printf 'state\nparameter')" \
+    "$(complete_words lyapunov --plane '')"
+check_same "nothing offered for a number" "" "$(complete_words veltrane --pixels '')"
+check_same "an option after a number" "--pixels" "$(complete_words veltrane --size 3 --pix)"
 exit $failed

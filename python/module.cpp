@@ -1,7 +1,9 @@
-// The Python module `veltrane`: the renderer's compute core in the calling
-// process, with keyword arguments read as the command line reads its options.
+// The compiled core of the Python package `veltrane` (veltrane._core): the
+// renderer's compute core in the calling process, with keyword arguments read
+// as the command line reads its options. The package re-exports it.
 #include "model/errors.h"
 #include "python/arguments.h"
+#include "python/figures.h"
 #include "python/rendering.h"
 #include "render/job.h"
 #include "render/record.h"
@@ -146,7 +148,7 @@ const std::string& renderDoc()
 
 } // namespace
 
-PYBIND11_MODULE(veltrane, m)
+PYBIND11_MODULE(_core, m)
 {
     // Every docstring starts with its own signature, in Python's terms.
     py::options options;
@@ -272,4 +274,5 @@ PYBIND11_MODULE(veltrane, m)
           "iterations steps, the smallest period 1..max_period whose points agree to\n"
           "10^-accuracy, or 0 when there is none. The window's classifier at 16, the\n"
           "long-period classifier above. Raises OrbitError when a step overflows.");
+    pyvt::RegisterFigures(m);
 }

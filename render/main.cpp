@@ -1,6 +1,7 @@
 // veltrane-render: one picture per command line, without the window; under an
 // MPI launcher, one picture shared among all the ranks of the job.
 #include "render/command_line.h"
+#include "render/introspection.h"
 #ifdef VELTRANE_MPI
 #include "render/distributed.h"
 #endif
@@ -23,6 +24,15 @@ int run(int argc, char** argv)
     // read it from here.
     if (args == std::vector<std::string>{"--version"}) {
         std::cout << "veltrane-render " VELTRANE_VERSION "\n";
+        return 0;
+    }
+    // The option table for the packaging and the manual; not in the help.
+    if (args == std::vector<std::string>{"--options-json"}) {
+        std::cout << render::OptionsJson();
+        return 0;
+    }
+    if (args == std::vector<std::string>{"--completion", "bash"}) {
+        std::cout << render::BashCompletion();
         return 0;
     }
 #ifdef VELTRANE_MPI

@@ -7,7 +7,8 @@ packages=(
     cmake make g++ pkg-config
     qt6-base-dev libgl-dev libgtest-dev libbenchmark-dev
     python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-pil
-    python3-matplotlib
+    python3-matplotlib poppler-utils
+    python3-sphinx python3-myst-parser libjs-sphinxdoc
     fonts-dejavu-core
     desktop-file-utils appstream lintian help2man bash-completion dpkg-dev fakeroot man-db file
     libtbb-dev libpng-dev libcli11-dev nlohmann-json3-dev libopenmpi-dev openmpi-bin

@@ -18,6 +18,11 @@ echo "== the Python module"
 # 5) fails the run too.
 PYTHONPATH=build/python /usr/bin/python3 -m pytest -q tests/python
 
+echo "== the manual, warnings as errors"
+# Built with the rest; this names the step and fails the run on a warning.
+cmake --build build --target veltrane-manual
+[ -s build/manual/html/index.html ]
+
 echo "== the suite again under AddressSanitizer and UndefinedBehaviorSanitizer"
 BUILD_DIR=build-asan bash scripts/build.sh -DVELTRANE_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \

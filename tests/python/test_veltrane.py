@@ -20,7 +20,7 @@ import veltrane as vt
 
 RENDERER = pathlib.Path(os.environ.get(
     "VELTRANE_RENDER",
-    pathlib.Path(vt.__file__).resolve().parent.parent / "render" / "veltrane-render"))
+    pathlib.Path(vt.__file__).resolve().parents[2] / "render" / "veltrane-render"))
 
 CHAOTIC = (4, -4.1, 2.65, -2.85, 1.75, 2.9)
 
