@@ -1,13 +1,15 @@
 // Times the plain one-dot-at-a-time loops against the column engine on the
 // same work, in one run, and prints one line per figure ending in the ratio.
 //
-//   veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov]
+//   veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov] [--shape N]
 //
 // --threads sets the engine's thread count (default: the machine's cores; the
 // line shows how many threads worked together),
-// --quick uses dot size 4 throughout, --widths times the classifier's vector
-// lanes against a scalar lockstep of each width instead, --lyapunov only the
-// Lyapunov kernel against the classifier.
+// --quick uses dot size 4 throughout, --widths times every shape of the vector
+// step against a scalar lockstep of each width instead, --lyapunov only the
+// Lyapunov kernel against the classifier; --shape N runs the vector step in
+// shape N instead of the one chosen for the processor (the first line names
+// the shape and why it was chosen).
 //
 // Besides the plain loops of the program's own bits, each case is timed
 // against the same plain loop on the C library's exponential (a yardstick, not
@@ -42,6 +44,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <set>
 #include <thread>
@@ -156,6 +159,7 @@ struct Options {
     bool quick = false;
     bool widths = false;
     bool lyapunov = false;
+    int shape = 0; // the vector step's shape, 0: as chosen for the processor
 };
 
 void report(const char* name, double plain, double engine, bool same, int threads)
@@ -369,9 +373,33 @@ void lyapunovCase(int n)
     std::fflush(stdout);
 }
 
+// Seconds of processor time the calling thread spent in fn: unlike the wall
+// clock, not lengthened while other programs hold the core.
+double threadSeconds(const std::function<void()>& fn)
+{
+    auto now = [] {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+    };
+    const double t0 = now();
+    fn();
+    return now() - t0;
+}
+
+// The best of `runs` timings of fn in thread processor time.
+double bestThreadSeconds(int runs, const std::function<void()>& fn)
+{
+    double best = 1e300;
+    for (int k = 0; k < runs; ++k)
+        best = std::min(best, threadSeconds(fn));
+    return best;
+}
+
 // The classifier's kernel on one thread over the default basin raster at dot
-// size 4: the product's vector lanes against the scalar lockstep at each
-// width, with and without the repeat shortcut, compared orbit for orbit.
+// size 4: every shape of the vector step this processor runs, against the
+// scalar lockstep at each width, compared orbit for orbit. Times are the
+// calling thread's processor time, the best of three.
 void widthSweep()
 {
     plots::HeadlessWindow win;
@@ -385,26 +413,33 @@ void widthSweep()
         }
     }
     const int n = static_cast<int>(xs.size());
-    for (bool shortcut : {false, true}) {
-        model::kernel::SetRepeatShortcut(shortcut);
-        std::vector<Orbit> lanes(n), scalar(n);
-        const double tv = seconds([&] {
-            model::kernel::ClassifyMany(st.w, st.iterations, st.accuracy, xs.data(), ys.data(), n,
-                                        false, lanes.data());
+    std::vector<Orbit> lanes(n), scalar(n);
+    auto vector = [&] {
+        model::kernel::ClassifyMany(st.w, st.iterations, st.accuracy, xs.data(), ys.data(), n,
+                                    false, lanes.data());
+    };
+    const double chosen = bestThreadSeconds(3, vector);
+    const std::vector<Orbit> want = lanes;
+    for (int w : {1, 2, 4, 8}) {
+        const double ts = bestThreadSeconds(3, [&] {
+            bench::ClassifyScalarLockstep(w, true, st.w, st.iterations, st.accuracy, xs.data(),
+                                          ys.data(), n, false, scalar.data());
         });
-        for (int w : {1, 2, 4, 8}) {
-            const double ts = seconds([&] {
-                bench::ClassifyScalarLockstep(w, shortcut, st.w, st.iterations, st.accuracy,
-                                              xs.data(), ys.data(), n, false, scalar.data());
-            });
-            std::printf("kernel, shortcut %-3s: scalar width %d %.3f s, vector lanes %.3f s  "
-                        "identical: %s  speedup: %.2f\n",
-                        shortcut ? "on" : "off", w, ts, tv, scalar == lanes ? "yes" : "NO",
-                        ts / tv);
-            std::fflush(stdout);
-        }
+        std::printf("kernel: scalar width %d %.3f s, chosen vector step %.3f s  identical: %s  "
+                    "speedup: %.2f\n",
+                    w, ts, chosen, scalar == want ? "yes" : "NO", ts / chosen);
+        std::fflush(stdout);
     }
-    model::kernel::SetRepeatShortcut(true);
+    for (int shape = 1; shape <= model::kernel::StepShapeCount(); ++shape) {
+        if (!model::kernel::UseStepLanesClone(shape))
+            continue;
+        const double tv = bestThreadSeconds(3, vector);
+        std::printf("kernel: %-30s %2d lanes %.3f s  identical: %s  against the chosen: %.2f\n",
+                    model::kernel::StepShapeName(shape), model::kernel::StepLanesWidth(), tv,
+                    lanes == want ? "yes" : "NO", chosen / tv);
+        std::fflush(stdout);
+    }
+    model::kernel::UseStepLanesClone(0);
 }
 
 } // namespace
@@ -421,16 +456,26 @@ int main(int argc, char** argv)
             o.widths = true;
         else if (!std::strcmp(argv[i], "--lyapunov"))
             o.lyapunov = true;
+        else if (!std::strcmp(argv[i], "--shape") && i + 1 < argc)
+            o.shape = std::atoi(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov]\n");
+            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov] [--shape N]\n");
             return 2;
         }
     }
     const long baseline = peakKiB();
+    if (!model::kernel::UseStepLanesClone(o.shape)) {
+        std::fprintf(stderr, "veltrane-bench: shape %d does not run on this processor; the shapes:\n",
+                     o.shape);
+        for (int k = 1; k <= model::kernel::StepShapeCount(); ++k)
+            std::fprintf(stderr, "  %d  %s\n", k, model::kernel::StepShapeName(k));
+        return 2;
+    }
     model::SetThreadCount(o.threads);
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    std::printf("vector step: %s, repeat shortcut on, %d threads, %d cores\n",
-                model::kernel::StepLanesClone(), model::ThreadCount(), cores);
+    std::printf("vector step: %s (%s), repeat shortcut on, %d threads, %d cores\n",
+                model::kernel::StepLanesClone(), model::kernel::StepLanesReason(),
+                model::ThreadCount(), cores);
     if (o.widths) {
         widthSweep();
     } else if (o.lyapunov) {

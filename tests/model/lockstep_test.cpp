@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 using model::Weights;
@@ -66,8 +67,8 @@ TEST_F(Lockstep, EveryVectorBuildWithAndWithoutTheShortcutGivesThePlainResults)
                 std::vector<Orbit> want(n);
                 for (int k = 0; k < n; ++k)
                     want[k] = model::kernel::Classify(c.w, iterations, 8, xs[k], ys[k], fp);
-                // Each build of the vector step this processor runs.
-                for (int clone : {1, 2, 3}) {
+                // Each shape of the vector step this processor runs.
+                for (int clone = 1; clone <= model::kernel::StepShapeCount(); ++clone) {
                     if (!model::kernel::UseStepLanesClone(clone))
                         continue;
                     for (bool shortcut : {false, true}) {
@@ -90,6 +91,73 @@ TEST_F(Lockstep, EveryVectorBuildWithAndWithoutTheShortcutGivesThePlainResults)
             }
         }
     }
+}
+
+TEST_F(Lockstep, EveryShapeGivesThePlainBitsOverAWholeBasinPicture)
+{
+    // The default network over a 100 x 100 raster of the state plane (the
+    // basin picture at dot size 8), each shape against one orbit at a time.
+    const Weights w = {0.4, 1.9, -2.7, -4.311, -0.9, 1.8};
+    std::vector<double> xs, ys;
+    for (int i = 0; i < 100; ++i) {
+        for (int j = 0; j < 100; ++j) {
+            xs.push_back(-1.2 + 0.024 * i + 0.012);
+            ys.push_back(-1.2 + 0.024 * j + 0.012);
+        }
+    }
+    const int n = static_cast<int>(xs.size());
+    std::vector<Orbit> want(n);
+    for (int k = 0; k < n; ++k)
+        want[k] = model::kernel::Classify(w, 1000, 8, xs[k], ys[k], true);
+    int shapesRun = 0;
+    for (int shape = 1; shape <= model::kernel::StepShapeCount(); ++shape) {
+        if (!model::kernel::UseStepLanesClone(shape))
+            continue;
+        ++shapesRun;
+        std::vector<Orbit> got(n);
+        model::kernel::ClassifyMany(w, 1000, 8, xs.data(), ys.data(), n, true, got.data());
+        int differing = 0;
+        for (int k = 0; k < n; ++k)
+            differing += !(got[k] == want[k]);
+        EXPECT_EQ(differing, 0) << model::kernel::StepShapeName(shape);
+    }
+    EXPECT_GE(shapesRun, 1); // the plain SSE2 shape runs everywhere
+}
+
+TEST_F(Lockstep, TheShapeChosenPerProcessorUsesOnlyItsInstructions)
+{
+    // Every processor gets a shape of the instructions it has; processors
+    // other than Intel's with AVX-512 keep the shapes they ran before (AMD
+    // with AVX-512: two registers of 8).
+    using model::kernel::Processor;
+    struct Row {
+        Processor p;
+        const char* want; // the shape, or "AVX-512" for any AVX-512 shape
+    };
+    const Row rows[] = {
+        {{Processor::Other, 6, 15, false, false, false}, "SSE2, 8 registers of 2"},
+        {{Processor::Amd, 23, 1, true, false, false}, "AVX2, 4 registers of 4"},
+        {{Processor::Intel, 6, 60, true, false, false}, "AVX2, 4 registers of 4"},
+        {{Processor::Amd, 25, 17, true, true, true}, "AVX-512, 2 registers of 8"},
+        {{Processor::Other, 6, 0, true, true, true}, "AVX-512, 2 registers of 8"},
+        {{Processor::Intel, 6, 87, true, true, false}, "AVX-512, 2 registers of 8"},
+        {{Processor::Intel, 6, 143, true, true, true}, "AVX-512"},
+    };
+    for (const Row& r : rows) {
+        const char* why = nullptr;
+        const int shape = model::kernel::ChooseStepShape(r.p, &why);
+        ASSERT_GE(shape, 1);
+        ASSERT_LE(shape, model::kernel::StepShapeCount());
+        EXPECT_NE(why, nullptr);
+        const std::string name = model::kernel::StepShapeName(shape);
+        if (std::string(r.want) == "AVX-512")
+            EXPECT_EQ(name.rfind("AVX-512", 0), 0u) << name;
+        else
+            EXPECT_EQ(name, r.want);
+    }
+    // The choice for this processor is one it runs.
+    EXPECT_TRUE(model::kernel::UseStepLanesClone(
+        model::kernel::ChooseStepShape(model::kernel::ThisProcessor(), nullptr)));
 }
 
 TEST_F(Lockstep, ACutTransientEndsInThePhaseOfTheFullOne)
