@@ -1,13 +1,14 @@
 // Times the plain one-dot-at-a-time loops against the column engine on the
 // same work, in one run, and prints one line per figure ending in the ratio.
 //
-//   veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov] [--shape N]
+//   veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov] [--busy] [--shape N]
 //
 // --threads sets the engine's thread count (default: the machine's cores; the
 // line shows how many threads worked together),
 // --quick uses dot size 4 throughout, --widths times every shape of the vector
 // step against a scalar lockstep of each width instead, --lyapunov only the
-// Lyapunov kernel against the classifier; --shape N runs the vector step in
+// Lyapunov kernel against the classifier, --busy only the cases with one core
+// busy (at the dot sizes --quick gives them); --shape N runs the vector step in
 // shape N instead of the one chosen for the processor (the first line names
 // the shape and why it was chosen).
 //
@@ -160,6 +161,7 @@ struct Options {
     bool widths = false;
     bool lyapunov = false;
     int shape = 0; // the vector step's shape, 0: as chosen for the processor
+    bool busy = false;
 };
 
 void report(const char* name, double plain, double engine, bool same, int threads)
@@ -456,10 +458,12 @@ int main(int argc, char** argv)
             o.widths = true;
         else if (!std::strcmp(argv[i], "--lyapunov"))
             o.lyapunov = true;
+        else if (!std::strcmp(argv[i], "--busy"))
+            o.busy = true;
         else if (!std::strcmp(argv[i], "--shape") && i + 1 < argc)
             o.shape = std::atoi(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov] [--shape N]\n");
+            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov] [--busy] [--shape N]\n");
             return 2;
         }
     }
@@ -478,6 +482,10 @@ int main(int argc, char** argv)
                 model::ThreadCount(), cores);
     if (o.widths) {
         widthSweep();
+    } else if (o.busy) {
+        busyCoreCases({{"Veltrane", plots::cmdVeltrane_Click, 4},
+                       {"Parametric", params::cmdParametric_Click, o.quick ? 4 : 1},
+                       {"Coexisting", params::cmdCoexisting_Click, 4}});
     } else if (o.lyapunov) {
         lyapunovCase(o.quick ? 200 : 400);
     } else {

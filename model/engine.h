@@ -75,11 +75,23 @@ inline int PartsFor(int entries)
 }
 
 // Columns evaluated ahead of the one being committed, for columns of the
-// given number of entries: up to 8, fewer for very large columns so that the
-// results held stay bounded; at least 1.
+// given number of entries: up to 64, fewer for very large columns so that the
+// entries held stay below 65536; at least 1.
+//
+// The window must outlast the time the operating system may take a worker
+// away. With another program busy on one of two cores, three threads share
+// two cores and a worker can sit out a whole time slice (several
+// milliseconds) while it holds the part of the column to be committed next.
+// The calling thread then goes on with the parts of the later columns; only
+// when the window is used up does it wait, and two threads fall behind one.
+// A cheap column (a parameter plane at a coarse dot size: well under a
+// millisecond) needs dozens of columns to cover a slice; an expensive one
+// covers it with a few, and the extra columns cost only their results'
+// memory. A nested event that changes a column's inputs drops the columns
+// after it, which were evaluated by threads that would otherwise have waited.
 inline int ColumnsAhead(int entriesPerColumn)
 {
-    return std::clamp(65536 / std::max(1, entriesPerColumn), 1, 8);
+    return std::clamp(65536 / std::max(1, entriesPerColumn), 1, 64);
 }
 
 // Walks the columns 0..columns-1 of a raster plot: evaluate ahead, commit in
