@@ -422,6 +422,13 @@ void widthSweep()
     };
     const double chosen = bestThreadSeconds(3, vector);
     const std::vector<Orbit> want = lanes;
+    const double library = bestThreadSeconds(3, [&] {
+        volatile uint64_t sink = libraryBasins(st.w, st.iterations, st.accuracy, 4);
+        (void)sink;
+    });
+    std::printf("kernel: plain loop on the library's exp %.3f s, chosen vector step %.3f s  "
+                "speedup: %.2f\n",
+                library, chosen, library / chosen);
     for (int w : {1, 2, 4, 8}) {
         const double ts = bestThreadSeconds(3, [&] {
             bench::ClassifyScalarLockstep(w, true, st.w, st.iterations, st.accuracy, xs.data(),
@@ -432,13 +439,27 @@ void widthSweep()
                     w, ts, chosen, scalar == want ? "yes" : "NO", ts / chosen);
         std::fflush(stdout);
     }
+    // Each shape over the whole raster at once, and in the engine's parts:
+    // columns of 200 dots (dot size 4) and parts of kEntriesPerPart, where a
+    // lane may idle at a part's end.
+    auto inParts = [&](int part) {
+        return [&, part] {
+            for (int b = 0; b < n; b += part)
+                model::kernel::ClassifyMany(st.w, st.iterations, st.accuracy, &xs[b], &ys[b],
+                                            std::min(part, n - b), false, &lanes[b]);
+        };
+    };
     for (int shape = 1; shape <= model::kernel::StepShapeCount(); ++shape) {
         if (!model::kernel::UseStepLanesClone(shape))
             continue;
         const double tv = bestThreadSeconds(3, vector);
-        std::printf("kernel: %-30s %2d lanes %.3f s  identical: %s  against the chosen: %.2f\n",
-                    model::kernel::StepShapeName(shape), model::kernel::StepLanesWidth(), tv,
-                    lanes == want ? "yes" : "NO", chosen / tv);
+        const bool same = lanes == want;
+        const double t200 = bestThreadSeconds(3, inParts(200));
+        const double tPart = bestThreadSeconds(3, inParts(model::kEntriesPerPart));
+        std::printf("kernel: %-30s %2d lanes %.3f s, in parts of 200 %.3f s, of %d %.3f s  "
+                    "identical: %s  against the chosen: %.2f\n",
+                    model::kernel::StepShapeName(shape), model::kernel::StepLanesWidth(), tv, t200,
+                    model::kEntriesPerPart, tPart, same && lanes == want ? "yes" : "NO", chosen / tv);
         std::fflush(stdout);
     }
     model::kernel::UseStepLanesClone(0);
