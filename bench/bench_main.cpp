@@ -498,9 +498,15 @@ int main(int argc, char** argv)
     }
     model::SetThreadCount(o.threads);
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    std::printf("vector step: %s (%s), repeat shortcut on, %d threads, %d cores\n",
-                model::kernel::StepLanesClone(), model::kernel::StepLanesReason(),
-                model::ThreadCount(), cores);
+    const model::kernel::Processor cpu = model::kernel::ThisProcessor();
+    const char* vendor = cpu.vendor == model::kernel::Processor::Intel ? "Intel"
+                         : cpu.vendor == model::kernel::Processor::Amd ? "AMD"
+                                                                        : "other vendor";
+    std::printf("vector step: %s (%s; %s family %d model %d%s%s%s), repeat shortcut on, "
+                "%d threads, %d cores\n",
+                model::kernel::StepLanesClone(), model::kernel::StepLanesReason(), vendor,
+                cpu.family, cpu.model, cpu.avx2 ? ", AVX2" : "", cpu.avx512f ? ", AVX-512F" : "",
+                cpu.avx512vl ? ", AVX-512VL" : "", model::ThreadCount(), cores);
     if (o.widths) {
         widthSweep();
     } else if (o.busy) {

@@ -300,8 +300,8 @@ struct Shape {
 // The shape for Intel processors with AVX-512 (see model/ENGINE.md).
 constexpr const char* kIntelAvx512Shape = "AVX-512, 4 registers of 8";
 constexpr const char* kIntelAvx512Why =
-    "Intel with AVX-512: 512-bit operations issue on two ports and the divider's latency is long, "
-    "so four registers of chains keep both ports busy";
+    "Intel with AVX-512: four registers of chains keep both 512-bit ports busy through the "
+    "step's latency";
 
 // Numbered from 1 for UseStepLanesClone; 0 is the choice for this processor.
 constexpr Shape kShapes[] = {
