@@ -229,6 +229,8 @@ public:
 
     void idle(int l)
     {
+        busy_ &= ~(uint64_t{1} << l);
+        b.active = std::max(1, static_cast<int>(std::bit_width(busy_)));
         end[l] = limit[l] = kIdle;
         for (int i = 0; i < 6; ++i)
             b.w[i][l] = 0.0; // idle lanes step zeros
@@ -239,6 +241,8 @@ public:
 
     void start(int l, int k)
     {
+        busy_ |= uint64_t{1} << l;
+        b.active = std::max(1, static_cast<int>(std::bit_width(busy_)));
         const Weights& p = w_[static_cast<long>(k) * wStride_];
         for (int i = 0; i < 6; ++i)
             b.w[i][l] = p[i];
@@ -304,6 +308,8 @@ private:
     int64_t transient_, tail_;
     bool shortcut_;
     int width_;
+    uint64_t busy_ = 0; // the lanes that carry an orbit
+    static_assert(W <= 64, "busy_ has a bit per lane");
 };
 
 } // namespace model::kernel::lanes

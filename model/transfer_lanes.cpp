@@ -293,6 +293,7 @@ struct Shape {
     int (*stepTangent)(OrbitLanes&, TangentLanes&, int);
     const char* name;
     int lanes;
+    int perRegister; // lanes per vector register
     Isa isa;
     bool avx512vl; // needs AVX-512VL besides its isa
 };
@@ -305,16 +306,16 @@ constexpr const char* kIntelAvx512Why =
 
 // Numbered from 1 for UseStepLanesClone; 0 is the choice for this processor.
 constexpr Shape kShapes[] = {
-    {stepSse2x8, stepSse2x8Tangent, "SSE2, 8 registers of 2", 16, Isa::Sse2, false},
-    {stepAvx2x4, stepAvx2x4Tangent, "AVX2, 4 registers of 4", 16, Isa::Avx2, false},
-    {stepAvx512x2, stepAvx512x2Tangent, "AVX-512, 2 registers of 8", 16, Isa::Avx512, false},
-    {stepAvx2x8, stepAvx2x8Tangent, "AVX2, 8 registers of 4", 32, Isa::Avx2, false},
-    {stepAvx512Ymmx4, stepAvx512Ymmx4Tangent, "AVX-512VL, 4 registers of 4", 16, Isa::Avx512, true},
-    {stepAvx512Ymmx6, stepAvx512Ymmx6Tangent, "AVX-512VL, 6 registers of 4", 24, Isa::Avx512, true},
-    {stepAvx512Ymmx8, stepAvx512Ymmx8Tangent, "AVX-512VL, 8 registers of 4", 32, Isa::Avx512, true},
-    {stepAvx512x1, stepAvx512x1Tangent, "AVX-512, 1 register of 8", 8, Isa::Avx512, false},
-    {stepAvx512x3, stepAvx512x3Tangent, "AVX-512, 3 registers of 8", 24, Isa::Avx512, false},
-    {stepAvx512x4, stepAvx512x4Tangent, "AVX-512, 4 registers of 8", 32, Isa::Avx512, false},
+    {stepSse2x8, stepSse2x8Tangent, "SSE2, 8 registers of 2", 16, 2, Isa::Sse2, false},
+    {stepAvx2x4, stepAvx2x4Tangent, "AVX2, 4 registers of 4", 16, 4, Isa::Avx2, false},
+    {stepAvx512x2, stepAvx512x2Tangent, "AVX-512, 2 registers of 8", 16, 8, Isa::Avx512, false},
+    {stepAvx2x8, stepAvx2x8Tangent, "AVX2, 8 registers of 4", 32, 4, Isa::Avx2, false},
+    {stepAvx512Ymmx4, stepAvx512Ymmx4Tangent, "AVX-512VL, 4 registers of 4", 16, 4, Isa::Avx512, true},
+    {stepAvx512Ymmx6, stepAvx512Ymmx6Tangent, "AVX-512VL, 6 registers of 4", 24, 4, Isa::Avx512, true},
+    {stepAvx512Ymmx8, stepAvx512Ymmx8Tangent, "AVX-512VL, 8 registers of 4", 32, 4, Isa::Avx512, true},
+    {stepAvx512x1, stepAvx512x1Tangent, "AVX-512, 1 register of 8", 8, 8, Isa::Avx512, false},
+    {stepAvx512x3, stepAvx512x3Tangent, "AVX-512, 3 registers of 8", 24, 8, Isa::Avx512, false},
+    {stepAvx512x4, stepAvx512x4Tangent, "AVX-512, 4 registers of 8", 32, 8, Isa::Avx512, false},
 };
 constexpr int kShapeCount = static_cast<int>(sizeof kShapes / sizeof kShapes[0]);
 
@@ -354,6 +355,25 @@ const Shape& shape()
         chosen.store(s, std::memory_order_relaxed);
     }
     return *s;
+}
+
+// The shape that steps lanes 0..active-1 at the least cost: of the shapes
+// built like s (instruction set and register), the one of fewest registers
+// that still holds them. When a batch runs out of orbits its lanes fall idle
+// from the top (the lanes are loaded in order, and most orbits of a batch
+// take the same number of steps), so the last round of a batch steps fewer
+// registers. A lane's operations are the same in every shape.
+const Shape& narrowest(const Shape& s, int active)
+{
+    if (active >= s.lanes)
+        return s;
+    const Shape* best = &s;
+    for (const Shape& t : kShapes) {
+        if (t.isa == s.isa && t.avx512vl == s.avx512vl && t.perRegister == s.perRegister
+            && t.lanes >= active && t.lanes < best->lanes)
+            best = &t;
+    }
+    return *best;
 }
 
 // The number of the shape of the given name, found at compile time.
@@ -413,11 +433,14 @@ int ChooseStepShape(const Processor& p, const char** why)
     return which;
 }
 
-int StepLanes(OrbitLanes& b, int64_t g, int steps) { return shape().step(b, g, steps); }
+int StepLanes(OrbitLanes& b, int64_t g, int steps)
+{
+    return narrowest(shape(), b.active).step(b, g, steps);
+}
 
 int StepTangentLanes(OrbitLanes& b, TangentLanes& tangent, int steps)
 {
-    return shape().stepTangent(b, tangent, steps);
+    return narrowest(shape(), b.active).stepTangent(b, tangent, steps);
 }
 
 int StepLanesWidth() { return shape().lanes; }

@@ -31,6 +31,9 @@ struct alignas(64) OrbitLanes {
     int64_t cpos[kOrbitLanes];  // the step the checkpoint was taken after
     int64_t cnext[kOrbitLanes]; // the step at which the checkpoint moves next
     int64_t watch[kOrbitLanes]; // -1 while the lane looks for a repeat, else 0
+    // Every lane that carries an orbit lies below active; the step may leave
+    // the lanes from active on as they are.
+    int active = kOrbitLanes;
     // The state before global step g is kept in hx[g % kHistory], hy[...]:
     // the last kHistory states of every lane, written without a branch.
     static constexpr int kHistory = kWindowPeriodCap;
