@@ -182,9 +182,9 @@ inline int stepLanes(OrbitLanes& b, TangentLanes* tg, int64_t g, int steps)
         const D s2 = InputSum(w2, w3, w5, x, y);
         const D a2 = s2 + s2;
         const D e2 = ExpForTransfer<D, I>(a2);
+        y = (e2 - 1.0) / (e2 + 1.0);
         const D a1 = s1 + s1;
         const D e1 = ExpForTransfer<D, I>(a1);
-        y = (e2 - 1.0) / (e2 + 1.0);
         x = (e1 - 1.0) / (e1 + 1.0);
         bad = bad + (((a2 - a2) + (e2 - e2)) + ((a1 - a1) + (e1 - e1)));
         if constexpr (kTangent)
