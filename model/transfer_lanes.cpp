@@ -132,6 +132,20 @@ inline bool anyLane(const Pack<T, P>& m)
     return anyBit(all);
 }
 
+// The lower half of a's registers and the upper half of b's: a choice of
+// registers, no operation. Packs of one or two registers take all of a (they
+// are bound by the chain rather than by the divider queue, and keep the
+// order they were tuned with).
+template <class T, int P>
+inline Pack<T, P> halves(const Pack<T, P>& a, const Pack<T, P>& b)
+{
+    constexpr int lower = P >= 3 ? (P + 1) / 2 : P;
+    Pack<T, P> r;
+    for (int i = 0; i < P; ++i)
+        r.v[i] = i < lower ? a.v[i] : b.v[i];
+    return r;
+}
+
 template <class V>
 inline V load(const void* p)
 {
@@ -180,12 +194,20 @@ inline int stepLanes(OrbitLanes& b, TangentLanes* tg, int64_t g, int steps)
         }
         const D s1 = InputSum(w0, w1, w4, x, y);
         const D s2 = InputSum(w2, w3, w5, x, y);
-        const D a2 = s2 + s2;
-        const D e2 = ExpForTransfer<D, I>(a2);
-        y = (e2 - 1.0) / (e2 + 1.0);
-        const D a1 = s1 + s1;
-        const D e1 = ExpForTransfer<D, I>(a1);
-        x = (e1 - 1.0) / (e1 + 1.0);
+        // Each division right after its exponential, and with three or more
+        // registers the lower half takes y's transfer first, the upper half
+        // x's: the divider, which takes one division at a time, then works
+        // while the other registers evaluate their exponentials instead of
+        // queueing all of the step's divisions at its end.
+        const D af = halves(s2, s1) + halves(s2, s1);
+        const D ef = ExpForTransfer<D, I>(af);
+        const D tf = (ef - 1.0) / (ef + 1.0);
+        const D as = halves(s1, s2) + halves(s1, s2);
+        const D es = ExpForTransfer<D, I>(as);
+        const D ts = (es - 1.0) / (es + 1.0);
+        const D a2 = halves(af, as), e2 = halves(ef, es), a1 = halves(as, af), e1 = halves(es, ef);
+        y = halves(tf, ts);
+        x = halves(ts, tf);
         bad = bad + (((a2 - a2) + (e2 - e2)) + ((a1 - a1) + (e1 - e1)));
         if constexpr (kTangent)
             CarryTangent<D, I>(w0, w1, w2, w3, x, y, vx, vy, te);
