@@ -409,6 +409,17 @@ constexpr int find(std::string_view name)
 
 } // namespace
 
+void DecodeSignature(unsigned eax, int& family, int& model)
+{
+    // The family is the base family, plus the extended family when the base
+    // is 15; the model takes the extended model as its high digit for
+    // families 6 and 15.
+    const unsigned base = (eax >> 8) & 0xf, extendedFamily = (eax >> 20) & 0xff;
+    const unsigned low = (eax >> 4) & 0xf, extendedModel = (eax >> 16) & 0xf;
+    family = static_cast<int>(base == 0xf ? base + extendedFamily : base);
+    model = static_cast<int>(base == 0x6 || base == 0xf ? (extendedModel << 4) | low : low);
+}
+
 Processor ThisProcessor()
 {
     Processor p;
@@ -417,11 +428,8 @@ Processor ThisProcessor()
                : __builtin_cpu_is("amd") ? Processor::Amd
                                          : Processor::Other;
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
-        const unsigned base = (eax >> 8) & 0xf, extended = (eax >> 20) & 0xff;
-        p.family = static_cast<int>(base == 0xf ? base + extended : base);
-        p.model = static_cast<int>(((eax >> 4) & 0xf) | ((base == 0x6 || base == 0xf) ? ((eax >> 16) & 0xf) << 4 : 0));
-    }
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx))
+        DecodeSignature(eax, p.family, p.model);
     p.avx2 = __builtin_cpu_supports("avx2") != 0;
     p.avx512f = __builtin_cpu_supports("avx512f") != 0;
     p.avx512vl = __builtin_cpu_supports("avx512vl") != 0;

@@ -72,6 +72,9 @@ struct Processor {
 };
 Processor ThisProcessor();
 
+// The family and model of a processor signature (cpuid leaf 1, eax).
+void DecodeSignature(unsigned eax, int& family, int& model);
+
 // The shape of the vector step for processor p (1 .. StepShapeCount()), and
 // in why a short reason. Every shape gives the same bits.
 int ChooseStepShape(const Processor& p, const char** why);

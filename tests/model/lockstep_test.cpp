@@ -176,6 +176,28 @@ TEST_F(Lockstep, ACutTransientEndsInThePhaseOfTheFullOne)
     }
 }
 
+TEST(ProcessorSignature, FamilyAndModelTakeTheExtendedFieldsWhereTheyApply)
+{
+    struct Row {
+        unsigned eax;
+        int family, model;
+    };
+    const Row rows[] = {
+        {0x000806F8, 6, 0x8F},  // extended model for family 6
+        {0x00050657, 6, 0x55},
+        {0x00A10F11, 25, 0x11}, // extended family and model for base family 15
+        {0x00000F41, 15, 0x04}, // base family 15 without an extended family
+        {0x00000533, 5, 0x03},  // older families ignore the extended model
+        {0x00010533, 5, 0x03},
+    };
+    for (const Row& r : rows) {
+        int family = -1, model = -1;
+        model::kernel::DecodeSignature(r.eax, family, model);
+        EXPECT_EQ(family, r.family) << std::hex << r.eax;
+        EXPECT_EQ(model, r.model) << std::hex << r.eax;
+    }
+}
+
 TEST_F(Lockstep, PerOrbitWeightsGiveThePlainResults)
 {
     // The parameter-plane shape: one start point, the weights change per dot.
@@ -186,15 +208,22 @@ TEST_F(Lockstep, PerOrbitWeightsGiveThePlainResults)
     ws.push_back({0, 0, 0, 0, 0, 0});
     const int n = static_cast<int>(ws.size());
     const std::vector<double> xs(n, 1.0), ys(n, 1.0);
-    for (bool shortcut : {false, true}) {
-        model::kernel::SetRepeatShortcut(shortcut);
-        std::vector<Orbit> got(n);
-        model::kernel::ClassifyManyEach(ws.data(), 1000, 8, xs.data(), ys.data(), n, true,
-                                        got.data());
-        for (int k = 0; k < n; ++k)
-            expectSame(got[k], model::kernel::Classify(ws[k], 1000, 8, 1.0, 1.0, true), "plane",
-                       k);
-        EXPECT_TRUE(got[n - 2].failed);
+    // Orbits of very different lengths (repeats found early or never), so
+    // that lanes fall idle in any order and the last round narrows, in every
+    // shape.
+    for (int shape = 1; shape <= model::kernel::StepShapeCount(); ++shape) {
+        if (!model::kernel::UseStepLanesClone(shape))
+            continue;
+        for (bool shortcut : {false, true}) {
+            model::kernel::SetRepeatShortcut(shortcut);
+            std::vector<Orbit> got(n);
+            model::kernel::ClassifyManyEach(ws.data(), 1000, 8, xs.data(), ys.data(), n, true,
+                                            got.data());
+            for (int k = 0; k < n; ++k)
+                expectSame(got[k], model::kernel::Classify(ws[k], 1000, 8, 1.0, 1.0, true),
+                           model::kernel::StepShapeName(shape), k);
+            EXPECT_TRUE(got[n - 2].failed);
+        }
     }
 }
 
