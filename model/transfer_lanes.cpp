@@ -5,10 +5,10 @@
 #include "model/tangent.h"
 
 #include <atomic>
-#include <immintrin.h>
-#include <cpuid.h>
 #include <bit>
+#include <cpuid.h>
 #include <cstring>
+#include <immintrin.h>
 #include <string_view>
 #include <type_traits>
 
@@ -358,11 +358,6 @@ void (*transferFor(Isa isa))(const double*, double*, double*)
 {
     return isa == Isa::Avx512 ? transferAvx512 : isa == Isa::Avx2 ? transferAvx2 : transferSse2;
 }
-
-struct Choice {
-    const Shape* shape;
-    const char* why;
-};
 
 std::atomic<const Shape*> chosen{nullptr};
 std::atomic<const char*> chosenWhy{nullptr};
