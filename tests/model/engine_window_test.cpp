@@ -84,9 +84,8 @@ public:
     void evaluate(int slot, int part)
     {
         Slot& s = slots_[slot];
-        if (s.column == heldColumn_ && part == kHeldPart
-            && std::this_thread::get_id() != caller_) {
-            held_.store(true);
+        if (s.column == heldColumn_ && part == kHeldPart && s.in.seed == 1
+            && std::this_thread::get_id() != caller_ && !held_.exchange(true)) {
             held_.notify_all();
             released_.wait(false);
         }
@@ -101,7 +100,7 @@ public:
         }
         fill(slots_[slot], part, aside_);
         asideParts_[part] = 1;
-        if (slots_[slot].column == heldColumn_)
+        if (slots_[slot].column == heldColumn_ && part == kHeldPart && slots_[slot].in.seed == 1)
             ++heldAside_;
     }
     void commit(int slot, const Inputs& in, int c)
@@ -134,6 +133,7 @@ public:
                     return false;
         return true;
     }
+    // How often the held part, as first launched, was evaluated aside.
     int heldAside() const { return heldAside_; }
 
 private:
