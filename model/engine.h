@@ -105,13 +105,13 @@ inline int PartsFor(int entries)
 // given number of entries: up to 64, fewer for very large columns so that the
 // entries held stay below 65536; at least 1.
 //
-// The window must outlast the time the operating system may take a worker
+// The window should outlast the time the operating system may take a worker
 // away. With another program busy on one of two cores, three threads share
 // two cores and a worker can sit out a whole time slice (several
 // milliseconds) while it holds the part of the column to be committed next.
 // The calling thread then goes on with the parts of the later columns; only
-// when the window is used up does it wait, and two threads fall behind one.
-// A cheap column (a parameter plane at a coarse dot size: well under a
+// when the window is used up does it evaluate the held part again itself
+// (ColumnTasks::wait), work that the deeper window mostly spares. A cheap column (a parameter plane at a coarse dot size: well under a
 // millisecond) needs dozens of columns to cover a slice; an expensive one
 // covers it with a few, and the extra columns cost only their results'
 // memory. A nested event that changes a column's inputs drops the columns
