@@ -133,7 +133,7 @@ def test_the_figure_of_every_mode_embeds_the_picture_and_names_its_key(
 @needs_tools
 def test_a_figure_follows_the_orientation_of_its_plane(tmp_path):
     # The sweep runs from 2 at the left to -0.5 at the right: so does the axis.
-    picture = render(tmp_path, "orbit", MODES[-1][1])
+    picture = render(tmp_path, "orbit", next(m[1] for m in MODES if m[0] == "orbit"))
     ax = vt.plot(vt.load(f"{picture}.json"))
     left, right = ax.get_xlim()
     assert left > right and math.isclose(left, 2 + 2.5 / 40 / 2)
