@@ -1,13 +1,16 @@
 // Times the plain one-dot-at-a-time loops against the column engine on the
 // same work, in one run, and prints one line per figure ending in the ratio.
 //
-//   veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov]
+//   veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov] [--busy] [--shape N]
 //
 // --threads sets the engine's thread count (default: the machine's cores; the
 // line shows how many threads worked together),
-// --quick uses dot size 4 throughout, --widths times the classifier's vector
-// lanes against a scalar lockstep of each width instead, --lyapunov only the
-// Lyapunov kernel against the classifier.
+// --quick uses dot size 4 throughout, --widths times every shape of the vector
+// step against a scalar lockstep of each width instead, --lyapunov only the
+// Lyapunov kernel against the classifier, --busy only the cases with one core
+// busy (at the dot sizes --quick gives them); --shape N runs the vector step in
+// shape N instead of the one chosen for the processor (the first line names
+// the shape and why it was chosen).
 //
 // Besides the plain loops of the program's own bits, each case is timed
 // against the same plain loop on the C library's exponential (a yardstick, not
@@ -48,6 +51,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <set>
 #include <thread>
@@ -163,6 +167,8 @@ struct Options {
     bool widths = false;
     bool lyapunov = false;
     bool curves = false;
+    int shape = 0; // the vector step's shape, 0: as chosen for the processor
+    bool busy = false;
 };
 
 void report(const char* name, double plain, double engine, bool same, int threads)
@@ -326,15 +332,36 @@ void busyCoreCases(const std::vector<CommandCase>& cases)
     }
 }
 
+// Processor time of the whole process (every thread), in seconds.
+double processSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
+           + 1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+// "Veltrane" on 1, 2, ... threads: the best of three wall times, and the
+// least processor time the process spent on a run (all threads). Where the
+// machine is shared, the wall time tells little, but processor time close to
+// that of one thread says that the threads waste nothing on waiting.
 void scaling(int dotSize, int cores)
 {
-    const double one = bestRun(form::cmdVeltrane_Click, dotSize, 1);
+    double one = 0.0, oneCpu = 0.0;
     for (int threads = 1; threads <= cores; ++threads) {
-        const double t = threads == 1 ? one : bestRun(form::cmdVeltrane_Click, dotSize, threads);
+        double t = 1e300, cpu = 1e300;
+        for (int k = 0; k < 3; ++k) {
+            const double c0 = processSeconds();
+            t = std::min(t, engineRun(form::cmdVeltrane_Click, dotSize, threads));
+            cpu = std::min(cpu, processSeconds() - c0);
+        }
+        if (threads == 1)
+            one = t, oneCpu = cpu;
         const std::string name = "scaling, Veltrane, dot size " + std::to_string(dotSize)
                                  + ", " + std::to_string(threads) + " threads";
-        std::printf("%-44s engine %7.3f s  against 1 thread  speedup: %.2f\n", name.c_str(), t,
-                    one / t);
+        std::printf("%-44s engine %7.3f s  processor time %7.3f s (%.2f of 1 thread's)  "
+                    "against 1 thread  speedup: %.2f\n",
+                    name.c_str(), t, cpu, cpu / oneCpu, one / t);
         std::fflush(stdout);
     }
 }
@@ -376,9 +403,33 @@ void lyapunovCase(int n)
     std::fflush(stdout);
 }
 
+// Seconds of processor time the calling thread spent in fn: unlike the wall
+// clock, not lengthened while other programs hold the core.
+double threadSeconds(const std::function<void()>& fn)
+{
+    auto now = [] {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+    };
+    const double t0 = now();
+    fn();
+    return now() - t0;
+}
+
+// The best of `runs` timings of fn in thread processor time.
+double bestThreadSeconds(int runs, const std::function<void()>& fn)
+{
+    double best = 1e300;
+    for (int k = 0; k < runs; ++k)
+        best = std::min(best, threadSeconds(fn));
+    return best;
+}
+
 // The classifier's kernel on one thread over the default basin raster at dot
-// size 4: the product's vector lanes against the scalar lockstep at each
-// width, with and without the repeat shortcut, compared orbit for orbit.
+// size 4: every shape of the vector step this processor runs, against the
+// scalar lockstep at each width, compared orbit for orbit. Times are the
+// calling thread's processor time, the best of three.
 void widthSweep()
 {
     form::HeadlessWindow win;
@@ -392,26 +443,54 @@ void widthSweep()
         }
     }
     const int n = static_cast<int>(xs.size());
-    for (bool shortcut : {false, true}) {
-        model::kernel::SetRepeatShortcut(shortcut);
-        std::vector<Orbit> lanes(n), scalar(n);
-        const double tv = seconds([&] {
-            model::kernel::ClassifyMany(st.w, st.iterations, st.accuracy, xs.data(), ys.data(), n,
-                                        false, lanes.data());
+    std::vector<Orbit> lanes(n), scalar(n);
+    auto vector = [&] {
+        model::kernel::ClassifyMany(st.w, st.iterations, st.accuracy, xs.data(), ys.data(), n,
+                                    false, lanes.data());
+    };
+    const double chosen = bestThreadSeconds(3, vector);
+    const std::vector<Orbit> want = lanes;
+    const double library = bestThreadSeconds(3, [&] {
+        volatile uint64_t sink = libraryBasins(st.w, st.iterations, st.accuracy, 4);
+        (void)sink;
+    });
+    std::printf("kernel: plain loop on the library's exp %.3f s, chosen vector step %.3f s  "
+                "speedup: %.2f\n",
+                library, chosen, library / chosen);
+    for (int w : {1, 2, 4, 8}) {
+        const double ts = bestThreadSeconds(3, [&] {
+            bench::ClassifyScalarLockstep(w, true, st.w, st.iterations, st.accuracy, xs.data(),
+                                          ys.data(), n, false, scalar.data());
         });
-        for (int w : {1, 2, 4, 8}) {
-            const double ts = seconds([&] {
-                bench::ClassifyScalarLockstep(w, shortcut, st.w, st.iterations, st.accuracy,
-                                              xs.data(), ys.data(), n, false, scalar.data());
-            });
-            std::printf("kernel, shortcut %-3s: scalar width %d %.3f s, vector lanes %.3f s  "
-                        "identical: %s  speedup: %.2f\n",
-                        shortcut ? "on" : "off", w, ts, tv, scalar == lanes ? "yes" : "NO",
-                        ts / tv);
-            std::fflush(stdout);
-        }
+        std::printf("kernel: scalar width %d %.3f s, chosen vector step %.3f s  identical: %s  "
+                    "speedup: %.2f\n",
+                    w, ts, chosen, scalar == want ? "yes" : "NO", ts / chosen);
+        std::fflush(stdout);
     }
-    model::kernel::SetRepeatShortcut(true);
+    // Each shape over the whole raster at once, and in the engine's parts:
+    // columns of 200 dots (dot size 4) and parts of kEntriesPerPart, where a
+    // lane may idle at a part's end.
+    auto inParts = [&](int part) {
+        return [&, part] {
+            for (int b = 0; b < n; b += part)
+                model::kernel::ClassifyMany(st.w, st.iterations, st.accuracy, &xs[b], &ys[b],
+                                            std::min(part, n - b), false, &lanes[b]);
+        };
+    };
+    for (int shape = 1; shape <= model::kernel::StepShapeCount(); ++shape) {
+        if (!model::kernel::UseStepLanesClone(shape))
+            continue;
+        const double tv = bestThreadSeconds(3, vector);
+        const bool same = lanes == want;
+        const double t200 = bestThreadSeconds(3, inParts(200));
+        const double tPart = bestThreadSeconds(3, inParts(model::kEntriesPerPart));
+        std::printf("kernel: %-30s %2d lanes %.3f s, in parts of 200 %.3f s, of %d %.3f s  "
+                    "identical: %s  against the chosen: %.2f\n",
+                    model::kernel::StepShapeName(shape), model::kernel::StepLanesWidth(), tv, t200,
+                    model::kEntriesPerPart, tPart, same && lanes == want ? "yes" : "NO", chosen / tv);
+        std::fflush(stdout);
+    }
+    model::kernel::UseStepLanesClone(0);
 }
 
 // The bifurcation curves of parametric --curves over the default plane widened
@@ -468,21 +547,44 @@ int main(int argc, char** argv)
             o.lyapunov = true;
         else if (!std::strcmp(argv[i], "--curves"))
             o.curves = true;
+        else if (!std::strcmp(argv[i], "--busy"))
+            o.busy = true;
+        else if (!std::strcmp(argv[i], "--shape") && i + 1 < argc)
+            o.shape = std::atoi(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov] [--curves]\n");
+            std::fprintf(stderr, "usage: veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov] [--curves] [--busy] [--shape N]\n");
             return 2;
         }
     }
     const long baseline = peakKiB();
+    if (!model::kernel::UseStepLanesClone(o.shape)) {
+        std::fprintf(stderr, "veltrane-bench: shape %d does not run on this processor; the shapes:\n",
+                     o.shape);
+        for (int k = 1; k <= model::kernel::StepShapeCount(); ++k)
+            std::fprintf(stderr, "  %d  %s\n", k, model::kernel::StepShapeName(k));
+        return 2;
+    }
     model::SetThreadCount(o.threads);
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    std::printf("vector step: %s, repeat shortcut on, %d threads, %d cores\n",
-                model::kernel::StepLanesClone(), model::ThreadCount(), cores);
+    const model::kernel::Processor cpu = model::kernel::ThisProcessor();
+    const char* vendor = cpu.vendor == model::kernel::Processor::Intel ? "Intel"
+                         : cpu.vendor == model::kernel::Processor::Amd ? "AMD"
+                                                                        : "other vendor";
+    std::printf("vector step: %s (%s; %s family %d model %d%s%s%s), repeat shortcut on, "
+                "%d threads, %d cores\n",
+                model::kernel::StepLanesClone(), model::kernel::StepLanesReason(), vendor,
+                cpu.family, cpu.model, cpu.avx2 ? ", AVX2" : "", cpu.avx512f ? ", AVX-512F" : "",
+                cpu.avx512vl ? ", AVX-512VL" : "", model::ThreadCount(), cores);
     if (o.curves) {
         curvesCase(o.quick ? 200 : 800, 1, o.threads);
         curvesCase(o.quick ? 200 : 800, 16, o.threads);
     } else if (o.widths) {
         widthSweep();
+    } else if (o.busy) {
+        scaling(4, cores);
+        busyCoreCases({{"Veltrane", form::cmdVeltrane_Click, 4},
+                       {"Parametric", form::cmdParametric_Click, o.quick ? 4 : 1},
+                       {"Coexisting", form::cmdCoexisting_Click, 4}});
     } else if (o.lyapunov) {
         lyapunovCase(o.quick ? 200 : 400);
     } else {

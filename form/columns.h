@@ -58,6 +58,7 @@ public:
     }
     int prepare(int slot, const Inputs& in, int c);
     void evaluate(int slot, int part);
+    void evaluateAside(int slot, int part);
 
 protected:
     // The raster of a column with the inputs in.
@@ -67,8 +68,9 @@ protected:
         r.rowStep = in.rowStep;
         return r;
     }
-    // The evaluated dots of the column in slot, bottom to top.
-    const DotResult* results(int slot) const { return slots_[slot].dots.data(); }
+    // The evaluated dots of the column in slot, bottom to top; the calling
+    // thread's, for the column being committed.
+    const DotResult* results(int slot) const;
 
     Window& window_;
     model::State& st_;
@@ -85,6 +87,13 @@ private:
     const int orbitsPerDot_;
     const int ahead_;
     std::vector<Slot> slots_;
+    // The parts of one column evaluated again on the calling thread while a
+    // worker still had them (model::ColumnTasks::wait): asideSlot_'s column,
+    // whose results are gathered here for its commit. The calling thread's
+    // alone; the worker's copy in the slot is never read.
+    int asideSlot_ = -1;
+    std::vector<char> asideParts_;
+    mutable std::array<DotResult, model::kCanvasSize> aside_;
 };
 
 // The start of a raster plot that fills the canvas: clears it, sets the dot

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -230,54 +232,179 @@ void RunThreads::runIn(void (*fn)(void*), void* ctx)
     impl_->run.arena->execute([&] { fn(ctx); });
 }
 
+namespace {
+// One slot's parts. claim packs the number of parts (high half) and the next
+// part to hand out (low half), so that a single atomic addition hands out a
+// part of the column the slot holds now and no other: a task left over from
+// an earlier column of the slot either takes a part of the current one, which
+// is as good, or finds none. Storing it with release also hands the slot's
+// prepared inputs to the thread that takes a part.
+struct SlotParts {
+    std::atomic<uint64_t> claim{0};
+    std::atomic<int> busy{0}; // workers inside a part of this slot
+    std::unique_ptr<std::atomic<uint8_t>[]> done; // per part, set with release
+    int capacity = 0;
+    // The calling thread's own records.
+    int parts = 0;
+    bool inUse = false;
+    long order = 0; // when it was launched
+
+    static uint64_t Claims(int parts) { return static_cast<uint64_t>(parts) << 32; }
+    // A part handed out by this claim, or -1.
+    static int PartOf(uint64_t claim)
+    {
+        const auto part = static_cast<uint32_t>(claim), parts = static_cast<uint32_t>(claim >> 32);
+        return part < parts ? static_cast<int>(part) : -1;
+    }
+    bool unclaimed() const { return PartOf(claim.load()) >= 0; }
+};
+} // namespace
+
 struct ColumnTasks::Impl {
     std::shared_ptr<tbb::task_arena> arena = EngineArena();
-    std::vector<std::unique_ptr<tbb::task_group>> groups;
-    std::vector<char> pending; // a slot has parts launched and not yet waited for
+    tbb::task_group group;
+    std::vector<SlotParts> slots;
+    PartFn evaluate, aside;
+    void* ctx;
+    long launches = 0;
+    // A calling thread waiting in freeSlot for a worker to leave a slot.
+    std::atomic<bool> waiting{false};
+    std::mutex mutex;
+    std::condition_variable left;
+
+    Impl(int n, PartFn e, PartFn a, void* c) : slots(n), evaluate(e), aside(a), ctx(c) {}
+
+    // A worker's task: takes one part of the slot, if one is left.
+    static void RunPart(void* self, int slot, int)
+    {
+        Impl& im = *static_cast<Impl*>(self);
+        SlotParts& s = im.slots[slot];
+        s.busy.fetch_add(1);
+        const int part = SlotParts::PartOf(s.claim.fetch_add(1));
+        if (part >= 0) {
+            im.evaluate(im.ctx, slot, part);
+            s.done[part].store(1, std::memory_order_release);
+        }
+        s.busy.fetch_sub(1);
+        if (im.waiting.load()) {
+            std::lock_guard<std::mutex> lock(im.mutex);
+            im.left.notify_all();
+        }
+    }
+
+    // The calling thread takes one part of slot, if one is left.
+    bool takePart(int slot)
+    {
+        SlotParts& s = slots[slot];
+        const int part = SlotParts::PartOf(s.claim.fetch_add(1));
+        if (part < 0)
+            return false;
+        evaluate(ctx, slot, part);
+        s.done[part].store(1, std::memory_order_relaxed);
+        return true;
+    }
+
+    int findFree() const
+    {
+        for (int k = 0; k < static_cast<int>(slots.size()); ++k)
+            if (!slots[k].inUse && slots[k].busy.load() == 0)
+                return k;
+        return -1;
+    }
 };
 
-ColumnTasks::ColumnTasks(int slots) : impl_(std::make_unique<Impl>())
+ColumnTasks::ColumnTasks(int slots, PartFn evaluate, PartFn aside, void* ctx)
+    : impl_(std::make_unique<Impl>(slots, evaluate, aside, ctx))
 {
-    for (int s = 0; s < slots; ++s)
-        impl_->groups.push_back(std::make_unique<tbb::task_group>());
-    impl_->pending.assign(slots, 0);
 }
 
 ColumnTasks::~ColumnTasks()
 {
-    for (int s = static_cast<int>(impl_->groups.size()) - 1; s >= 0; --s)
-        drop(s);
+    for (SlotParts& s : impl_->slots)
+        s.claim.store(0);
+    impl_->group.cancel();
+    impl_->arena->execute([&] { impl_->group.wait(); });
+    VELTRANE_TSAN_ACQUIRE(&doneToken);
 }
 
-void ColumnTasks::launch(int slot, int parts, void (*fn)(void*, int, int), void* ctx)
+int ColumnTasks::freeSlot(bool wait)
 {
-    tbb::task_group& group = *impl_->groups[slot];
-    impl_->pending[slot] = 1;
+    int slot = impl_->findFree();
+    if (slot >= 0 || !wait)
+        return slot;
+    // Every slot not in use still has a worker inside one of its parts (a
+    // part evaluated aside); they are running, so this ends.
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    impl_->waiting.store(true);
+    impl_->left.wait(lock, [&] { return (slot = impl_->findFree()) >= 0; });
+    impl_->waiting.store(false);
+    return slot;
+}
+
+void ColumnTasks::launch(int slot, int parts)
+{
+    SlotParts& s = impl_->slots[slot];
+    // No worker is inside a part of this slot, and none can take one until
+    // the claim below: the part flags are the calling thread's to reset.
+    if (s.capacity < parts) {
+        s.done = std::make_unique<std::atomic<uint8_t>[]>(static_cast<size_t>(parts));
+        s.capacity = parts;
+    }
+    for (int part = 0; part < parts; ++part)
+        s.done[part].store(0, std::memory_order_relaxed);
+    s.parts = parts;
+    s.inUse = true;
+    s.order = ++impl_->launches;
+    s.claim.store(SlotParts::Claims(parts), std::memory_order_release);
     for (int part = 0; part < parts; ++part) {
-        tbb::task_handle task = group.defer(Work(fn, ctx, slot, part));
+        tbb::task_handle task = impl_->group.defer(Work(Impl::RunPart, impl_.get(), slot, 0));
         VELTRANE_TSAN_RELEASE(&launchToken);
         // Into the arena's queue: the workers take the parts while this thread
-        // goes on (commits, runs window events); it joins them when it waits.
+        // goes on (commits, runs window events).
         impl_->arena->enqueue(std::move(task));
     }
 }
 
 void ColumnTasks::wait(int slot)
 {
-    if (!impl_->pending[slot])
-        return;
-    tbb::task_group& group = *impl_->groups[slot];
-    impl_->arena->execute([&] { group.wait(); });
-    impl_->pending[slot] = 0;
-    VELTRANE_TSAN_ACQUIRE(&doneToken);
+    detail::NoteCallingThread();
+    Impl& im = *impl_;
+    SlotParts& s = im.slots[slot];
+    auto finished = [&] {
+        for (int part = 0; part < s.parts; ++part)
+            if (!s.done[part].load(std::memory_order_acquire))
+                return false;
+        return true;
+    };
+    while (im.takePart(slot)) {
+    }
+    while (!finished()) {
+        // A worker holds a part of this column: take a part no one has taken,
+        // of the column launched earliest.
+        int next = -1;
+        for (int k = 0; k < static_cast<int>(im.slots.size()); ++k)
+            if (k != slot && im.slots[k].inUse && im.slots[k].unclaimed()
+                && (next < 0 || im.slots[k].order < im.slots[next].order))
+                next = k;
+        if (next >= 0) {
+            im.takePart(next);
+            continue;
+        }
+        // Nothing left to take: rather than wait for a worker that the
+        // system may keep away for long, evaluate its parts again here.
+        for (int part = 0; part < s.parts; ++part)
+            if (!s.done[part].load(std::memory_order_acquire))
+                im.aside(im.ctx, slot, part);
+        break;
+    }
 }
+
+void ColumnTasks::release(int slot) { impl_->slots[slot].inUse = false; }
 
 void ColumnTasks::drop(int slot)
 {
-    if (!impl_->pending[slot])
-        return;
-    impl_->groups[slot]->cancel();
-    wait(slot); // also resets the group for its next column
+    impl_->slots[slot].claim.store(0);
+    impl_->slots[slot].inUse = false;
 }
 
 } // namespace model

@@ -74,28 +74,55 @@ void ForEachChunk(int count, int grain, Body& body)
         [](void* ctx, int begin, int end) { (*static_cast<Body*>(ctx))(begin, end); }, &body);
 }
 
-// Tasks of several columns in flight on the engine's threads, one slot per
-// column. Destroying it stops the tasks that have not started and waits for
-// the running ones, so no task outlives its owner.
+// The parts of several columns in flight, one slot per column, shared by
+// the engine's workers and the calling thread. A part is handed out once,
+// from a counter per slot, to whichever thread asks first. The calling
+// thread never waits for a worker: when the column it needs next has a part
+// that a worker has taken and not finished, it evaluates the other columns'
+// parts that no one has taken, and when there are none it evaluates that
+// part again itself, into the plot's spare results (the evaluation is pure,
+// so both give the same bits; the worker's copy is never read).
+//
+// A slot comes free for another column once it is committed or dropped and
+// no worker is still inside one of its parts. Destroying the tasks stops
+// those that have not started and waits for the running ones, so no task
+// outlives its owner.
 class ColumnTasks {
 public:
-    explicit ColumnTasks(int slots);
+    using PartFn = void (*)(void* ctx, int slot, int part);
+
+    // evaluate writes a part into its slot (any thread); aside writes it into
+    // the spare results of the slot (the calling thread only).
+    ColumnTasks(int slots, PartFn evaluate, PartFn aside, void* ctx);
     ~ColumnTasks();
     ColumnTasks(const ColumnTasks&) = delete;
     ColumnTasks& operator=(const ColumnTasks&) = delete;
 
-    // Starts fn(ctx, slot, part) for every part in [0, parts); fn must not throw.
-    void launch(int slot, int parts, void (*fn)(void*, int, int), void* ctx);
-    // Returns once every part of slot has run; the calling thread works on
-    // waiting parts (of any slot) meanwhile.
+    // A free slot, or -1 when none is free and wait is false; with wait true
+    // it waits for a worker to leave a slot that is no longer in use.
+    int freeSlot(bool wait);
+    // Hands out the parts [0, parts) of a free slot that the caller has just
+    // prepared.
+    void launch(int slot, int parts);
+    // Returns once every part of slot is evaluated, in the slot or aside;
+    // works meanwhile on the parts no one has taken, this slot's first, then
+    // those of the slots launched earliest.
     void wait(int slot);
-    // Stops the parts of slot that have not started and waits for the others.
+    // The slot's column is committed; the slot may be used again.
+    void release(int slot);
+    // Hands out no more parts of slot and releases it; workers inside one of
+    // its parts finish it, and the slot comes free after them.
     void drop(int slot);
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// Slots a walk with the given window uses: the columns in flight, and spare
+// ones for columns whose slot a worker has not left yet.
+constexpr int kSpareSlots = 2;
+inline int SlotsFor(int ahead) { return ahead + 1 + kSpareSlots; }
 
 // Entries one task of a column takes: enough to keep the lockstep lanes of a
 // thread busy to the end, few enough that a long column is shared out.
@@ -106,11 +133,23 @@ inline int PartsFor(int entries)
 }
 
 // Columns evaluated ahead of the one being committed, for columns of the
-// given number of entries: up to 8, fewer for very large columns so that the
-// results held stay bounded; at least 1.
+// given number of entries: up to 64, fewer for very large columns so that the
+// entries held stay below 65536; at least 1.
+//
+// The window should outlast the time the operating system may take a worker
+// away. With another program busy on one of two cores, three threads share
+// two cores and a worker can sit out a whole time slice (several
+// milliseconds) while it holds the part of the column to be committed next.
+// The calling thread then goes on with the parts of the later columns; only
+// when the window is used up does it evaluate the held part again itself
+// (ColumnTasks::wait), work that the deeper window mostly spares. A cheap column (a parameter plane at a coarse dot size: well under a
+// millisecond) needs dozens of columns to cover a slice; an expensive one
+// covers it with a few, and the extra columns cost only their results'
+// memory. A nested event that changes a column's inputs drops the columns
+// after it, which were evaluated by threads that would otherwise have waited.
 inline int ColumnsAhead(int entriesPerColumn)
 {
-    return std::clamp(65536 / std::max(1, entriesPerColumn), 1, 8);
+    return std::clamp(65536 / std::max(1, entriesPerColumn), 1, 64);
 }
 
 // Walks the columns 0..columns-1 of a raster plot: evaluate ahead, commit in
@@ -131,10 +170,16 @@ inline int ColumnsAhead(int entriesPerColumn)
 //                          evaluates one part on any thread: reads only the
 //                          slot and what stays fixed for the whole plot,
 //                          writes only the slot, never throws;
+//   void evaluateAside(int slot, int part)
+//                          the same part again on the calling thread, into
+//                          the plot's spare results for the slot, while a
+//                          worker may still be writing the slot's copy; the
+//                          commit of slot then reads that part from there;
 //   void commit(int slot, const Inputs& in, int c)
 //                          the side effects in drawing order (may throw);
 //
-// and yield() is the pause between two columns (may throw). With one thread
+// The plot holds SlotsFor(ahead) slots. yield() is the pause between two
+// columns (may throw). With one thread
 // every column is evaluated at its turn on the calling thread. The picture and
 // the final state are those of the plain loop: a column is committed only from
 // an evaluation whose inputs equal, bit for bit, those that the plain loop
@@ -160,34 +205,49 @@ void WalkColumns(Plot& plot, int columns, int ahead, Yield&& yield)
         return;
     }
 
-    const int slots = ahead + 1;
+    const int ring = ahead + 1; // columns in flight: c .. c + ahead
+    const int slots = SlotsFor(ahead);
     std::vector<Inputs> assumed(slots);
-    ColumnTasks tasks(slots); // destroyed first: nothing runs once the walk ends
-    int launched = 0;         // columns c .. launched - 1 are in flight
-    auto launch = [&](int column, const Inputs& in) {
-        const int slot = column % slots;
+    std::vector<int> slotOf(ring, -1); // column k's slot, at k % ring
+    ColumnTasks tasks( // destroyed first: nothing runs once the walk ends
+        slots, evaluateParts,
+        [](void* ctx, int slot, int part) { static_cast<Plot*>(ctx)->evaluateAside(slot, part); },
+        &plot);
+    int launched = 0; // columns c .. launched - 1 are in flight
+    // Launches column `column` into a free slot; without `must`, gives up
+    // (and the window stays shorter for now) when no slot is free.
+    auto launch = [&](int column, const Inputs& in, bool must) {
+        const int slot = tasks.freeSlot(must);
+        if (slot < 0)
+            return false;
         assumed[slot] = in;
-        tasks.launch(slot, plot.prepare(slot, in, column), evaluateParts, &plot);
+        slotOf[column % ring] = slot;
+        tasks.launch(slot, plot.prepare(slot, in, column));
         ++launched;
+        return true;
     };
     for (int c = 0; c < columns; ++c) {
         const Inputs in = plot.begin(c);
-        if (launched > c && !(assumed[c % slots] == in)) {
+        if (launched > c && !(assumed[slotOf[c % ring]] == in)) {
             // Something the evaluation assumed changed at the pause: drop this
-            // column and every later one, newest first.
+            // column and every later one.
             for (int k = launched - 1; k >= c; --k)
-                tasks.drop(k % slots);
+                tasks.drop(slotOf[k % ring]);
             launched = c;
         }
         if (launched == c)
-            launch(c, in);
+            launch(c, in, true);
         Inputs next;
-        while (launched < columns && launched <= c + ahead
-               && plot.predict(assumed[(launched - 1) % slots], launched - 1,
-                               (launched - 1) % slots, next))
-            launch(launched, next);
-        tasks.wait(c % slots);
-        plot.commit(c % slots, in, c);
+        while (launched < columns && launched <= c + ahead) {
+            const int last = slotOf[(launched - 1) % ring];
+            if (!plot.predict(assumed[last], launched - 1, last, next)
+                || !launch(launched, next, false))
+                break;
+        }
+        const int slot = slotOf[c % ring];
+        tasks.wait(slot);
+        plot.commit(slot, in, c);
+        tasks.release(slot);
         yield();
     }
 }

@@ -25,10 +25,17 @@ namespace model::kernel::lanes {
 //                                     an idle one) by one or more steps;
 //   bool finished(int lane, int orbit) after a step: true when the lane's
 //                                     orbit is done and its result written.
+//
+// A kernel with a width() uses only its first width() (at most W) lanes.
 template <int W, class Kernel>
 void Run(int n, Kernel& k)
 {
     int orbit[W];
+    int width = W;
+    if constexpr (requires { k.width(); })
+        width = std::clamp(k.width(), 1, W);
+    for (int l = width; l < W; ++l)
+        orbit[l] = -1;
     int next = 0, busy = 0;
     auto load = [&](int l) {
         if (next < n) {
@@ -40,11 +47,11 @@ void Run(int n, Kernel& k)
             k.idle(l);
         }
     };
-    for (int l = 0; l < W; ++l)
+    for (int l = 0; l < width; ++l)
         load(l);
     while (busy > 0) {
         k.step(orbit);
-        for (int l = 0; l < W; ++l) {
+        for (int l = 0; l < width; ++l) {
             if (orbit[l] >= 0 && k.finished(l, orbit[l])) {
                 --busy;
                 load(l);
@@ -213,12 +220,17 @@ public:
     VectorLanes(const Weights* w, int wStride, const double* x0, const double* y0, int iterations,
                 int64_t tail, bool shortcut)
         : w_(w), wStride_(wStride), x0_(x0), y0_(y0), transient_(std::max(iterations, 0)),
-          tail_(tail), shortcut_(shortcut)
+          tail_(tail), shortcut_(shortcut), width_(StepLanesWidth())
     {
     }
 
+    // The lanes the vector step takes; the others stay idle.
+    int width() const { return width_; }
+
     void idle(int l)
     {
+        busy_ &= ~(uint64_t{1} << l);
+        b.active = std::max(1, static_cast<int>(std::bit_width(busy_)));
         end[l] = limit[l] = kIdle;
         for (int i = 0; i < 6; ++i)
             b.w[i][l] = 0.0; // idle lanes step zeros
@@ -229,6 +241,8 @@ public:
 
     void start(int l, int k)
     {
+        busy_ |= uint64_t{1} << l;
+        b.active = std::max(1, static_cast<int>(std::bit_width(busy_)));
         const Weights& p = w_[static_cast<long>(k) * wStride_];
         for (int i = 0; i < 6; ++i)
             b.w[i][l] = p[i];
@@ -293,6 +307,9 @@ private:
     const double *x0_, *y0_;
     int64_t transient_, tail_;
     bool shortcut_;
+    int width_;
+    uint64_t busy_ = 0; // the lanes that carry an orbit
+    static_assert(W <= 64, "busy_ has a bit per lane");
 };
 
 } // namespace model::kernel::lanes

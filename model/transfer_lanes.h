@@ -15,12 +15,13 @@ constexpr int kTransferLanes = 16;
 // exponential overflowed (or s was NaN).
 void TransferLanes(const double* s, double* t, double* bad);
 
-// Orbits stepped side by side by StepLanes: enough independent chains of
-// exponentials and divisions to hide their latency.
-constexpr int kOrbitLanes = 16;
+// The most orbits stepped side by side by StepLanes: enough independent
+// chains of exponentials and divisions to hide their latency. The shape
+// chosen for the processor steps StepLanesWidth() of them.
+constexpr int kOrbitLanes = 32;
 
-// The state of kOrbitLanes orbits, one per lane, laid out for vector
-// registers (entry [lane]).
+// The state of up to kOrbitLanes orbits, one per lane, laid out for vector
+// registers (entry [lane]); the vector step uses the first StepLanesWidth().
 struct alignas(64) OrbitLanes {
     double x[kOrbitLanes], y[kOrbitLanes];
     double w[6][kOrbitLanes];   // each lane's parameter vector
@@ -30,6 +31,9 @@ struct alignas(64) OrbitLanes {
     int64_t cpos[kOrbitLanes];  // the step the checkpoint was taken after
     int64_t cnext[kOrbitLanes]; // the step at which the checkpoint moves next
     int64_t watch[kOrbitLanes]; // -1 while the lane looks for a repeat, else 0
+    // Every lane that carries an orbit lies below active; the step may leave
+    // the lanes from active on as they are.
+    int active = kOrbitLanes;
     // The state before global step g is kept in hx[g % kHistory], hy[...]:
     // the last kHistory states of every lane, written without a branch.
     static constexpr int kHistory = kWindowPeriodCap;
@@ -57,13 +61,36 @@ struct alignas(64) TangentLanes {
 // taken, fewer than steps when a watching lane found a repeat.
 int StepTangentLanes(OrbitLanes& lanes, TangentLanes& tangent, int steps);
 
-// Which build of StepLanes this processor runs: "AVX-512", "AVX2" or
-// "default (SSE2)"; all give the same bits.
-const char* StepLanesClone();
+// The lanes the chosen shape steps, at most kOrbitLanes.
+int StepLanesWidth();
 
-// For tests: runs StepLanes as built for 1 plain SSE2, 2 AVX2 or 3 AVX-512
-// from now on, or as the processor allows (0, the default); false when the
-// processor lacks it.
+// The processor as the choice of shape sees it.
+struct Processor {
+    enum Vendor { Other, Intel, Amd } vendor = Other;
+    int family = 0, model = 0;
+    bool avx2 = false, avx512f = false, avx512vl = false;
+};
+Processor ThisProcessor();
+
+// The family and model of a processor signature (cpuid leaf 1, eax).
+void DecodeSignature(unsigned eax, int& family, int& model);
+
+// The shape of the vector step for processor p (1 .. StepShapeCount()), and
+// in why a short reason. Every shape gives the same bits.
+int ChooseStepShape(const Processor& p, const char** why);
+
+// Which shape of StepLanes runs, e.g. "AVX-512, 2 registers of 8", and why it
+// was chosen.
+const char* StepLanesClone();
+const char* StepLanesReason();
+
+// The shapes, numbered 1 .. StepShapeCount().
+int StepShapeCount();
+const char* StepShapeName(int which);
+
+// For tests and the bench: runs StepLanes in shape `which` from now on, or as
+// chosen for the processor (0, the default); false when the processor lacks
+// it.
 bool UseStepLanesClone(int which);
 
 } // namespace model::kernel

@@ -56,10 +56,10 @@ for o in json.load(sys.stdin)["options"]:
 }
 check_same "the completion of --pix" "--pixels" "$(complete_words --pix)"
 check_same "the completion of the mode par" "parametric" "$(complete_words par)"
-check_same "the completion of a mode after a flag" "coexisting" "$(complete_words --quiet co)"
-check_same "the completion of a mode after -q, --fp, --stats, --reshuffle" "coexisting" \
+check_same "the completion of a mode after a flag" "$(printf "coexisting\ncontinuation")" "$(complete_words --quiet co)"
+check_same "the completion of a mode after -q, --fp, --stats, --reshuffle" "$(printf "coexisting\ncontinuation")" \
     "$(complete_words -q --fp --stats --reshuffle co)"
-check_same "the completion of a mode after a list's values" "coexisting" \
+check_same "the completion of a mode after a list's values" "$(printf "coexisting\ncontinuation")" \
     "$(complete_words --w 1 2 3 4 5 6 --pixels 9 co)"
 check_same "the options after stability" "$(mode_options stability)" \
     "$(complete_words stability --)"

@@ -16,6 +16,7 @@ from ._core import (  # noqa: F401
     Result,
     UsageError,
     _set_run_seconds,
+    continuation,
     cycles,
     modes,
     orbit,

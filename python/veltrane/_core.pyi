@@ -69,11 +69,19 @@ def render(
     bounds: Optional[Pair] = ...,
     points: Optional[Number] = ...,
     continue_: Optional[bool] = ...,
+    flip_points: Optional[bool] = ...,
+    curves_period: Optional[Number] = ...,
+    cycles: Optional[Number] = ...,
+    steps: Optional[Number] = ...,
+    grid: Optional[Number] = ...,
+    reverse: Optional[bool] = ...,
+    match_distance: Optional[Number] = ...,
     threads: Optional[Number] = ...,
     progress: Progress = ...,
     **options: Any,
 ) -> Result: ...
 def options(mode: Optional[str] = ...) -> list[dict[str, Any]]: ...
+def continuation(**options: Any) -> tuple[dict[str, Any], npt.NDArray[np.int32]]: ...
 def cycles(**options: Any) -> list[dict[str, Any]]: ...
 def orbit(**options: Any) -> Result: ...
 def stability(**options: Any) -> Result: ...

@@ -97,7 +97,13 @@ def load(record: os.PathLike | str, classes: os.PathLike | str | None = None,
         if not pathlib.Path(classes).is_file():
             raise MissingFile(f"{classes}: no such classes file.")
         array = np.load(classes, allow_pickle=False)
-        if array.shape[:2] != image.shape[:2]:
+        # The continuation's classes are per value and start, not per pixel:
+        # its shape is steps x grid x grid.
+        sweep = data.get("continuation")
+        expected = ((len(sweep["values"]), int(sweep["grid"]), int(sweep["grid"]))
+                    if isinstance(sweep, dict) and "values" in sweep and "grid" in sweep
+                    else image.shape[:2])
+        if array.shape[:len(expected)] != tuple(expected):
             raise ValueError(f"{classes}: its shape {array.shape} does not fit the picture's "
                              f"{image.shape[0]} x {image.shape[1]} pixels.")
     return Rendered(image, array, data, path)
@@ -141,6 +147,14 @@ def sweep_plane(options, pixels):
     low, high = options["bounds"]
     return Plane(_centred(left, right, pixels) + (low, high), PARAMETERS[int(k)],
                  NEURONS[options.get("show") == "y"], (int(k),))
+
+
+def fraction_plane(options, pixels):
+    """The continuation: the swept parameter across, L at the left whatever
+    the direction; the share of the starts up, stacked from 0 at the bottom."""
+    k, left, right = options["sweep"]
+    return Plane(_centred(left, right, pixels) + (0.0, 1.0), PARAMETERS[int(k)],
+                 "fraction of the starts", (int(k),))
 
 
 def pixel_plane(options, pixels):
@@ -232,6 +246,21 @@ def stability_entries(data):
     entries = [_patch(_core.stability_colour(int(a), int(a + s + r + n)),
                       f"{a}, {s}, {r}, {n}") for a, s, r, n in counts]
     return "fixed points:\nattracting, saddle,\nrepelling, non-hyperbolic", entries
+
+
+def identity_entries(data):
+    """continuation: every identity in its colour, named by its number and
+    period, with the values where it was first and last seen."""
+    sweep = data.record.get("continuation", {})
+    entries = []
+    for ident in sweep.get("identities", []):
+        period = ident.get("period")
+        what = f"period {period}" if isinstance(period, int) else "no period"
+        parents = ident.get("parents") or []
+        origin = (" from " + ", ".join(f"#{p}" for p in parents)) if parents else ""
+        entries.append(_patch(ident["rgb"], f"#{ident['id']}: {what}, "
+                              f"{_number(ident['first'])}..{_number(ident['last'])}{origin}"))
+    return "attractor", entries
 
 
 def marked_entries(data):
@@ -340,6 +369,7 @@ MODES: dict[str, ModeFigure] = {
     "stability": ModeFigure(parameter_plane, entries=stability_entries),
     "cycles": ModeFigure(state_plane, entries=period_entries),
     "orbit": ModeFigure(sweep_plane, bar=density_bar),
+    "continuation": ModeFigure(fraction_plane, entries=identity_entries),
 }
 GENERIC = ModeFigure(pixel_plane)
 

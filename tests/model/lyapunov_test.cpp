@@ -131,7 +131,7 @@ TEST(Lyapunov, BatchGivesTheBitsOfOneAtATime)
     std::vector<Weights> plane;
     for (int k = 0; k < n; ++k)
         plane.push_back(cases[k % 7]);
-    for (int clone : {1, 2, 3}) { // each build of the vector step this processor runs
+    for (int clone = 1; clone <= StepShapeCount(); ++clone) { // each shape this processor runs
     if (!UseStepLanesClone(clone))
         continue;
     for (int iterations : {0, 1, 17, 1000}) {

@@ -48,6 +48,9 @@ MODES = [
     ("orbit", ["--w"] + CHAOTIC + ["--x0", "0.1", "0.2", "--sweep", "4", "2", "-0.5",
                                    "--points", "60", "--show", "y"], ("b1", "y"),
      ["states per pixel"]),
+    ("continuation", ["--w", "0.5", "0", "0", "1.5", "0", "0", "--sweep", "0", "0.5", "2",
+                      "--steps", "11", "--grid", "20"], ("w11", "fraction of the starts"),
+     ["attractor", "#0: period 1", "from #0", "from #1"]),
 ]
 PERIOD_MODES = {"veltrane", "parametric", "cycles"}
 
@@ -103,7 +106,8 @@ def test_the_figure_of_every_mode_embeds_the_picture_and_names_its_key(
                           check=True).stdout
     words = text.split()
     for label in labels:
-        assert label in words, f"axis label {label!r} not in {words}"
+        assert label in (words if " " not in label else " ".join(words)), \
+            f"axis label {label!r} not in {words}"
     for phrase in key:
         assert phrase in " ".join(words)
 
@@ -129,7 +133,7 @@ def test_the_figure_of_every_mode_embeds_the_picture_and_names_its_key(
 @needs_tools
 def test_a_figure_follows_the_orientation_of_its_plane(tmp_path):
     # The sweep runs from 2 at the left to -0.5 at the right: so does the axis.
-    picture = render(tmp_path, "orbit", MODES[-1][1])
+    picture = render(tmp_path, "orbit", next(m[1] for m in MODES if m[0] == "orbit"))
     ax = vt.plot(vt.load(f"{picture}.json"))
     left, right = ax.get_xlim()
     assert left > right and math.isclose(left, 2 + 2.5 / 40 / 2)
