@@ -5,7 +5,7 @@
 #include "plots/raster.h"
 #include "render/command_line.h"
 
-#include "tests/test_folder.h"
+#include "tests/render/renderer_run.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -23,27 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Analyses : public InTestFolder {
+class Analyses : public RendererRun {
 protected:
-    // Runs a command line (words separated by blanks); the tables go to `out`.
-    int run(const std::string& line)
-    {
-        std::vector<std::string> args;
-        std::istringstream words(line);
-        for (std::string w; words >> w;)
-            args.push_back(w);
-        args.push_back("--quiet");
-        out.str("");
-        errors.str("");
-        return render::Main(args, out, errors);
-    }
-
-    nlohmann::json record(const std::string& name)
-    {
-        std::ifstream in(at(name));
-        return nlohmann::json::parse(in);
-    }
-
     // The elements of a .npy of uint8, row 0 at the top.
     std::vector<uint8_t> classes(const std::string& name)
     {
@@ -52,8 +33,6 @@ protected:
         const size_t offset = 10 + (b[8] | b[9] << 8);
         return std::vector<uint8_t>(b.begin() + static_cast<ptrdiff_t>(offset), b.end());
     }
-
-    std::ostringstream out, errors;
 };
 
 // The picture as 0xRRGGBB, row 0 at the top.

@@ -4,7 +4,7 @@
 // w11 = +-1 or w22 = +-1.
 #include "render/command_line.h"
 
-#include "tests/test_folder.h"
+#include "tests/render/renderer_run.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -20,25 +20,8 @@
 
 namespace {
 
-class Skeleton : public InTestFolder {
+class Skeleton : public RendererRun {
 protected:
-    int run(const std::string& line)
-    {
-        std::vector<std::string> args;
-        std::istringstream words(line);
-        for (std::string w; words >> w;)
-            args.push_back(w);
-        args.push_back("--quiet");
-        errors.str("");
-        return render::Main(args, out, errors);
-    }
-
-    nlohmann::json record(const std::string& name)
-    {
-        std::ifstream in(at(name));
-        return nlohmann::json::parse(in);
-    }
-
     std::string bytes(const std::string& name)
     {
         std::ifstream in(at(name), std::ios::binary);
@@ -56,8 +39,6 @@ protected:
             std::memcpy(r.data(), b.data() + offset, r.size() * 40);
         return r;
     }
-
-    std::ostringstream out, errors;
 };
 
 } // namespace
@@ -273,8 +254,9 @@ TEST_F(Skeleton, StabilityCyclesCountsByPeriodOnTheDecoupledPlane)
             EXPECT_EQ(count(0, 2), a < -1 ? 1 : 0) << "a " << a;
             for (int type = 0; type < 4; ++type) {
                 EXPECT_EQ(count(type, 3), 0) << "a " << a;
-                if (type >= 2)
+                if (type >= 2) {
                     EXPECT_EQ(count(type, 1) + count(type, 2), 0) << "a " << a;
+                }
             }
             EXPECT_EQ(count(1, 2), 0) << "a " << a;
         }
