@@ -330,8 +330,16 @@ def curve_handles(record):
     handles = []
     for name, curve in curves.items():
         if isinstance(curve, dict) and curve.get("points") and "rgb" in curve:
-            handles.append(Line2D([], [], color=_rgb(curve["rgb"]), linewidth=2,
-                                  label=CURVE_NAMES.get(name, name)))
+            label = CURVE_NAMES.get(name, name)
+            # Curves of cycles: the periods present; each period's curve is a
+            # darker shade of the kind's colour the longer its period.
+            periods = sorted(int(k) for k, v in (curve.get("periods") or {}).items()
+                             if isinstance(v, dict) and v.get("points"))
+            if periods and periods != [1]:
+                label += (", period" if len(periods) == 1 else ", periods ") \
+                    + ("" if len(periods) > 1 else " ") + ", ".join(map(str, periods)) \
+                    + ("\n(darker: longer period)" if len(periods) > 1 else "")
+            handles.append(Line2D([], [], color=_rgb(curve["rgb"]), linewidth=2, label=label))
     return handles
 
 
