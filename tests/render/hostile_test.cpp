@@ -113,6 +113,12 @@ TEST_F(Hostile, EveryEndingSignalRemovesTheTemporaries)
 {
     std::ofstream("target.bin") << "old";
     for (const int signal : plots::EndingSignals()) {
+#if defined(__SANITIZE_ADDRESS__)
+        // The address sanitizer takes over these three for its own reports,
+        // so the signal raised again after the clean-up ends in its abort.
+        if (signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE)
+            continue;
+#endif
         int ready[2];
         ASSERT_EQ(::pipe(ready), 0);
         const pid_t child = ::fork();
