@@ -32,11 +32,15 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 echo "== the engine and command tests under ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANE_TSAN=ON >/dev/null
-cmake --build build-tsan -j "$jobs" --target form_tests params_tests
+cmake --build build-tsan -j "$jobs" --target form_tests params_tests model_tests
 for t in form_tests params_tests; do
     TSAN_OPTIONS="halt_on_error=1:exitcode=66:suppressions=$PWD/scripts/tsan.supp" \
         "build-tsan/tests/$t"
 done
+# The column engine alone, with a worker held inside a part while the
+# committing thread evaluates that part again.
+TSAN_OPTIONS="halt_on_error=1:exitcode=66:suppressions=$PWD/scripts/tsan.supp" \
+    build-tsan/tests/model_tests --gtest_filter='ColumnTasks*:ColumnsAhead*' --gtest_repeat=5
 
 echo "== the Debian package, checked as installed"
 bash scripts/package.sh
