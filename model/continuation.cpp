@@ -160,19 +160,6 @@ int firstFit(const std::vector<Attractor>& attractors, const Landing& l,
 
 } // namespace
 
-std::vector<Point> CycleFrom(const Weights& w, Point first, int period)
-{
-    std::vector<Point> points;
-    Point p = first;
-    for (int i = 0; i < period; ++i) {
-        points.push_back(p);
-        p = step(w, p);
-    }
-    const auto least = std::min_element(points.begin(), points.end(), before);
-    std::rotate(points.begin(), least, points.end());
-    return points;
-}
-
 std::vector<Point> OrbitSample(const Weights& w, Point from, int count)
 {
     std::vector<Point> points;
@@ -181,6 +168,14 @@ std::vector<Point> OrbitSample(const Weights& w, Point from, int count)
         points.push_back(p);
         p = step(w, p);
     }
+    return points;
+}
+
+std::vector<Point> CycleFrom(const Weights& w, Point first, int period)
+{
+    std::vector<Point> points = OrbitSample(w, first, period);
+    const auto least = std::min_element(points.begin(), points.end(), before);
+    std::rotate(points.begin(), least, points.end());
     return points;
 }
 

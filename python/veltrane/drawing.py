@@ -440,9 +440,9 @@ def plot(result, ax=None, *, title=None, key=True, with_exponent=False, **style)
     data = _data_of(result)
     record = data.record
     mode = record["mode"]
-    spec = MODES.get(mode, GENERIC)
+    drawn = MODES.get(mode, GENERIC)
     pixels = data.image.shape[1]
-    plane = spec.plane(record["options"], pixels)
+    plane = drawn.plane(record["options"], pixels)
 
     if ax is None:
         import matplotlib.pyplot as plt
@@ -466,14 +466,14 @@ def plot(result, ax=None, *, title=None, key=True, with_exponent=False, **style)
     ax.set_title(title_of(record, plane) if title is None else title, fontsize="medium")
 
     if key:
-        if spec.bar is not None:
+        if drawn.bar is not None:
             from matplotlib.cm import ScalarMappable
-            label, cmap, norm, ticks = spec.bar(data)
+            label, cmap, norm, ticks = drawn.bar(data)
             bar = figure.colorbar(ScalarMappable(norm=norm, cmap=cmap), ax=ax, label=label,
                                   shrink=0.9)
             bar.set_ticks(ticks)
             bar.set_ticklabels([_number(t) for t in ticks])
-        heading, entries = spec.entries(data) if spec.entries else ("", [])
+        heading, entries = drawn.entries(data) if drawn.entries else ("", [])
         entries = entries + curve_handles(record) + cycle_handles(record)
         if entries:
             ax.legend(handles=entries, title=heading or None, loc="upper left",
@@ -500,9 +500,9 @@ def _split_for_exponent(ax):
     knows the upper one."""
     figure = ax.figure
     if hasattr(ax, "get_subplotspec") and ax.get_subplotspec() is not None:
-        spec = ax.get_subplotspec()
+        cell = ax.get_subplotspec()
         ax.remove()
-        rows = spec.subgridspec(2, 1, height_ratios=[3, 1], hspace=0.05)
+        rows = cell.subgridspec(2, 1, height_ratios=[3, 1], hspace=0.05)
         above = figure.add_subplot(rows[0])
         below = figure.add_subplot(rows[1], sharex=above)
     else:
