@@ -1,5 +1,7 @@
 #include "model/fixed_points.h"
 
+#include "model/fixed_point_lanes.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -14,10 +16,11 @@ constexpr double kWeakCoupling = 1e-7;
 constexpr double kMapsOntoItself = 1e-8;
 
 // A root of f on [lo, hi], where f(lo) and f(hi) have opposite signs:
-// Newton's method, falling back to bisection whenever a step would leave the
-// bracket or shrink it too slowly. f returns the value and the slope.
+// Newton's method from `start` (the midpoint where it lies outside), falling
+// back to bisection whenever a step would leave the bracket or shrink it too
+// slowly. f returns the value and the slope.
 template <class F>
-double Bracketed(F f, double lo, double hi)
+double Bracketed(F f, double lo, double hi, double start = NAN)
 {
     double flo = f(lo).first;
     if (flo == 0)
@@ -26,7 +29,7 @@ double Bracketed(F f, double lo, double hi)
         return hi;
     // neg < pos in the sense f(neg) < 0 < f(pos).
     double neg = flo < 0 ? lo : hi, pos = flo < 0 ? hi : lo;
-    double x = 0.5 * (lo + hi);
+    double x = start > std::min(lo, hi) && start < std::max(lo, hi) ? start : 0.5 * (lo + hi);
     double step = std::fabs(hi - lo), lastStep = step;
     auto [fx, dfx] = f(x);
     (fx < 0 ? neg : pos) = x;
@@ -53,17 +56,6 @@ double Bracketed(F f, double lo, double hi)
             break;
     }
     return x;
-}
-
-// tanh s and its slope 1 - tanh^2 s from one exponential e = exp(-2|s|):
-// tanh|s| = (1 - e) / (1 + e), within a few units of 1e-16 of the true value
-// (not relative to it: enough for the signs and brackets of the sampled
-// equation, whose roots are polished with std::tanh afterwards), and
-// 1 - tanh^2 s = 4 e / (1 + e)^2.
-std::pair<double, double> TanhAndSlope(double s)
-{
-    const double e = std::exp(-2 * std::fabs(s));
-    return {std::copysign((1 - e) / (1 + e), s), 4 * e / ((1 + e) * (1 + e))};
 }
 
 // Where f changes sign between lo and hi, f(lo) = flo and f(hi) = fhi having
@@ -209,30 +201,57 @@ std::vector<Root> Eliminated(const Weights& w)
     const auto phi = [a, e](double p) {
         return std::pair{(p - a * std::tanh(p)) - e, 1 - a * TanhSlope(p)};
     };
-    // g and its first two derivatives; with X = tanh p, Y = y(p),
-    // s = (w21 X + w22 Y) + b2 and T = tanh s: X' = 1 - X^2, X'' = -2 X X',
-    // Y' = (1 - w11 X') / w12, Y'' = -w11 X'' / w12, T' = (1 - T^2) s' and
-    // T'' = (1 - T^2) (s'' - 2 T s'^2).
+    // phi with the sampled tanh (fixed_point_lanes.h): for the window of the
+    // samples, which needs no more than their accuracy.
+    const auto sampledPhi = [a, e](double p) {
+        double x, dx;
+        TanhAndSlopeOf(p, x, dx);
+        return std::pair{(p - a * x) - e, 1 - a * dx};
+    };
+    // g and its first two derivatives (fixed_point_lanes.h).
+    const Elimination el{a, b, c, d, e, f};
     struct Sample {
         double p, g, slope, curve;
     };
     const auto at = [&](double p) {
-        const auto [x, dx] = TanhAndSlope(p);
-        const double ddx = -2 * x * dx;
-        const double y = std::clamp(((p - a * x) - e) / b, -1.0, 1.0);
-        const double dy = (1 - a * dx) / b, ddy = -a * ddx / b;
-        const double s = (c * x + d * y) + f, ds = c * dx + d * dy, dds = c * ddx + d * ddy;
-        const auto [t, dt] = TanhAndSlope(s);
-        return Sample{p, t - y, dt * ds - dy, dt * (dds - 2 * t * ds * ds) - ddy};
+        Sample s{p, 0, 0, 0};
+        SampleOf(el, p, s.g, s.slope, s.curve);
+        return s;
     };
     const auto g = [&](double p) {
         const Sample s = at(p);
         return std::pair{s.g, s.slope};
     };
     // Where a derivative of g changes sign between u and v.
-    const auto turn = [&](const Sample& u, const Sample& v, double Sample::*derivative) {
-        return at(SignChange([&](double p) { return at(p).*derivative; }, u.p, u.*derivative,
-                             v.p, v.*derivative));
+    // Where `derivative` (g' or g'') changes sign between u and v, the one
+    // extremum there of `value` (g or g'). Where value has one sign, not
+    // zero, at both u and v, the search ends sooner, where the extremum is
+    // seen not to matter to the last bit:
+    // - at a point on the way where value has the other sign: a cut there
+    //   splits [u, v] into the same monotone stretches as the extremum does,
+    //   up to a part without a change of sign;
+    // - once the bracket around the extremum is so narrow that value, at most
+    //   twice the larger derivative of its ends times its width from their
+    //   values, keeps their sign across it: value has no zero between u and
+    //   v then, and the point returned has the ends' sign.
+    const auto turn = [&](const Sample& u, const Sample& v, double Sample::*value,
+                          double Sample::*derivative) {
+        const bool early = u.*value != 0 && !OppositeSigns(u.*value, v.*value) && v.*value != 0;
+        Sample last{}, lo = u, hi = v;
+        bool decided = false;
+        const double p = SignChange([&](double q) {
+            last = at(q);
+            (OppositeSigns(last.*derivative, u.*derivative) ? hi : lo) = last;
+            if (early) {
+                const double reach = 2 * std::max(std::fabs(lo.*derivative), std::fabs(hi.*derivative))
+                                     * std::fabs(hi.p - lo.p);
+                decided = OppositeSigns(last.*value, u.*value)
+                          || (!OppositeSigns(lo.*value, u.*value) && !OppositeSigns(hi.*value, u.*value)
+                              && std::min(std::fabs(lo.*value), std::fabs(hi.*value)) > reach);
+            }
+            return decided ? 0.0 : last.*derivative;
+        }, u.p, u.*derivative, v.p, v.*derivative);
+        return decided ? last : at(p);
     };
 
     std::vector<double> ps;
@@ -241,17 +260,27 @@ std::vector<Root> Eliminated(const Weights& w)
     // keeps its sign at both samples, at the extrema on either side of a
     // change of sign of its curvature where the slope there has the other
     // sign (the two extrema of a near-triple root, as at a pitchfork). Each
-    // part is monotone and holds a root where its ends' signs differ.
+    // part holds at most one root, and one where its ends' signs differ.
     const auto rootsBetween = [&](const Sample& u, const Sample& v) {
-        Sample cuts[4] = {u};
+        // Most sample pairs hold no turn: nothing is cut or cleared then.
+        if (!OppositeSigns(u.slope, v.slope) && !OppositeSigns(u.curve, v.curve)) {
+            if (OppositeSigns(u.g, v.g))
+                ps.push_back(Bracketed(g, u.p, v.p, (u.p * v.g - v.p * u.g) / (v.g - u.g)));
+            return;
+        }
+        Sample cuts[4];
+        cuts[0] = u;
         int n = 1;
         if (OppositeSigns(u.slope, v.slope)) {
-            cuts[n++] = turn(u, v, &Sample::slope);
+            // Ends of opposite signs with one extremum between them hold
+            // exactly one root: no cut is needed.
+            if (!OppositeSigns(u.g, v.g))
+                cuts[n++] = turn(u, v, &Sample::g, &Sample::slope);
         } else if (OppositeSigns(u.curve, v.curve)) {
-            const Sample inflection = turn(u, v, &Sample::curve);
+            const Sample inflection = turn(u, v, &Sample::slope, &Sample::curve);
             if (OppositeSigns(inflection.slope, u.slope)) {
-                cuts[n++] = turn(u, inflection, &Sample::slope);
-                cuts[n++] = turn(inflection, v, &Sample::slope);
+                cuts[n++] = turn(u, inflection, &Sample::g, &Sample::slope);
+                cuts[n++] = turn(inflection, v, &Sample::g, &Sample::slope);
             }
         }
         cuts[n++] = v;
@@ -268,17 +297,20 @@ std::vector<Root> Eliminated(const Weights& w)
         // may capture them with every compiler the fuzz build uses.
         const double lo = piece.first, hi = piece.second;
         // The window of the piece where |phi| <= |w12|.
-        const double plo = phi(lo).first, phi_hi = phi(hi).first;
+        const double plo = sampledPhi(lo).first, phi_hi = sampledPhi(hi).first;
         const bool rising = phi_hi >= plo;
         const double first = rising ? -bound : bound, last = rising ? bound : -bound;
         const auto beyond = [rising](double v, double limit) { return rising ? v > limit : v < limit; };
         if (beyond(plo, last) || beyond(first, phi_hi))
             continue;
+        // From one step of the fixed-point iteration p = target + e + a tanh p
+        // at p = target + e: within |a| of the root, and closer where tanh
+        // saturates.
         const auto solve = [&](double target) {
             return Bracketed([&](double p) {
-                auto [v, dv] = phi(p);
+                auto [v, dv] = sampledPhi(p);
                 return std::pair{v - target, dv};
-            }, lo, hi);
+            }, lo, hi, (target + e) + a * std::tanh(target + e));
         };
         const double wl = beyond(first, plo) ? solve(first) : lo;
         const double wr = beyond(phi_hi, last) ? solve(last) : hi;
@@ -286,18 +318,28 @@ std::vector<Root> Eliminated(const Weights& w)
             continue;
         // Samples dense enough for the turns of the second equation's tanh.
         const double dx = std::fabs(std::tanh(wr) - std::tanh(wl));
-        const double dy = std::fabs(phi(wr).first - phi(wl).first) / bound;
+        const double dy = std::fabs(sampledPhi(wr).first - sampledPhi(wl).first) / bound;
         const double turns = std::fabs(c) * dx + (std::fabs(d) + 1) * std::min(dy, 2.0);
         const int n = static_cast<int>(std::clamp(16 + 8 * turns, 16.0, 2048.0));
         Sample prev = at(wl);
         if (prev.g == 0)
             ps.push_back(prev.p);
-        for (int j = 1; j <= n; ++j) {
-            const Sample next = at(j == n ? wr : std::lerp(wl, wr, static_cast<double>(j) / n));
-            rootsBetween(prev, next);
-            if (next.g == 0)
-                ps.push_back(next.p);
-            prev = next;
+        // In blocks of kSampleLanes, taken side by side; a last short block
+        // repeats its last sample.
+        double lp[kSampleLanes], lg[kSampleLanes], lslope[kSampleLanes], lcurve[kSampleLanes];
+        for (int j0 = 1; j0 <= n; j0 += kSampleLanes) {
+            for (int i = 0; i < kSampleLanes; ++i) {
+                const int j = std::min(j0 + i, n);
+                lp[i] = j == n ? wr : std::lerp(wl, wr, static_cast<double>(j) / n);
+            }
+            SampleLanes(el, lp, lg, lslope, lcurve);
+            for (int i = 0; i < kSampleLanes && j0 + i <= n; ++i) {
+                const Sample next{lp[i], lg[i], lslope[i], lcurve[i]};
+                rootsBetween(prev, next);
+                if (next.g == 0)
+                    ps.push_back(next.p);
+                prev = next;
+            }
         }
     }
     std::sort(ps.begin(), ps.end());

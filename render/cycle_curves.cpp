@@ -1,6 +1,7 @@
 #include "render/cycle_curves.h"
 
 #include "model/engine.h"
+#include "model/interrupt.h"
 #include "model/network.h"
 #include "params/dots.h"
 
@@ -23,16 +24,62 @@ constexpr double kSameCrossing = 1e-6;
 // Two cycles closer than this, point for point, are one.
 constexpr double kSameCycle = 1e-7;
 
+// What a segment needs to know of a dot before any Newton run: the period of
+// the attracting cycle its orbit reached and a short summary of that cycle,
+// taken from one more period of the orbit.
 struct DotCycle {
     bool mapped = false;
     model::Weights w{};
+    int period = 0;        // the orbit's period, 2..maxPeriod; 0: none sought
+    double x = 0, y = 0;   // the orbit's last state
+    // The orbit's point of smallest x (then y) over one period, and whether
+    // the orbit closed within kReturn and both multipliers of its Jacobian
+    // lie inside the circle of radius 1 - kClear: a cycle that attracts
+    // clearly, summarised well enough to be recognised at the next dot.
+    model::analysis::Point first{};
+    bool clear = false;
+    bool needed = false;   // some segment continues the dot's cycle
     std::optional<TrackedCycle> cycle;
     bool notConverged = false;
 };
 
-// The attracting cycle of period 2..maxPeriod that the dot's orbit reaches:
-// the plane's own classification gives the period (up to the window's cap)
-// and the orbit's last state; Newton's method refines it.
+// An orbit closes within this after its period (the refinement's own test).
+constexpr double kReturn = 1e-4;
+// Multipliers this far inside the unit circle at both ends of a segment, the
+// cycle's summary points this close: one cycle, attracting all along, and no
+// curve is sought there. A crossing would take a curve in and out again
+// within one dot.
+constexpr double kClear = 0.2;
+constexpr double kSameSummary = 0.02;
+
+// The summary of the orbit at dot's last state over `period` steps.
+void Summarise(DotCycle& dc)
+{
+    std::vector<model::analysis::Point> points;
+    points.reserve(static_cast<size_t>(dc.period));
+    model::analysis::Point z{dc.x, dc.y};
+    for (int i = 0; i < dc.period; ++i) {
+        points.push_back(z);
+        const double x = std::tanh((dc.w[0] * z.x + dc.w[1] * z.y) + dc.w[4]);
+        const double y = std::tanh((dc.w[2] * z.x + dc.w[3] * z.y) + dc.w[5]);
+        z = {x, y};
+    }
+    if (!(std::max(std::fabs(z.x - dc.x), std::fabs(z.y - dc.y)) <= kReturn))
+        return;
+    dc.first = *std::min_element(points.begin(), points.end(), [](const auto& p, const auto& q) {
+        return p.x < q.x || (p.x == q.x && p.y < q.y);
+    });
+    const model::analysis::Monodromy m = model::analysis::MonodromyOf(dc.w, points);
+    const auto mu = model::analysis::Multipliers(m.trace, m.det);
+    double largest = 0;
+    for (const auto& u : mu)
+        largest = std::max(largest, std::hypot(u.re, u.im));
+    dc.clear = largest < 1 - kClear;
+}
+
+// The period each dot's orbit reaches (2..maxPeriod), from the plane's own
+// classification (up to the window's cap), with its summary; beyond the cap,
+// where the curves go beyond it, the cycle itself, refined by Newton's method.
 void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, std::vector<DotCycle>& out)
 {
     const plots::Raster& r = plan.raster;
@@ -59,22 +106,54 @@ void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, std::vec
         for (int k = 0; k < m; ++k) {
             const model::kernel::Orbit& o = orbits[k];
             DotCycle& dc = out[index[k]];
-            if (o.failed || o.cls == 1 || o.cls == model::kFixpointClass)
+            if (o.failed || o.cls == 1 || o.cls == model::kFixpointClass || o.cls > maxPeriod)
                 continue;
+            dc.x = o.x;
+            dc.y = o.y;
+            if (o.cls != 0) {
+                dc.period = static_cast<int>(o.cls);
+                Summarise(dc);
+                continue;
+            }
             // Class 0: no period up to the window's cap; a longer one is
             // sought only where the curves go beyond it.
-            if (o.cls == 0 && maxPeriod <= model::kWindowPeriodCap)
+            if (maxPeriod <= model::kWindowPeriodCap)
                 continue;
-            const int period = o.cls == 0 ? maxPeriod : std::min<int>(o.cls, maxPeriod);
-            if (o.cls > maxPeriod)
-                continue;
-            dc.cycle = model::analysis::AttractingCycle(dc.w, o.x, o.y, 0, period);
+            dc.cycle = model::analysis::AttractingCycle(dc.w, o.x, o.y, 0, maxPeriod);
             if (dc.cycle && dc.cycle->period() == 1)
                 dc.cycle.reset();
-            else if (!dc.cycle && o.cls != 0)
-                dc.notConverged = true;
+            if (dc.cycle) {
+                dc.period = dc.cycle->period();
+                dc.x = dc.cycle->points[0].x;
+                dc.y = dc.cycle->points[0].y;
+                Summarise(dc);
+            }
         }
     }
+}
+
+// Whether the segment between two dots holds nothing to seek: neither has a
+// cycle, or both have the same clearly attracting one.
+bool Quiet(const DotCycle& a, const DotCycle& b)
+{
+    if (!a.mapped || !b.mapped || (a.period == 0 && b.period == 0))
+        return true;
+    return a.period == b.period && a.clear && b.clear
+           && std::max(std::fabs(a.first.x - b.first.x), std::fabs(a.first.y - b.first.y))
+                  <= kSameSummary;
+}
+
+// The cycle of a dot that some segment continues, refined by Newton's method
+// from the orbit (already refined beyond the window's cap).
+void RefineDotCycle(DotCycle& dc)
+{
+    if (!dc.needed || dc.period == 0 || dc.cycle)
+        return;
+    dc.cycle = model::analysis::AttractingCycle(dc.w, dc.x, dc.y, 0, dc.period);
+    if (dc.cycle && dc.cycle->period() == 1)
+        dc.cycle.reset();
+    else if (!dc.cycle)
+        dc.notConverged = true;
 }
 
 bool Attracting(const TrackedCycle& c)
@@ -92,6 +171,20 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod)
     std::vector<DotCycle> cycles(static_cast<size_t>(dots));
     auto find = [&](int begin, int end) { FindDotCycles(plan, maxPeriod, begin, end, cycles); };
     model::ForEachChunk(dots, 64, find);
+    // Only the cycles of segments that are not quiet are refined and followed.
+    for (int d = 0; d < dots; ++d) {
+        const int column = d / rows, row = d % rows;
+        for (const int e : {column + 1 < plan.columns ? d + rows : -1, row + 1 < rows ? d + 1 : -1})
+            if (e >= 0 && !Quiet(cycles[d], cycles[e]))
+                cycles[d].needed = cycles[e].needed = true;
+    }
+    auto refine = [&](int begin, int end) {
+        for (int d = begin; d < end; ++d) {
+            model::CheckInterrupt();
+            RefineDotCycle(cycles[d]);
+        }
+    };
+    model::ForEachChunk(dots, 64, refine);
 
     struct DotFindings {
         std::vector<CurvePointRow> points;
@@ -105,7 +198,7 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod)
             auto segment = [&](int e, bool horizontal) {
                 const DotCycle& a = cycles[d];
                 const DotCycle& b = cycles[e];
-                if (!a.mapped || !b.mapped || (!a.cycle && !b.cycle))
+                if (Quiet(a, b) || (!a.cycle && !b.cycle))
                     return;
                 std::vector<CycleCrossing> crossings;
                 std::optional<Continuation> forward, backward;
