@@ -62,9 +62,9 @@ enum class StepOutcome { Accepted, Collapsed, Failed };
 // One continuation step: the cycle at w refined from `previous`, accepted
 // where it converged nearby with the same minimal period.
 StepOutcome TryStep(const Weights& w, const TrackedCycle& previous, TrackedCycle& out,
-                    int& collapsedTo)
+                    int& collapsedTo, const std::vector<Point>* guess = nullptr)
 {
-    auto refined = RefineCycle(w, previous.points);
+    auto refined = RefineCycle(w, guess ? *guess : previous.points);
     if (!refined || Move(*refined, previous.points) > kMaxMove)
         return StepOutcome::Failed;
     const int minimal = MinimalPeriod(*refined, kSamePoint);
@@ -252,9 +252,48 @@ std::optional<TrackedCycle> AttractingCycle(const Weights& w, double x, double y
 
 namespace {
 
+// Near a fold the branch is a parabola lying on its side: the fold test and
+// the cycle's distance from the fold point both go as the square root of the
+// parameter's distance from the fold. From two accepted steps (the cycle p at
+// distance dp from the predicted fold, q at dq) the cycle at distance dr is
+// guessed on that parabola, point for point, where Newton's method from q
+// itself would fall outside the shrinking basin of the branch.
+std::vector<Point> OnParabola(const std::vector<Point>& p, double dp, const std::vector<Point>& q,
+                              double dq, double dr)
+{
+    const double sp = std::sqrt(dp), sq = std::sqrt(dq), sr = std::sqrt(dr);
+    const double f = (sr - sq) / (sp - sq);
+    std::vector<Point> guess(q.size());
+    for (size_t i = 0; i < q.size(); ++i)
+        guess[i] = {q[i].x + f * (p[i].x - q[i].x), q[i].y + f * (p[i].y - q[i].y)};
+    return guess;
+}
+
+// How much of the predicted distance to a fold one step covers: the next
+// prediction is then ten times nearer, and the guess on the parabola lies well
+// inside Newton's basin.
+constexpr double kFoldApproach = 0.9;
+// The two halves of a cycle of even period this close, point for point: it is
+// about to collapse onto the cycle of half its period.
+constexpr double kHalvesApart = 1e-2;
+
+// How far apart the two halves of an orbit of even period lie, point for
+// point (the larger coordinate difference); infinity for an odd period.
+double HalvesApart(const std::vector<Point>& points)
+{
+    if (points.size() % 2 != 0)
+        return INFINITY;
+    const size_t half = points.size() / 2;
+    double apart = 0;
+    for (size_t i = 0; i < half; ++i)
+        apart = std::max({apart, std::fabs(points[i].x - points[i + half].x),
+                          std::fabs(points[i].y - points[i + half].y)});
+    return apart;
+}
+
 // Follows `start` (the cycle at t0) along the segment towards t1, either way.
 Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& start, double t0,
-                    double t1, double resolution, int depth)
+                    double t1, double resolution, int smallestPeriod, int depth)
 {
     Continuation result;
     const int k = start.period();
@@ -262,6 +301,10 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
     TrackedCycle current = start;
     double t = t0, h = std::fabs(t1 - t0);
     double previousT = NAN, previousFold = 0; // the accepted step before the current one
+    std::vector<Point> previousPoints;
+    // Where the last two accepted steps predict a fold ahead: its distance
+    // from t, and the guess for the next step on the parabola.
+    double foldAhead = INFINITY;
     // Predicted folds, a few: a failure that is no fold must not be
     // approached in steps of the resolution.
     int predictions = 8;
@@ -270,15 +313,43 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
         TrackedCycle trial;
         int collapsedTo = 0;
         ++result.newtonRuns;
-        const StepOutcome outcome = TryStep(Lerp(from, to, next), current, trial, collapsedTo);
+        std::vector<Point> guess;
+        const double beyondNext = foldAhead - std::fabs(next - t); // of the fold, past next
+        if (std::isfinite(foldAhead) && beyondNext > 0 && std::isfinite(previousT))
+            guess = OnParabola(previousPoints, foldAhead + std::fabs(t - previousT), current.points,
+                               foldAhead, beyondNext);
+        StepOutcome outcome = TryStep(Lerp(from, to, next), current, trial, collapsedTo,
+                                      guess.empty() ? nullptr : &guess);
+        // A guess on the parabola may land on its other half, the saddle
+        // branch that meets this one at the fold: not a step along the branch.
+        if (outcome == StepOutcome::Accepted && !guess.empty()
+            && SignChanged(FoldTest(current.monodromy), FoldTest(trial.monodromy)))
+            outcome = StepOutcome::Failed;
         const bool shortest = std::fabs(next - t) <= resolution;
         if (outcome == StepOutcome::Accepted && (!AnyChange(current, trial) || shortest)) {
             Crossings(current, trial, 0.5 * (t + next), result.crossings);
             previousT = t;
             previousFold = FoldTest(current.monodromy);
+            previousPoints = std::move(current.points);
             current = std::move(trial);
             t = next;
             h *= 2;
+            // A fold ahead, nearer than the doubled step: approach it on the
+            // parabola, each step kFoldApproach of the way; within the
+            // resolution, step just past it, where the branch ends. Not where
+            // the orbit is about to fold onto one of half its period: its
+            // multiplier nears +1 too, but there the branch ends at the half
+            // cycle's flip, which the collapse below finds.
+            foldAhead = INFINITY;
+            const double g = FoldTest(current.monodromy);
+            if ((g < 0) == (previousFold < 0) && std::fabs(g) < std::fabs(previousFold)
+                && !(HalvesApart(current.points) < kHalvesApart)) {
+                const double d = std::fabs(t - previousT) * g * g / (previousFold * previousFold - g * g);
+                if (d < h && d < std::fabs(t1 - t)) {
+                    foldAhead = d;
+                    h = d > 0.5 * resolution ? kFoldApproach * d : d + 0.5 * resolution;
+                }
+            }
             continue;
         }
         if (outcome == StepOutcome::Accepted) {
@@ -291,11 +362,14 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
                     current = std::move(b);
                     h = std::max(std::fabs(next - tb), resolution) * 2;
                     t = tb;
+                    foldAhead = INFINITY;
                     continue;
                 }
             }
         }
         result.lastT = t;
+        if (outcome == StepOutcome::Collapsed && 2 * collapsedTo == k && collapsedTo < smallestPeriod)
+            return result; // at the flip of a cycle whose crossings are not wanted
         if (outcome == StepOutcome::Collapsed && 2 * collapsedTo == k && depth == 0
             && std::fabs(next - t) <= kCollapseReach) {
             // The orbit fell onto the cycle of half its period: the branch
@@ -313,7 +387,8 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
             for (double end : {behind, t1}) {
                 if (!half)
                     break;
-                Continuation h2 = Follow(from, to, *half, next, end, resolution, depth + 1);
+                Continuation h2 = Follow(from, to, *half, next, end, resolution, smallestPeriod,
+                                         depth + 1);
                 result.newtonRuns += h2.newtonRuns;
                 for (const CycleCrossing& c : h2.crossings)
                     if (c.type == CurveType::Flip && c.period == collapsedTo) {
@@ -356,9 +431,9 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
 } // namespace
 
 Continuation ContinueCycle(const Weights& from, const Weights& to, const TrackedCycle& start,
-                           double resolution)
+                           double resolution, int smallestPeriod)
 {
-    return Follow(from, to, start, 0, 1, resolution, 0);
+    return Follow(from, to, start, 0, 1, resolution, smallestPeriod, 0);
 }
 
 namespace {

@@ -93,9 +93,12 @@ constexpr double kMaxMove = 0.1;           // of an orbit point in one accepted 
 constexpr double kSegmentResolution = 1e-9; // of the segment's length
 
 // Follows `start`, a cycle at `from`, along the segment to `to`, reporting
-// every crossing to within `resolution` of the segment's length.
+// every crossing to within `resolution` of the segment's length. Where the
+// orbit collapses onto a cycle of half its period shorter than
+// smallestPeriod, the branch ends there, at a flip the caller does not want,
+// without locating it (neither reached nor lost).
 Continuation ContinueCycle(const Weights& from, const Weights& to, const TrackedCycle& start,
-                           double resolution = kSegmentResolution);
+                           double resolution = kSegmentResolution, int smallestPeriod = 1);
 
 // The parameter values along one entry of w (index 0..5, from `from` towards
 // `to`) where the attracting cycle, followed from the one the orbit from

@@ -203,7 +203,8 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod)
                 std::vector<CycleCrossing> crossings;
                 std::optional<Continuation> forward, backward;
                 if (a.cycle) {
-                    forward = model::analysis::ContinueCycle(a.w, b.w, *a.cycle);
+                    forward = model::analysis::ContinueCycle(a.w, b.w, *a.cycle,
+                                                             model::analysis::kSegmentResolution, 2);
                     f.runs += forward->newtonRuns;
                     f.lost += forward->lost;
                     crossings = forward->crossings;
@@ -214,7 +215,8 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod)
                 // neighbour's without a multiplier crossing +1 on either,
                 // while the neighbour's own branch crosses it.
                 if (b.cycle) {
-                    backward = model::analysis::ContinueCycle(b.w, a.w, *b.cycle);
+                    backward = model::analysis::ContinueCycle(b.w, a.w, *b.cycle,
+                                                              model::analysis::kSegmentResolution, 2);
                     f.runs += backward->newtonRuns;
                     f.lost += backward->lost;
                     for (CycleCrossing c : backward->crossings) {

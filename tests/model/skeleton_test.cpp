@@ -72,7 +72,9 @@ TEST(Skeleton, LoneNeuronTwoCycleIsTheSymmetricRoot)
 }
 
 // Each row: a segment of parameter vectors, the cycle followed from its start,
-// and the one crossing expected on it, at t known on paper.
+// and the one crossing expected on it, at t known on paper; and the most
+// Newton runs that locating it to 1e-9 of the segment may take (a fold is
+// approached along the parabola of its branch, in a few steps).
 struct SegmentCase {
     const char* name;
     Weights from, to;
@@ -80,6 +82,7 @@ struct SegmentCase {
     double t;
     int period;
     CurveType type;
+    int mostRuns = 40;
 };
 
 class SkeletonSegment : public testing::TestWithParam<SegmentCase> {};
@@ -97,6 +100,7 @@ TEST_P(SkeletonSegment, CrossingLiesWhereThePaperPutsIt)
     EXPECT_EQ(x.period, c.period);
     EXPECT_NEAR(x.t, c.t, 2e-9); // the resolution, plus the rounding of the paper's t
     EXPECT_DOUBLE_EQ(x.argument, c.type == CurveType::Flip ? std::numbers::pi : 0.0);
+    EXPECT_LE(r.newtonRuns, c.mostRuns);
 }
 
 const double kFlipBias = BiasWithMultiplier(-2, -1, 1);   // 2.2956...
@@ -110,15 +114,20 @@ INSTANTIATE_TEST_SUITE_P(
                     {{0, 0}}, 0.5, 1, CurveType::Flip},
         // From the other side, the 2-cycle shrinks onto the origin and ends there.
         SegmentCase{"TwoCycleCollapsesAtMinusOne", {-1.5, 0, 0, 0, 0, 0},
-                    {-0.5, 0, 0, 0, 0, 0}, {{0.8, 0}, {-0.8, 0}}, 0.5, 1, CurveType::Flip},
+                    {-0.5, 0, 0, 0, 0, 0}, {{0.8, 0}, {-0.8, 0}}, 0.5, 1, CurveType::Flip, 60},
         // With a bias, the flip of the fixed point where a (1 - x^2) = -1.
         SegmentCase{"BiasedFixedPointFlips", {-2, 0, 0, 0, 0, 0}, {-2, 0, 0, 0, 3, 0},
                     {{0, 0}}, kFlipBias / 3, 1, CurveType::Flip},
         SegmentCase{"BiasedTwoCycleCollapses", {-2, 0, 0, 0, 0, 0}, {-2, 0, 0, 0, 3, 0},
-                    {{0.9, 0}, {-0.9, 0}}, kFlipBias / 3, 1, CurveType::Flip},
+                    {{0.9, 0}, {-0.9, 0}}, kFlipBias / 3, 1, CurveType::Flip, 85},
         // The upper fixed point of a = 2 turns back at the fold a (1 - x^2) = 1.
         SegmentCase{"UpperFixedPointEndsAtFold", {2, 0, 0, 0, 0, 0}, {2, 0, 0, 0, -1, 0},
-                    {{0.95, 0}}, -kFoldBias, 1, CurveType::Fold},
+                    {{0.95, 0}}, -kFoldBias, 1, CurveType::Fold, 25},
+        // A 2-cycle of the first neuron beside the second's upper fixed
+        // point, which folds: the 2-cycle ends there, at period 2.
+        SegmentCase{"TwoCycleEndsAtTheSecondNeuronsFold", {-2, 0, 0, 2, 0, 0},
+                    {-2, 0, 0, 2, 0, -1}, {{0.9, 0.95}, {-0.9, 0.95}}, -kFoldBias, 2,
+                    CurveType::Fold, 25},
         // The origin's second multiplier w22 passes +1 (a pitchfork: the
         // branch goes on through it).
         SegmentCase{"OriginPassesPlusOneInW22", {0.3, 0, 0, 0.5, 0, 0}, {0.3, 0, 0, 1.5, 0, 0},
