@@ -14,6 +14,7 @@ namespace render {
 namespace {
 
 using model::analysis::Continuation;
+using model::analysis::CurveType;
 using model::analysis::CycleCrossing;
 using model::analysis::OrbitType;
 using model::analysis::TrackedCycle;
@@ -23,6 +24,9 @@ using model::analysis::TrackedCycle;
 constexpr double kSameCrossing = 1e-6;
 // Two cycles closer than this, point for point, are one.
 constexpr double kSameCycle = 1e-7;
+// How far short of the shorter cycle's flip (of the segment) the doubled cycle
+// is followed: its two halves are still some 1e-2 apart there.
+constexpr double kShortOfFlip = 1e-3;
 
 // What a segment needs to know of a dot before any Newton run: the period of
 // the attracting cycle its orbit reached and a short summary of that cycle,
@@ -200,39 +204,60 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod)
                 const DotCycle& b = cycles[e];
                 if (Quiet(a, b) || (!a.cycle && !b.cycle))
                     return;
+                // The shorter period first: where the other end's cycle has
+                // twice its period and the first one flips on the way, the
+                // longer cycle is followed only to just short of that flip,
+                // where it would collapse onto the shorter one; finding the
+                // collapse again would take more Newton runs than the rest
+                // of the segment.
+                const bool bFirst = b.cycle && (!a.cycle || b.period < a.period);
+                const DotCycle& one = bFirst ? b : a;
+                const DotCycle& other = bFirst ? a : b;
+                // Follows x's cycle towards y over the part `reach` of the
+                // segment next to x, the crossings in the segment's own t.
+                auto follow = [&](const DotCycle& x, const DotCycle& y, bool fromA, double reach) {
+                    const model::Weights to = reach < 1 ? model::analysis::Lerp(x.w, y.w, reach) : y.w;
+                    Continuation c = model::analysis::ContinueCycle(
+                        x.w, to, *x.cycle, model::analysis::kSegmentResolution / reach, 2);
+                    for (CycleCrossing& k : c.crossings)
+                        k.t = fromA ? k.t * reach : 1 - k.t * reach;
+                    f.runs += c.newtonRuns;
+                    f.lost += c.lost;
+                    return c;
+                };
                 std::vector<CycleCrossing> crossings;
-                std::optional<Continuation> forward, backward;
-                if (a.cycle) {
-                    forward = model::analysis::ContinueCycle(a.w, b.w, *a.cycle,
-                                                             model::analysis::kSegmentResolution, 2);
-                    f.runs += forward->newtonRuns;
-                    f.lost += forward->lost;
-                    crossings = forward->crossings;
+                std::optional<Continuation> first, second;
+                if (one.cycle) {
+                    first = follow(one, other, !bFirst, 1);
+                    crossings = first->crossings;
                 }
-                // The neighbour's cycle is followed back even where the
-                // forward continuation arrived at it: at a pitchfork the
-                // forward one may slide from the branch it followed onto the
-                // neighbour's without a multiplier crossing +1 on either,
-                // while the neighbour's own branch crosses it.
-                if (b.cycle) {
-                    backward = model::analysis::ContinueCycle(b.w, a.w, *b.cycle,
-                                                              model::analysis::kSegmentResolution, 2);
-                    f.runs += backward->newtonRuns;
-                    f.lost += backward->lost;
-                    for (CycleCrossing c : backward->crossings) {
-                        c.t = 1 - c.t;
-                        const bool seen = std::any_of(
-                            crossings.begin(), crossings.end(), [&](const CycleCrossing& o) {
-                                return o.type == c.type && o.period == c.period
-                                       && std::fabs(o.t - c.t) <= kSameCrossing;
-                            });
-                        if (!seen)
-                            crossings.push_back(c);
+                // The other end's cycle is followed back even where the
+                // first continuation arrived at it: at a pitchfork the first
+                // may slide from the branch it followed onto the other's
+                // without a multiplier crossing +1 on either, while the
+                // other's own branch crosses it.
+                if (other.cycle) {
+                    double reach = 1;
+                    if (first && other.period == 2 * one.period)
+                        for (const CycleCrossing& c : first->crossings)
+                            if (c.type == CurveType::Flip && c.period == one.period)
+                                reach = std::min(reach, (bFirst ? c.t : 1 - c.t) - kShortOfFlip);
+                    if (reach > kShortOfFlip) {
+                        second = follow(other, one, bFirst, reach);
+                        for (const CycleCrossing& c : second->crossings) {
+                            const bool seen = std::any_of(
+                                crossings.begin(), crossings.end(), [&](const CycleCrossing& o) {
+                                    return o.type == c.type && o.period == c.period
+                                           && std::fabs(o.t - c.t) <= kSameCrossing;
+                                });
+                            if (!seen)
+                                crossings.push_back(c);
+                        }
                     }
                 }
-                if (forward && backward && forward->reached && backward->reached
-                    && crossings.empty() && Attracting(forward->end) && Attracting(backward->end)
-                    && !model::analysis::SameCycle(forward->end.points, b.cycle->points,
+                if (first && second && first->reached && second->reached && crossings.empty()
+                    && Attracting(first->end) && Attracting(second->end)
+                    && !model::analysis::SameCycle(first->end.points, other.cycle->points,
                                                    kSameCycle))
                     ++f.switches;
                 std::stable_sort(crossings.begin(), crossings.end(),
