@@ -7,7 +7,10 @@
 // Newton's method on the cycle equations (RefineCycle), started from the
 // cycle found at the previous step: the step is halved where the run fails,
 // where the orbit moves by more than kMaxMove or where its minimal period
-// drops, and doubled after each success. Along the way the monodromy matrix
+// drops, and doubled after each success. Where the last two steps predict a
+// fold ahead (the fold test goes as the square root of the distance), the
+// fold is approached instead, each step most of the way, from the cycle
+// guessed on the parabola of the branch. Along the way the monodromy matrix
 // M (the Jacobian of the k-fold map) gives three test functions, each zero
 // exactly where a multiplier reaches a critical value:
 //   fold: (1 - mu1)(1 - mu2) = 1 - tr M + det M   (a multiplier at +1)
