@@ -1,13 +1,15 @@
 // Times the plain one-dot-at-a-time loops against the column engine on the
 // same work, in one run, and prints one line per figure ending in the ratio.
 //
-//   veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov] [--busy] [--shape N]
+//   veltrane-bench [--threads N] [--quick] [--widths] [--lyapunov] [--curves] [--busy] [--shape N]
 //
 // --threads sets the engine's thread count (default: the machine's cores; the
 // line shows how many threads worked together),
 // --quick uses dot size 4 throughout, --widths times every shape of the vector
 // step against a scalar lockstep of each width instead, --lyapunov only the
-// Lyapunov kernel against the classifier, --busy only the cases with one core
+// Lyapunov kernel against the classifier, --curves only the bifurcation curves
+// against the plane's dots and the stability plane against the parametric
+// one, --busy only the cases with one core
 // busy (at the dot sizes --quick gives them); --shape N runs the vector step in
 // shape N instead of the one chosen for the processor (the first line names
 // the shape and why it was chosen).
@@ -54,6 +56,7 @@
 #include <ctime>
 #include <functional>
 #include <set>
+#include <optional>
 #include <thread>
 #include <string>
 #include <vector>
@@ -493,6 +496,49 @@ void widthSweep()
     model::kernel::UseStepLanesClone(0);
 }
 
+// CPU time of the process so far, every thread's: a machine shared with other
+// work still gives a fair ratio.
+double processCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec
+           + 1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+// The stability plane (every dot's fixed points, and their curves from the
+// committed counts) against the parametric plane, both on the default plane
+// at n x n pixels with their analyses: CPU time of each, and the ratio.
+void stabilityCase(int n, int threads)
+{
+    model::RunThreads run(threads);
+    double seconds[2] = {0, 0};
+    const char* modes[2] = {"parametric", "stability"};
+    for (int m = 0; m < 2; ++m) {
+        render::Job job = render::DefaultJob();
+        job.mode = render::ModeOf(modes[m]);
+        job.pixels = n;
+        const render::Plan plan = render::MakePlan(job);
+        plots::Canvas canvas(n, n);
+        // As the renderer keeps them: the stability plane's curves read the
+        // committed counts.
+        std::optional<render::NpyArray> classes;
+        if (render::KeepsClasses(job))
+            classes.emplace(plan.row->classType, plan.pixels, plan.pixels);
+        nlohmann::json record = nlohmann::json::object();
+        run.run([&] {
+            const double t0 = processCpuSeconds();
+            render::Render(plan, canvas, classes ? &*classes : nullptr, [](int64_t) {});
+            render::Analyse(plan, canvas, classes ? &*classes : nullptr, record, nullptr);
+            seconds[m] = processCpuSeconds() - t0;
+        });
+    }
+    std::printf("Stability against parametric, %d x %d      parametric %7.3f s  stability %7.3f s "
+                "CPU  threads: %d  stability / parametric: %.2f\n",
+                n, n, seconds[0], seconds[1], run.count(), seconds[1] / seconds[0]);
+    std::fflush(stdout);
+}
+
 // The bifurcation curves of parametric --curves over the default plane widened
 // to -3..3 at n x n pixels, with the cycles' curves up to period k, against
 // the plane's own dots: CPU time of the process (every thread), so that a
@@ -507,12 +553,7 @@ void curvesCase(int n, int k, int threads)
     job.curvesPeriod = k;
     const render::Plan plan = render::MakePlan(job);
     plots::Canvas canvas(n, n);
-    auto cpu = [] {
-        rusage u{};
-        getrusage(RUSAGE_SELF, &u);
-        return u.ru_utime.tv_sec + u.ru_stime.tv_sec
-               + 1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
-    };
+    const auto cpu = processCpuSeconds;
     model::RunThreads run(threads);
     double dots = 0, curves = 0;
     nlohmann::json record = nlohmann::json::object();
@@ -578,6 +619,7 @@ int main(int argc, char** argv)
     if (o.curves) {
         curvesCase(o.quick ? 200 : 800, 1, o.threads);
         curvesCase(o.quick ? 200 : 800, 16, o.threads);
+        stabilityCase(o.quick ? 200 : 800, o.threads);
     } else if (o.widths) {
         widthSweep();
     } else if (o.busy) {
