@@ -222,7 +222,6 @@ std::vector<Root> Eliminated(const Weights& w)
         const Sample s = at(p);
         return std::pair{s.g, s.slope};
     };
-    // Where a derivative of g changes sign between u and v.
     // Where `derivative` (g' or g'') changes sign between u and v, the one
     // extremum there of `value` (g or g'). Where value has one sign, not
     // zero, at both u and v, the search ends sooner, where the extremum is

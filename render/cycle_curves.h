@@ -35,7 +35,8 @@ struct CycleCurves {
     // orbit's start switched basins there.
     int64_t basinSwitches = 0;
     // Continuations that ended neither at a fold nor at a flip, and dots whose
-    // orbit looked periodic but whose cycle Newton's method did not confirm.
+    // orbit looked periodic but whose cycle Newton's method did not confirm
+    // (sought only where a segment that is not quiet needs the cycle).
     int64_t lost = 0;
     int64_t notConverged = 0;
     int64_t newtonRuns = 0;
