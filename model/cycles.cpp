@@ -126,6 +126,8 @@ public:
     // After a converged run: the orbit and an estimate of its error (the size
     // of the Newton step that was not taken).
     const std::vector<Point>& points() const { return z_; }
+    // The step Jacobians at the points, as evaluated with them.
+    const std::vector<Mat>& jacobians() const { return j_; }
     double accuracy() const { return accuracy_; }
 
 private:
@@ -334,20 +336,36 @@ Cycle Describe(const Weights& w, Found&& f)
 
 } // namespace
 
-Monodromy MonodromyOf(const Weights& w, const std::vector<Point>& points)
+namespace {
+
+// The product of the step Jacobians j(i), i = 0..k-1, in orbit order, and
+// their determinants' product.
+template <class J>
+Monodromy ProductOf(int k, J j)
 {
     Mat m;
     double det = 1;
-    for (const Point& p : points) {
-        Mat j;
-        Step(w, p, &j);
-        m = j * m;
-        det *= j.a * j.d - j.b * j.c;
+    for (int i = 0; i < k; ++i) {
+        const Mat ji = j(i);
+        m = ji * m;
+        det *= ji.a * ji.d - ji.b * ji.c;
     }
     return {m.a + m.d, det, m.a, m.b, m.c, m.d};
 }
 
-std::optional<std::vector<Point>> RefineCycle(const Weights& w, const std::vector<Point>& guess)
+} // namespace
+
+Monodromy MonodromyOf(const Weights& w, const std::vector<Point>& points)
+{
+    return ProductOf(static_cast<int>(points.size()), [&](int i) {
+        Mat j;
+        Step(w, points[i], &j);
+        return j;
+    });
+}
+
+std::optional<std::vector<Point>> RefineCycle(const Weights& w, const std::vector<Point>& guess,
+                                              Monodromy* monodromy)
 {
     if (guess.empty() || guess.size() > static_cast<size_t>(kMaxRefinedPeriod))
         return std::nullopt;
@@ -356,6 +374,9 @@ std::optional<std::vector<Point>> RefineCycle(const Weights& w, const std::vecto
     Run run(w, static_cast<int>(guess.size()), 1);
     if (run.solveFrom(guess) != Outcome::Converged)
         return std::nullopt;
+    if (monodromy)
+        *monodromy = ProductOf(static_cast<int>(guess.size()),
+                               [&](int i) { return run.jacobians()[i]; });
     return run.points();
 }
 

@@ -109,9 +109,13 @@ CycleReport FindCycles(const Weights& w, const CycleSearch& search);
 // whole orbit guessed beforehand (in map order, its length the period; the
 // cycle of a nearby parameter vector, say): the converged orbit point for
 // point in the guess's order, or none where the run overflowed or did not
-// converge. The orbit's minimal period is the caller's to check.
+// converge. The orbit's minimal period is the caller's to check. Where
+// monodromy is given, it receives MonodromyOf(w, the orbit), the same bits,
+// from the Jacobians the last Newton step evaluated anyway.
 constexpr int kMaxRefinedPeriod = 1 << 16;
-std::optional<std::vector<Point>> RefineCycle(const Weights& w, const std::vector<Point>& guess);
+struct Monodromy;
+std::optional<std::vector<Point>> RefineCycle(const Weights& w, const std::vector<Point>& guess,
+                                              Monodromy* monodromy = nullptr);
 
 // The product M of the step Jacobians along an orbit (the Jacobian of the
 // k-fold map at its first point): its trace, its determinant as the product

@@ -35,11 +35,11 @@ double Move(const std::vector<Point>& a, const std::vector<Point>& b)
     return m;
 }
 
-TrackedCycle Track(const Weights& w, std::vector<Point> points)
+TrackedCycle Track(std::vector<Point> points, const Monodromy& monodromy)
 {
     TrackedCycle c;
     c.points = std::move(points);
-    c.monodromy = MonodromyOf(w, c.points);
+    c.monodromy = monodromy;
     c.multipliers = Multipliers(c.monodromy.trace, c.monodromy.det);
     c.type = TypeOf(c.multipliers);
     return c;
@@ -64,7 +64,8 @@ enum class StepOutcome { Accepted, Collapsed, Failed };
 StepOutcome TryStep(const Weights& w, const TrackedCycle& previous, TrackedCycle& out,
                     int& collapsedTo, const std::vector<Point>* guess = nullptr)
 {
-    auto refined = RefineCycle(w, guess ? *guess : previous.points);
+    Monodromy monodromy;
+    auto refined = RefineCycle(w, guess ? *guess : previous.points, &monodromy);
     if (!refined || Move(*refined, previous.points) > kMaxMove)
         return StepOutcome::Failed;
     const int minimal = MinimalPeriod(*refined, kSamePoint);
@@ -72,7 +73,7 @@ StepOutcome TryStep(const Weights& w, const TrackedCycle& previous, TrackedCycle
         collapsedTo = minimal;
         return StepOutcome::Collapsed;
     }
-    out = Track(w, std::move(*refined));
+    out = Track(std::move(*refined), monodromy);
     if (!Finite(out.monodromy))
         return StepOutcome::Failed;
     return StepOutcome::Accepted;
@@ -214,10 +215,11 @@ bool SameCycle(const std::vector<Point>& a, const std::vector<Point>& b, double 
 
 std::optional<TrackedCycle> SolveCycle(const Weights& w, const std::vector<Point>& guess)
 {
-    auto refined = RefineCycle(w, guess);
+    Monodromy monodromy;
+    auto refined = RefineCycle(w, guess, &monodromy);
     if (!refined || MinimalPeriod(*refined, kSamePoint) != static_cast<int>(guess.size()))
         return std::nullopt;
-    TrackedCycle c = Track(w, std::move(*refined));
+    TrackedCycle c = Track(std::move(*refined), monodromy);
     if (!Finite(c.monodromy))
         return std::nullopt;
     return c;
