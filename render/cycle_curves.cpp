@@ -137,12 +137,13 @@ void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, std::vec
 }
 
 // Whether the segment between two dots holds nothing to seek: neither has a
-// cycle, or both have the same clearly attracting one.
-bool Quiet(const DotCycle& a, const DotCycle& b)
+// cycle, or (unless every segment is followed) both have the same clearly
+// attracting one.
+bool Quiet(const DotCycle& a, const DotCycle& b, bool everySegment)
 {
     if (!a.mapped || !b.mapped || (a.period == 0 && b.period == 0))
         return true;
-    return a.period == b.period && a.clear && b.clear
+    return !everySegment && a.period == b.period && a.clear && b.clear
            && std::max(std::fabs(a.first.x - b.first.x), std::fabs(a.first.y - b.first.y))
                   <= kSameSummary;
 }
@@ -167,7 +168,7 @@ bool Attracting(const TrackedCycle& c)
 
 } // namespace
 
-CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod)
+CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod, bool everySegment)
 {
     const plots::Raster& r = plan.raster;
     const int rows = plan.rows;
@@ -179,7 +180,7 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod)
     for (int d = 0; d < dots; ++d) {
         const int column = d / rows, row = d % rows;
         for (const int e : {column + 1 < plan.columns ? d + rows : -1, row + 1 < rows ? d + 1 : -1})
-            if (e >= 0 && !Quiet(cycles[d], cycles[e]))
+            if (e >= 0 && !Quiet(cycles[d], cycles[e], everySegment))
                 cycles[d].needed = cycles[e].needed = true;
     }
     auto refine = [&](int begin, int end) {
@@ -202,7 +203,7 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod)
             auto segment = [&](int e, bool horizontal) {
                 const DotCycle& a = cycles[d];
                 const DotCycle& b = cycles[e];
-                if (Quiet(a, b) || (!a.cycle && !b.cycle))
+                if (Quiet(a, b, everySegment) || (!a.cycle && !b.cycle))
                     return;
                 // The shorter period first: where the other end's cycle has
                 // twice its period and the first one flips on the way, the

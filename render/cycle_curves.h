@@ -44,6 +44,8 @@ struct CycleCurves {
 
 // The curves of the cycles of periods 2..maxPeriod of a parametric plan. The
 // same on any number of threads: each dot's work writes only its own slot.
-CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod);
+// With everySegment, quiet segments are followed too: the plain reference the
+// tests hold the shortcut to.
+CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod, bool everySegment = false);
 
 } // namespace render
