@@ -134,11 +134,16 @@ bool Narrow(const Weights& from, const Weights& to, double (*test)(const Monodro
     for (int i = 0; i < 100 && std::fabs(tb - ta) > resolution; ++i) {
         double tm = ta + (tb - ta) * (ga / (ga - gb));
         // Keep the trial strictly inside, and at least a quarter of the
-        // resolution from either end, so that the bracket always shrinks.
+        // resolution from either end, so that the bracket always shrinks. A
+        // trial that falls nearer an end than that (the zero lies right at
+        // it) is taken that quarter from the end, so that the next bracket is
+        // likely within the resolution, rather than at the middle, from
+        // where the far end would only be halved towards the zero.
         const double lo = std::min(ta, tb) + 0.25 * resolution;
         const double hi = std::max(ta, tb) - 0.25 * resolution;
-        if (!(tm >= lo && tm <= hi))
+        if (std::isnan(tm))
             tm = 0.5 * (ta + tb);
+        tm = std::clamp(tm, lo, hi);
         TrackedCycle m;
         int collapsedTo = 0;
         ++runs;
