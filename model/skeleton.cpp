@@ -35,6 +35,24 @@ double Move(const std::vector<Point>& a, const std::vector<Point>& b)
     return m;
 }
 
+// The two halves of a cycle of even period this close, point for point: it is
+// about to collapse onto the cycle of half its period.
+constexpr double kHalvesApart = 1e-2;
+
+// How far apart the two halves of an orbit of even period lie, point for
+// point (the larger coordinate difference); infinity for an odd period.
+double HalvesApart(const std::vector<Point>& points)
+{
+    if (points.size() % 2 != 0)
+        return INFINITY;
+    const size_t half = points.size() / 2;
+    double apart = 0;
+    for (size_t i = 0; i < half; ++i)
+        apart = std::max({apart, std::fabs(points[i].x - points[i + half].x),
+                          std::fabs(points[i].y - points[i + half].y)});
+    return apart;
+}
+
 TrackedCycle Track(std::vector<Point> points, const Monodromy& monodromy)
 {
     TrackedCycle c;
@@ -85,7 +103,11 @@ void Crossings(const TrackedCycle& a, const TrackedCycle& b, double t,
                std::vector<CycleCrossing>& out)
 {
     const int k = a.period();
-    if (SignChanged(FoldTest(a.monodromy), FoldTest(b.monodromy)))
+    // Not where the orbit's halves have all but met: there its multiplier
+    // nears +1 because it is about to collapse onto the cycle of half its
+    // period, whose flip the collapse finds.
+    if (SignChanged(FoldTest(a.monodromy), FoldTest(b.monodromy))
+        && !(HalvesApart(a.points) < kHalvesApart && HalvesApart(b.points) < kHalvesApart))
         out.push_back({t, k, CurveType::Fold, 0});
     if (SignChanged(FlipTest(a.monodromy), FlipTest(b.monodromy)))
         out.push_back({t, k, CurveType::Flip, std::numbers::pi});
@@ -280,23 +302,6 @@ std::vector<Point> OnParabola(const std::vector<Point>& p, double dp, const std:
 // prediction is then ten times nearer, and the guess on the parabola lies well
 // inside Newton's basin.
 constexpr double kFoldApproach = 0.9;
-// The two halves of a cycle of even period this close, point for point: it is
-// about to collapse onto the cycle of half its period.
-constexpr double kHalvesApart = 1e-2;
-
-// How far apart the two halves of an orbit of even period lie, point for
-// point (the larger coordinate difference); infinity for an odd period.
-double HalvesApart(const std::vector<Point>& points)
-{
-    if (points.size() % 2 != 0)
-        return INFINITY;
-    const size_t half = points.size() / 2;
-    double apart = 0;
-    for (size_t i = 0; i < half; ++i)
-        apart = std::max({apart, std::fabs(points[i].x - points[i + half].x),
-                          std::fabs(points[i].y - points[i + half].y)});
-    return apart;
-}
 
 // Follows `start` (the cycle at t0) along the segment towards t1, either way.
 Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& start, double t0,
@@ -312,6 +317,9 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
     // Where the last two accepted steps predict a fold ahead: its distance
     // from t, and the guess for the next step on the parabola.
     double foldAhead = INFINITY;
+    // The last t at which the orbit's halves (for an even period) were more
+    // than kHalvesApart apart, or its period odd.
+    double lastApartT = HalvesApart(start.points) < kHalvesApart ? NAN : t0;
     // Predicted folds, a few: a failure that is no fold must not be
     // approached in steps of the resolution.
     int predictions = 8;
@@ -341,6 +349,8 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
             current = std::move(trial);
             t = next;
             h *= 2;
+            if (!(HalvesApart(current.points) < kHalvesApart))
+                lastApartT = t;
             // A fold ahead, nearer than the doubled step: approach it on the
             // parabola, each step kFoldApproach of the way; within the
             // resolution, step just past it, where the branch ends. Not where
@@ -375,8 +385,13 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
             }
         }
         result.lastT = t;
-        if (outcome == StepOutcome::Collapsed && 2 * collapsedTo == k && collapsedTo < smallestPeriod)
-            return result; // at the flip of a cycle whose crossings are not wanted
+        // At the flip of a cycle whose crossings are not wanted the branch
+        // ends, unless its multipliers are complex: a collapse needs a real
+        // one at +1, so the pair turns real first, and it may leave the
+        // circle on the way.
+        if (outcome == StepOutcome::Collapsed && 2 * collapsedTo == k && collapsedTo < smallestPeriod
+            && !Complex(current))
+            return result;
         if (outcome == StepOutcome::Collapsed && 2 * collapsedTo == k && depth == 0
             && std::fabs(next - t) <= kCollapseReach) {
             // The orbit fell onto the cycle of half its period: the branch
@@ -390,7 +405,12 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
             if (refined)
                 half = SolveCycle(Lerp(from, to, next),
                                   std::vector<Point>(refined->begin(), refined->begin() + collapsedTo));
-            const double behind = std::clamp(t - direction * kCollapseReach, 0.0, 1.0);
+            // Newton may also have carried the doubled orbit a little past the
+            // flip, its halves a hair apart: behind reaches back to where
+            // they were last clearly apart.
+            double behind = std::clamp(t - direction * kCollapseReach, 0.0, 1.0);
+            if (std::isfinite(lastApartT) && direction * (behind - lastApartT) > 0)
+                behind = lastApartT;
             for (double end : {behind, t1}) {
                 if (!half)
                     break;
