@@ -335,9 +335,11 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
                                foldAhead, beyondNext);
         StepOutcome outcome = TryStep(Lerp(from, to, next), current, trial, collapsedTo,
                                       guess.empty() ? nullptr : &guess);
-        // A guess on the parabola may land on its other half, the saddle
-        // branch that meets this one at the fold: not a step along the branch.
-        if (outcome == StepOutcome::Accepted && !guess.empty()
+        // While a fold is approached, a step may land on the other half of
+        // the parabola, the saddle branch that meets this one at the fold
+        // (from the guess, or stepping just past the fold where it lies a
+        // hair further than predicted): not a step along the branch.
+        if (outcome == StepOutcome::Accepted && std::isfinite(foldAhead)
             && SignChanged(FoldTest(current.monodromy), FoldTest(trial.monodromy)))
             outcome = StepOutcome::Failed;
         const bool shortest = std::fabs(next - t) <= resolution;

@@ -331,8 +331,9 @@ TEST(CycleCurves, QuietSegmentsHoldNoCurveTheReferenceFinds)
     // the chaotic module's bias plane and the default plane widened: nothing
     // that the shortcut draws is missing from the reference, it misses at
     // most 1% of the reference's points (a curve in and out again within one
-    // dot), and it takes fewer Newton runs (at 70 pixels about a seventh
-    // fewer; at 800, where more segments are quiet, a fraction).
+    // dot), it takes fewer Newton runs (at 70 pixels about a seventh fewer;
+    // at 800, where more segments are quiet, a fraction), and it reports each
+    // crossing once.
     struct Plane {
         model::Weights w;
         std::array<double, 4> range;
@@ -364,5 +365,15 @@ TEST(CycleCurves, QuietSegmentsHoldNoCurveTheReferenceFinds)
             EXPECT_TRUE(in(q, every.points)) << q.h << " " << q.v << " period " << q.period;
         EXPECT_LE(missing, every.points.size() / 100) << missing << " of " << every.points.size();
         EXPECT_LT(fast.newtonRuns, every.newtonRuns);
+        // Each crossing once: a branch that turned onto its saddle half at a
+        // fold and back would report the fold again and again.
+        for (size_t i = 0; i < fast.points.size(); ++i)
+            for (size_t j = i + 1; j < fast.points.size(); ++j) {
+                const auto& q = fast.points[i];
+                const auto& o = fast.points[j];
+                EXPECT_FALSE(o.period == q.period && o.type == q.type
+                             && std::fabs(o.h - q.h) + std::fabs(o.v - q.v) <= 1e-9)
+                    << q.h << " " << q.v << " period " << q.period;
+            }
     }
 }
