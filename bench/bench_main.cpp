@@ -496,16 +496,6 @@ void widthSweep()
     model::kernel::UseStepLanesClone(0);
 }
 
-// CPU time of the process so far, every thread's: a machine shared with other
-// work still gives a fair ratio.
-double processCpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec
-           + 1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
-}
-
 // The stability plane (every dot's fixed points, and their curves from the
 // committed counts) against the parametric plane, both on the default plane
 // at n x n pixels with their analyses: CPU time of each, and the ratio.
@@ -527,10 +517,10 @@ void stabilityCase(int n, int threads)
             classes.emplace(plan.row->classType, plan.pixels, plan.pixels);
         nlohmann::json record = nlohmann::json::object();
         run.run([&] {
-            const double t0 = processCpuSeconds();
+            const double t0 = processSeconds();
             render::Render(plan, canvas, classes ? &*classes : nullptr, [](int64_t) {});
             render::Analyse(plan, canvas, classes ? &*classes : nullptr, record, nullptr);
-            seconds[m] = processCpuSeconds() - t0;
+            seconds[m] = processSeconds() - t0;
         });
     }
     std::printf("Stability against parametric, %d x %d      parametric %7.3f s  stability %7.3f s "
@@ -553,7 +543,7 @@ void curvesCase(int n, int k, int threads)
     job.curvesPeriod = k;
     const render::Plan plan = render::MakePlan(job);
     plots::Canvas canvas(n, n);
-    const auto cpu = processCpuSeconds;
+    const auto cpu = processSeconds;
     model::RunThreads run(threads);
     double dots = 0, curves = 0;
     nlohmann::json record = nlohmann::json::object();

@@ -278,24 +278,23 @@ void CheckRequest(const Request& request)
     if (sameFile(request.json, request.output) || sameFile(request.json, request.classes))
         throw UsageError("--json: " + model::QuotedPath(request.json)
                          + " is another file of the run; the record needs a file of its own.");
+    // A further file of the run may be none of the picture, its record and
+    // the classes.
+    auto ownFile = [&](const std::string& path, const char* option, const char* what) {
+        if (sameFile(path, request.output) || sameFile(path, JobFileName(request.output))
+            || sameFile(path, request.classes))
+            throw UsageError(std::string(option) + ": " + model::QuotedPath(path)
+                             + " is another file of the run; " + what
+                             + " need a file of their own.");
+    };
     if (!request.orbits.empty()) {
         CheckOrbitStatesSize(request.job);
-        if (sameFile(request.orbits, request.output)
-            || sameFile(request.orbits, JobFileName(request.output))
-            || sameFile(request.orbits, request.classes))
-            throw UsageError("--orbits: " + model::QuotedPath(request.orbits)
-                             + " is another file of the run; the states need a file of their "
-                               "own.");
+        ownFile(request.orbits, "--orbits", "the states");
     }
     if (!request.curvesData.empty()) {
         if (!request.job.curves)
             throw UsageError("--curves-data: the curve points are written with --curves only.");
-        if (sameFile(request.curvesData, request.output)
-            || sameFile(request.curvesData, JobFileName(request.output))
-            || sameFile(request.curvesData, request.classes))
-            throw UsageError("--curves-data: " + model::QuotedPath(request.curvesData)
-                             + " is another file of the run; the curve points need a file of "
-                               "their own.");
+        ownFile(request.curvesData, "--curves-data", "the curve points");
     }
     if (request.classes.empty() || request.output.empty())
         return;
