@@ -297,11 +297,7 @@ TEST_F(Skeleton, StabilityCyclesCountsByPeriodOnTheDecoupledPlane)
         EXPECT_GT(found["cycles"].size(), 0u) << w;
     }
 
-    const nlohmann::json r = record("one.png.json");
-    EXPECT_EQ(r["options"]["cycles"], 3);
-    EXPECT_EQ(r["options"]["seeds"], 4);
-    EXPECT_GT(r["cycle_search"]["newton_runs"].get<int64_t>(), 0);
-    EXPECT_TRUE(r["cycle_search"]["not_converged"].is_number_integer());
+    EXPECT_GT(record("one.png.json")["cycle_search"]["newton_runs"].get<int64_t>(), 0);
 
     // Two threads: the same bytes.
     ASSERT_EQ(run(counted + "--threads 2 -o " + at("two.png") + " --classes " + at("two.npy")), 0)
@@ -322,7 +318,6 @@ TEST_F(Skeleton, StabilityCyclesCountsByPeriodOnTheDecoupledPlane)
     ASSERT_EQ(run(counted + "--stats -o " + at("s.png")), 0) << errors.str();
     ASSERT_EQ(run(plane + "--stats -o " + at("plain_s.png")), 0) << errors.str();
     EXPECT_EQ(record("s.png.json")["statistics"], record("plain_s.png.json")["statistics"]);
-    EXPECT_TRUE(record("s.png.json")["statistics"].is_object());
 }
 
 TEST(CycleCurves, QuietSegmentsHoldNoCurveTheReferenceFinds)
@@ -368,12 +363,7 @@ TEST(CycleCurves, QuietSegmentsHoldNoCurveTheReferenceFinds)
         // Each crossing once: a branch that turned onto its saddle half at a
         // fold and back would report the fold again and again.
         for (size_t i = 0; i < fast.points.size(); ++i)
-            for (size_t j = i + 1; j < fast.points.size(); ++j) {
-                const auto& q = fast.points[i];
-                const auto& o = fast.points[j];
-                EXPECT_FALSE(o.period == q.period && o.type == q.type
-                             && std::fabs(o.h - q.h) + std::fabs(o.v - q.v) <= 1e-9)
-                    << q.h << " " << q.v << " period " << q.period;
-            }
+            EXPECT_FALSE(in(fast.points[i], {fast.points.begin() + i + 1, fast.points.end()}))
+                << fast.points[i].h << " " << fast.points[i].v;
     }
 }
