@@ -320,6 +320,15 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
     // The last t at which the orbit's halves (for an even period) were more
     // than kHalvesApart apart, or its period odd.
     double lastApartT = HalvesApart(start.points) < kHalvesApart ? NAN : t0;
+    // The distance from t to the fold that the last two accepted steps
+    // predict (the fold test goes to zero as the square root of the distance,
+    // its square linearly); infinity where the test is not falling to zero.
+    auto predictedFold = [&]() -> double {
+        const double g = FoldTest(current.monodromy);
+        if ((g < 0) != (previousFold < 0) || !(std::fabs(g) < std::fabs(previousFold)))
+            return INFINITY;
+        return std::fabs(t - previousT) * g * g / (previousFold * previousFold - g * g);
+    };
     // Predicted folds, a few: a failure that is no fold must not be
     // approached in steps of the resolution.
     int predictions = 8;
@@ -360,10 +369,8 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
             // multiplier nears +1 too, but there the branch ends at the half
             // cycle's flip, which the collapse below finds.
             foldAhead = INFINITY;
-            const double g = FoldTest(current.monodromy);
-            if ((g < 0) == (previousFold < 0) && std::fabs(g) < std::fabs(previousFold)
-                && !(HalvesApart(current.points) < kHalvesApart)) {
-                const double d = std::fabs(t - previousT) * g * g / (previousFold * previousFold - g * g);
+            if (!(HalvesApart(current.points) < kHalvesApart)) {
+                const double d = predictedFold();
                 if (d < h && d < std::fabs(t1 - t)) {
                     foldAhead = d;
                     h = d > 0.5 * resolution ? kFoldApproach * d : d + 0.5 * resolution;
@@ -434,10 +441,8 @@ Continuation Follow(const Weights& from, const Weights& to, const TrackedCycle& 
             // that the last two steps predict (the fold test goes to zero as
             // the square root of the distance, its square linearly).
             h = 0.5 * std::fabs(next - t);
-            const double g = FoldTest(current.monodromy);
-            if (outcome == StepOutcome::Failed && std::isfinite(previousT) && predictions-- > 0
-                && (g < 0) == (previousFold < 0) && std::fabs(g) < std::fabs(previousFold)) {
-                const double d = std::fabs(t - previousT) * g * g / (previousFold * previousFold - g * g);
+            if (outcome == StepOutcome::Failed && std::isfinite(previousT) && predictions-- > 0) {
+                const double d = predictedFold();
                 if (d < h)
                     h = std::max(resolution, 0.999 * d);
             }
