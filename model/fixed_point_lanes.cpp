@@ -31,28 +31,59 @@ __attribute__((flatten)) void sampleSse2(const Elimination& w, const double* p, 
     sampleLanes(w, p, g, slope, curve);
 }
 
-using SampleFunction = void (*)(const Elimination&, const double*, double*, double*, double*);
-
-// Chosen once, by the processor (a plain function pointer, as the vector step
-// is chosen, rather than the loader's indirect functions).
-SampleFunction chosen()
+inline void phiLanes(double a, double e, const double* p, double* phi)
 {
-    static const SampleFunction f = [] {
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx512f"))
-            return &sampleAvx512;
-        if (__builtin_cpu_supports("avx2"))
-            return &sampleAvx2;
-        return &sampleSse2;
-    }();
-    return f;
+#pragma GCC ivdep
+    for (int i = 0; i < kSampleLanes; ++i)
+        phi[i] = PhiOf(a, e, p[i]);
+}
+
+__attribute__((target("avx512f"), flatten)) void phiAvx512(double a, double e, const double* p,
+                                                           double* phi)
+{
+    phiLanes(a, e, p, phi);
+}
+
+__attribute__((target("avx2"), flatten)) void phiAvx2(double a, double e, const double* p,
+                                                      double* phi)
+{
+    phiLanes(a, e, p, phi);
+}
+
+__attribute__((flatten)) void phiSse2(double a, double e, const double* p, double* phi)
+{
+    phiLanes(a, e, p, phi);
+}
+
+using SampleFunction = void (*)(const Elimination&, const double*, double*, double*, double*);
+using PhiFunction = void (*)(double, double, const double*, double*);
+
+// The variant for this processor, chosen once by each caller's static (a
+// plain function pointer, as the vector step is chosen, rather than the
+// loader's indirect functions).
+template <class F>
+F Choose(F avx512, F avx2, F sse2)
+{
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f"))
+        return avx512;
+    if (__builtin_cpu_supports("avx2"))
+        return avx2;
+    return sse2;
 }
 
 } // namespace
 
+void PhiLanes(double a, double e, const double* p, double* phi)
+{
+    static const PhiFunction chosen = Choose<PhiFunction>(&phiAvx512, &phiAvx2, &phiSse2);
+    chosen(a, e, p, phi);
+}
+
 void SampleLanes(const Elimination& w, const double* p, double* g, double* slope, double* curve)
 {
-    chosen()(w, p, g, slope, curve);
+    static const SampleFunction chosen = Choose<SampleFunction>(&sampleAvx512, &sampleAvx2, &sampleSse2);
+    chosen(w, p, g, slope, curve);
 }
 
 } // namespace model::analysis

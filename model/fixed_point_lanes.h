@@ -59,9 +59,21 @@ inline void SampleOf(const Elimination& w, double p, double& g, double& slope, d
     curve = dt * (dds - 2 * t * ds * ds) - ddy;
 }
 
+// The first equation's left side less its bias, p - a tanh p - e, with the
+// sampled tanh.
+inline double PhiOf(double a, double e, double p)
+{
+    double x, dx;
+    TanhAndSlopeOf(p, x, dx);
+    return (p - a * x) - e;
+}
+
 constexpr int kSampleLanes = 16;
 
 // SampleOf at p[i] for i < kSampleLanes, the same bits as one at a time.
 void SampleLanes(const Elimination& w, const double* p, double* g, double* slope, double* curve);
+
+// PhiOf(a, e, p[i]) for i < kSampleLanes, the same bits as one at a time.
+void PhiLanes(double a, double e, const double* p, double* phi);
 
 } // namespace model::analysis

@@ -3,6 +3,7 @@
 #include "model/fixed_point_lanes.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <tuple>
@@ -15,17 +16,16 @@ namespace {
 constexpr double kWeakCoupling = 1e-7;
 constexpr double kMapsOntoItself = 1e-8;
 
-// A root of f on [lo, hi], where f(lo) and f(hi) have opposite signs:
-// Newton's method from `start` (the midpoint where it lies outside), falling
-// back to bisection whenever a step would leave the bracket or shrink it too
-// slowly. f returns the value and the slope.
+// A root of f on [lo, hi], where f(lo) = flo and f(hi) = fhi have opposite
+// signs: Newton's method from `start` (the midpoint where it lies outside),
+// falling back to bisection whenever a step would leave the bracket or shrink
+// it too slowly. f returns the value and the slope.
 template <class F>
-double Bracketed(F f, double lo, double hi, double start = NAN)
+double Bracketed(F f, double lo, double flo, double hi, double fhi, double start = NAN)
 {
-    double flo = f(lo).first;
     if (flo == 0)
         return lo;
-    if (f(hi).first == 0)
+    if (fhi == 0)
         return hi;
     // neg < pos in the sense f(neg) < 0 < f(pos).
     double neg = flo < 0 ? lo : hi, pos = flo < 0 ? hi : lo;
@@ -127,7 +127,7 @@ std::vector<double> Roots1D(double a, double t)
         if (fhi == 0)
             roots.push_back(hi);
         if (OppositeSigns(flo, fhi))
-            roots.push_back(Bracketed(f, lo, hi));
+            roots.push_back(Bracketed(f, lo, flo, hi, fhi));
     }
     std::sort(roots.begin(), roots.end());
     roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
@@ -140,38 +140,57 @@ struct Root {
     double q = 0;
 };
 
-// Both equations at once, in the pre-activations: p and q less their images.
-std::pair<double, double> Residual(const Weights& w, Root r)
-{
-    const double x = std::tanh(r.p), y = std::tanh(r.q);
-    return {r.p - ((w[0] * x + w[1] * y) + w[4]), r.q - ((w[2] * x + w[3] * y) + w[5])};
-}
+// A root polished, with the tanh of both pre-activations and their slopes
+// 1 - tanh^2 at it, as its last Newton step evaluated them.
+struct Polished {
+    Root r;
+    double x = 0, y = 0, d1 = 0, d2 = 0;
+};
 
 // A few Newton steps on both equations (their Jacobian is
 // I - W diag(1 - x^2, 1 - y^2)), each kept only if it lowers the residual:
 // the roots from one equation inherit the rounding of the elimination, and
 // those of a triangular system with a weak coupling left out lack it.
-Root Polish(const Weights& w, Root r)
+Polished Polish(const Weights& w, Root r)
 {
-    auto [h1, h2] = Residual(w, r);
+    // Both equations, p and q less their images, with x = tanh p, y = tanh q.
+    const auto residual = [&w](Root at, double& x, double& y) {
+        x = std::tanh(at.p);
+        y = std::tanh(at.q);
+        return std::pair{at.p - ((w[0] * x + w[1] * y) + w[4]), at.q - ((w[2] * x + w[3] * y) + w[5])};
+    };
+    Polished out{r};
+    auto [h1, h2] = residual(r, out.x, out.y);
     double size = std::max(std::fabs(h1), std::fabs(h2));
+    bool slopes = false;
     for (int i = 0; i < 4 && size > 0; ++i) {
-        const double d1 = TanhSlope(r.p), d2 = TanhSlope(r.q);
+        out.d1 = TanhSlope(out.r.p);
+        out.d2 = TanhSlope(out.r.q);
+        slopes = true;
+        const double d1 = out.d1, d2 = out.d2;
         const double a = 1 - w[0] * d1, b = -w[1] * d2, c = -w[2] * d1, d = 1 - w[3] * d2;
         const double det = a * d - b * c;
         if (det == 0 || !std::isfinite(det))
             break;
-        const Root next{r.p - (d * h1 - b * h2) / det, r.q - (a * h2 - c * h1) / det};
-        const auto [n1, n2] = Residual(w, next);
+        const Root next{out.r.p - (d * h1 - b * h2) / det, out.r.q - (a * h2 - c * h1) / det};
+        double nx, ny;
+        const auto [n1, n2] = residual(next, nx, ny);
         const double nextSize = std::max(std::fabs(n1), std::fabs(n2));
         if (!(nextSize < size))
             break;
-        r = next;
+        out.r = next;
+        out.x = nx;
+        out.y = ny;
+        slopes = false;
         h1 = n1;
         h2 = n2;
         size = nextSize;
     }
-    return r;
+    if (!slopes) {
+        out.d1 = TanhSlope(out.r.p);
+        out.d2 = TanhSlope(out.r.q);
+    }
+    return out;
 }
 
 // The roots with w12 = 0 or w21 = 0: one neuron's equation alone, then the
@@ -198,9 +217,6 @@ std::vector<Root> Eliminated(const Weights& w)
 {
     const double a = w[0], b = w[1], c = w[2], d = w[3], e = w[4], f = w[5];
     const double bound = std::fabs(b);
-    const auto phi = [a, e](double p) {
-        return std::pair{(p - a * std::tanh(p)) - e, 1 - a * TanhSlope(p)};
-    };
     // phi with the sampled tanh (fixed_point_lanes.h): for the window of the
     // samples, which needs no more than their accuracy.
     const auto sampledPhi = [a, e](double p) {
@@ -264,7 +280,7 @@ std::vector<Root> Eliminated(const Weights& w)
         // Most sample pairs hold no turn: nothing is cut or cleared then.
         if (!OppositeSigns(u.slope, v.slope) && !OppositeSigns(u.curve, v.curve)) {
             if (OppositeSigns(u.g, v.g))
-                ps.push_back(Bracketed(g, u.p, v.p, (u.p * v.g - v.p * u.g) / (v.g - u.g)));
+                ps.push_back(Bracketed(g, u.p, u.g, v.p, v.g, (u.p * v.g - v.p * u.g) / (v.g - u.g)));
             return;
         }
         Sample cuts[4];
@@ -287,7 +303,7 @@ std::vector<Root> Eliminated(const Weights& w)
             if (i > 0 && cuts[i].g == 0)
                 ps.push_back(cuts[i].p);
             if (OppositeSigns(cuts[i].g, cuts[i + 1].g))
-                ps.push_back(Bracketed(g, cuts[i].p, cuts[i + 1].p));
+                ps.push_back(Bracketed(g, cuts[i].p, cuts[i].g, cuts[i + 1].p, cuts[i + 1].g));
         }
     };
     const double reach = std::fabs(a) + bound + 1;
@@ -302,24 +318,56 @@ std::vector<Root> Eliminated(const Weights& w)
         const auto beyond = [rising](double v, double limit) { return rising ? v > limit : v < limit; };
         if (beyond(plo, last) || beyond(first, phi_hi))
             continue;
-        // From one step of the fixed-point iteration p = target + e + a tanh p
-        // at p = target + e: within |a| of the root, and closer where tanh
-        // saturates.
-        const auto solve = [&](double target) {
-            return Bracketed([&](double p) {
-                auto [v, dv] = sampledPhi(p);
-                return std::pair{v - target, dv};
-            }, lo, hi, (target + e) + a * std::tanh(target + e));
-        };
-        const double wl = beyond(first, plo) ? solve(first) : lo;
-        const double wr = beyond(phi_hi, last) ? solve(last) : hi;
+        // The window's edges, each to a hundredth of the piece, from two
+        // rounds of samples of phi taken side by side: the first across the
+        // piece, the second across the two stretches where phi leaves
+        // [-|w12|, |w12|]. Each edge is the last sample outside the window
+        // (or the piece's end), so that the window holds every root, which
+        // lies strictly inside: |y| <= tanh(|w21| + |w22| + |b2|) < 1.
+        const bool leftOpen = beyond(first, plo), rightOpen = beyond(phi_hi, last);
+        double wl = lo, wr = hi;
+        if (leftOpen || rightOpen) {
+            double lp[kSampleLanes], lv[kSampleLanes];
+            constexpr int kLast = kSampleLanes - 1, kHalf = kSampleLanes / 2;
+            for (int i = 0; i < kSampleLanes; ++i)
+                lp[i] = i == kLast ? hi : std::lerp(lo, hi, static_cast<double>(i) / kLast);
+            PhiLanes(a, e, lp, lv);
+            int l = 0, r = kLast;
+            while (l + 1 < kLast && beyond(first, lv[l + 1]))
+                ++l;
+            while (r - 1 > 0 && beyond(lv[r - 1], last))
+                --r;
+            // The second round: lanes 0..kHalf-1 across [lp[l], lp[l+1]],
+            // the rest across [lp[r-1], lp[r]].
+            const double l0 = lp[l], l1 = lp[l + 1], r0 = lp[r - 1], r1 = lp[r];
+            for (int k = 0; k < kHalf; ++k) {
+                const double t = static_cast<double>(k) / (kHalf - 1);
+                lp[k] = k == kHalf - 1 ? l1 : std::lerp(l0, l1, t);
+                lp[kHalf + k] = k == kHalf - 1 ? r1 : std::lerp(r0, r1, t);
+            }
+            PhiLanes(a, e, lp, lv);
+            if (leftOpen) {
+                int k = 0;
+                while (k + 1 < kHalf - 1 && beyond(first, lv[k + 1]))
+                    ++k;
+                wl = lp[k];
+            }
+            if (rightOpen) {
+                int k = kSampleLanes - 1;
+                while (k - 1 > kHalf && beyond(lv[k - 1], last))
+                    --k;
+                wr = lp[k];
+            }
+        }
         if (!(wl < wr))
             continue;
         // Samples dense enough for the turns of the second equation's tanh.
         const double dx = std::fabs(std::tanh(wr) - std::tanh(wl));
         const double dy = std::fabs(sampledPhi(wr).first - sampledPhi(wl).first) / bound;
         const double turns = std::fabs(c) * dx + (std::fabs(d) + 1) * std::min(dy, 2.0);
-        const int n = static_cast<int>(std::clamp(16 + 8 * turns, 16.0, 2048.0));
+        const int n = static_cast<int>(std::clamp(16 + 2 * turns, 16.0, 2048.0));
+        // Sample j at wl + j * spacing, nondecreasing in j; the last at wr.
+        const double spacing = (wr - wl) / n;
         Sample prev = at(wl);
         if (prev.g == 0)
             ps.push_back(prev.p);
@@ -329,23 +377,41 @@ std::vector<Root> Eliminated(const Weights& w)
         for (int j0 = 1; j0 <= n; j0 += kSampleLanes) {
             for (int i = 0; i < kSampleLanes; ++i) {
                 const int j = std::min(j0 + i, n);
-                lp[i] = j == n ? wr : std::lerp(wl, wr, static_cast<double>(j) / n);
+                lp[i] = j == n ? wr : wl + j * spacing;
             }
             SampleLanes(el, lp, lg, lslope, lcurve);
-            for (int i = 0; i < kSampleLanes && j0 + i <= n; ++i) {
+            // The pairs of the block where anything happens: a change of
+            // sign of g, g' or g'', or a zero of g. Most blocks hold none,
+            // and are screened branch-free.
+            const int count = std::min(kSampleLanes, n - j0 + 1);
+            unsigned busy = 0;
+            const auto opposite = [](double u, double v) {
+                return ((u < 0) & (v > 0)) | ((u > 0) & (v < 0));
+            };
+            for (int i = 0; i < kSampleLanes; ++i) {
+                const double g0 = i ? lg[i - 1] : prev.g, s0 = i ? lslope[i - 1] : prev.slope,
+                             c0 = i ? lcurve[i - 1] : prev.curve;
+                const bool change = (opposite(g0, lg[i]) | opposite(s0, lslope[i]))
+                                    | (opposite(c0, lcurve[i]) | (lg[i] == 0));
+                busy |= static_cast<unsigned>(change) << i;
+            }
+            busy &= (1u << count) - 1;
+            for (; busy; busy &= busy - 1) {
+                const int i = std::countr_zero(busy);
+                const Sample before = i ? Sample{lp[i - 1], lg[i - 1], lslope[i - 1], lcurve[i - 1]} : prev;
                 const Sample next{lp[i], lg[i], lslope[i], lcurve[i]};
-                rootsBetween(prev, next);
+                rootsBetween(before, next);
                 if (next.g == 0)
                     ps.push_back(next.p);
-                prev = next;
             }
+            prev = {lp[count - 1], lg[count - 1], lslope[count - 1], lcurve[count - 1]};
         }
     }
     std::sort(ps.begin(), ps.end());
     ps.erase(std::unique(ps.begin(), ps.end()), ps.end());
     std::vector<Root> roots;
     for (double p : ps) {
-        const double x = std::tanh(p), y = std::clamp(phi(p).first / b, -1.0, 1.0);
+        const double x = std::tanh(p), y = std::clamp(((p - a * x) - e) / b, -1.0, 1.0);
         roots.push_back({p, (c * x + d * y) + f});
     }
     return roots;
@@ -384,15 +450,15 @@ std::vector<FixedPoint> FindFixedPoints(const Weights& w)
     const double slack1 = kMapsOntoItself + 16 * eps * (std::fabs(w[0]) + std::fabs(w[1]) + std::fabs(w[4]));
     const double slack2 = kMapsOntoItself + 16 * eps * (std::fabs(w[2]) + std::fabs(w[3]) + std::fabs(w[5]));
     std::vector<FixedPoint> points;
-    for (Root r : roots) {
-        r = Polish(w, r);
+    for (const Root& root : roots) {
+        const Polished r = Polish(w, root);
         FixedPoint fp;
-        fp.x = std::tanh(r.p);
-        fp.y = std::tanh(r.q);
+        fp.x = r.x;
+        fp.y = r.y;
         if (!(std::fabs(std::tanh((w[0] * fp.x + w[1] * fp.y) + w[4]) - fp.x) <= slack1 &&
               std::fabs(std::tanh((w[2] * fp.x + w[3] * fp.y) + w[5]) - fp.y) <= slack2))
             continue;
-        const double d1 = TanhSlope(r.p), d2 = TanhSlope(r.q);
+        const double d1 = r.d1, d2 = r.d2;
         fp.multipliers = Multipliers(d1 * w[0] + d2 * w[3], d1 * d2 * (w[0] * w[3] - w[1] * w[2]));
         fp.type = TypeOf(fp.multipliers);
         points.push_back(fp);

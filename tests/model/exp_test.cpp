@@ -99,7 +99,12 @@ TEST(SampleLanes, SameBitsAsOneAtATimeAndAccurateTanh)
         for (int i = 0; i < model::analysis::kSampleLanes; ++i)
             p[i] = round < 1 ? specials[i] : ps(gen);
         model::analysis::SampleLanes(w, p, g, slope, curve);
+        double phi[model::analysis::kSampleLanes];
+        model::analysis::PhiLanes(w.a, w.e, p, phi);
         for (int i = 0; i < model::analysis::kSampleLanes; ++i) {
+            EXPECT_EQ(std::bit_cast<uint64_t>(phi[i]),
+                      std::bit_cast<uint64_t>(model::analysis::PhiOf(w.a, w.e, p[i])))
+                << p[i];
             double g1, s1, c1;
             model::analysis::SampleOf(w, p[i], g1, s1, c1);
             EXPECT_EQ(std::bit_cast<uint64_t>(g[i]), std::bit_cast<uint64_t>(g1)) << p[i];
