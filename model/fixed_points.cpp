@@ -17,11 +17,10 @@ constexpr double kWeakCoupling = 1e-7;
 constexpr double kMapsOntoItself = 1e-8;
 
 // A root of f on [lo, hi], where f(lo) = flo and f(hi) = fhi have opposite
-// signs: Newton's method from `start` (the midpoint where it lies outside),
-// falling back to bisection whenever a step would leave the bracket or shrink
+// signs: Newton's method from the midpoint, falling back to bisection whenever a step would leave the bracket or shrink
 // it too slowly. f returns the value and the slope.
 template <class F>
-double Bracketed(F f, double lo, double flo, double hi, double fhi, double start = NAN)
+double Bracketed(F f, double lo, double flo, double hi, double fhi)
 {
     if (flo == 0)
         return lo;
@@ -29,7 +28,7 @@ double Bracketed(F f, double lo, double flo, double hi, double fhi, double start
         return hi;
     // neg < pos in the sense f(neg) < 0 < f(pos).
     double neg = flo < 0 ? lo : hi, pos = flo < 0 ? hi : lo;
-    double x = start > std::min(lo, hi) && start < std::max(lo, hi) ? start : 0.5 * (lo + hi);
+    double x = 0.5 * (lo + hi);
     double step = std::fabs(hi - lo), lastStep = step;
     auto [fx, dfx] = f(x);
     (fx < 0 ? neg : pos) = x;
@@ -234,9 +233,47 @@ std::vector<Root> Eliminated(const Weights& w)
         SampleOf(el, p, s.g, s.slope, s.curve);
         return s;
     };
-    const auto g = [&](double p) {
-        const Sample s = at(p);
-        return std::pair{s.g, s.slope};
+    // The root of g between samples u and v of opposite signs: Halley's
+    // method, which g'' makes cheap, from the secant, kept in the bracket
+    // (bisection where a step would leave it or shrink it too slowly). Once
+    // a step is below 1e-7 and a thousandth of the one before, convergence
+    // is cubic and the error after it below rounding: the step is taken
+    // without a further sample. Near a double root, where convergence is
+    // slower, it runs to the last bit.
+    const auto rootBetween = [&](const Sample& u, const Sample& v) {
+        double neg = u.g < 0 ? u.p : v.p, pos = u.g < 0 ? v.p : u.p;
+        double x = (u.p * v.g - v.p * u.g) / (v.g - u.g);
+        if (!(x > std::min(u.p, v.p) && x < std::max(u.p, v.p)))
+            x = 0.5 * (u.p + v.p);
+        double lastStep = std::fabs(v.p - u.p);
+        bool lastHalley = false;
+        for (int i = 0; i < 200; ++i) {
+            const Sample s = at(x);
+            if (s.g == 0)
+                break;
+            (s.g < 0 ? neg : pos) = x;
+            if (std::fabs(pos - neg) <= 4 * std::numeric_limits<double>::epsilon() * std::fabs(x))
+                break;
+            const double denominator = 2 * s.slope * s.slope - s.g * s.curve;
+            double step = denominator != 0 ? 2 * s.g * s.slope / denominator : s.g / s.slope;
+            double next = x - step;
+            const bool halley = next > std::min(neg, pos) && next < std::max(neg, pos)
+                                && std::fabs(2 * step) <= lastStep;
+            if (!halley) {
+                next = 0.5 * (neg + pos);
+                step = x - next;
+            } else if (lastHalley && std::fabs(step) <= 1e-7 * std::max(1.0, std::fabs(x))
+                       && std::fabs(step) <= 1e-3 * lastStep) {
+                x = next;
+                break;
+            }
+            if (next == x)
+                break;
+            lastStep = std::fabs(step);
+            lastHalley = halley;
+            x = next;
+        }
+        return x;
     };
     // Where `derivative` (g' or g'') changes sign between u and v, the one
     // extremum there of `value` (g or g'). Where value has one sign, not
@@ -280,7 +317,7 @@ std::vector<Root> Eliminated(const Weights& w)
         // Most sample pairs hold no turn: nothing is cut or cleared then.
         if (!OppositeSigns(u.slope, v.slope) && !OppositeSigns(u.curve, v.curve)) {
             if (OppositeSigns(u.g, v.g))
-                ps.push_back(Bracketed(g, u.p, u.g, v.p, v.g, (u.p * v.g - v.p * u.g) / (v.g - u.g)));
+                ps.push_back(rootBetween(u, v));
             return;
         }
         Sample cuts[4];
@@ -303,7 +340,7 @@ std::vector<Root> Eliminated(const Weights& w)
             if (i > 0 && cuts[i].g == 0)
                 ps.push_back(cuts[i].p);
             if (OppositeSigns(cuts[i].g, cuts[i + 1].g))
-                ps.push_back(Bracketed(g, cuts[i].p, cuts[i].g, cuts[i + 1].p, cuts[i + 1].g));
+                ps.push_back(rootBetween(cuts[i], cuts[i + 1]));
         }
     };
     const double reach = std::fabs(a) + bound + 1;

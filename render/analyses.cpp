@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <numbers>
 #include <ostream>
 #include <set>
@@ -140,7 +141,9 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
     const plots::Raster& r = plan.raster;
     const int rows = plan.rows;
     const int dots = static_cast<int>(plan.dots());
-    std::vector<model::Weights> ws(static_cast<size_t>(dots));
+    // Filled only at the wanted dots: left uninitialised elsewhere, so that
+    // a plane with few changes touches little memory.
+    const std::unique_ptr<model::Weights[]> ws(new model::Weights[static_cast<size_t>(dots)]);
     std::vector<char> mapped(static_cast<size_t>(dots));
     std::vector<CurveSignature> signatures(static_cast<size_t>(dots));
     // With the committed counts of every dot's fixed points by type (a
@@ -169,18 +172,27 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
     auto sign = [&](int begin, int end) {
         for (int d = begin; d < end; ++d) {
             model::CheckInterrupt();
+            if (!wanted[d])
+                continue;
             mapped[d] = params::PlaceWeights(plan.inputs, r.columnValue(d / rows),
                                              r.rowValue(d % rows), ws[d]);
-            if (mapped[d] && wanted[d])
+            if (mapped[d])
                 signatures[d] = model::analysis::SignatureOf(model::analysis::FindFixedPoints(ws[d]));
         }
     };
     model::ForEachChunk(dots, 16, sign);
 
-    std::vector<std::vector<CurvePointRow>> found(static_cast<size_t>(dots));
+    // The segments start at wanted dots only; their points are kept by the
+    // dot's place in that list, so that the order is the dots' order.
+    std::vector<int> starts;
+    for (int d = 0; d < dots; ++d)
+        if (wanted[d] && mapped[d])
+            starts.push_back(d);
+    std::vector<std::vector<CurvePointRow>> found(starts.size());
     auto cross = [&](int begin, int end) {
-        for (int d = begin; d < end; ++d) {
+        for (int k = begin; k < end; ++k) {
             model::CheckInterrupt();
+            const int d = starts[k];
             const int column = d / rows, row = d % rows;
             auto segment = [&](int e, bool horizontal) {
                 if (!mapped[d] || !mapped[e] || !wanted[d] || !wanted[e]
@@ -212,7 +224,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
                                          ? 0
                                          : circleArgument(model::analysis::Lerp(ws[d], ws[e], c.t));
                     }
-                    found[d].push_back(p);
+                    found[k].push_back(p);
                 }
             };
             if (column + 1 < plan.columns)
@@ -221,7 +233,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
                 segment(d + 1, false);
         }
     };
-    model::ForEachChunk(dots, 16, cross);
+    model::ForEachChunk(static_cast<int>(starts.size()), 16, cross);
 
     std::vector<CurvePointRow> points;
     CycleCurves cycles;
