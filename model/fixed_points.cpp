@@ -17,8 +17,9 @@ constexpr double kWeakCoupling = 1e-7;
 constexpr double kMapsOntoItself = 1e-8;
 
 // A root of f on [lo, hi], where f(lo) = flo and f(hi) = fhi have opposite
-// signs: Newton's method from the midpoint, falling back to bisection whenever a step would leave the bracket or shrink
-// it too slowly. f returns the value and the slope.
+// signs: Newton's method from the midpoint, falling back to bisection
+// whenever a step would leave the bracket or shrink it too slowly. f returns
+// the value and the slope.
 template <class F>
 double Bracketed(F f, double lo, double flo, double hi, double fhi)
 {
