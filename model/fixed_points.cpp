@@ -97,18 +97,26 @@ bool OppositeSigns(double u, double v) { return (u < 0 && v > 0) || (u > 0 && v 
 
 // The pieces of [lo, hi] on which p - a tanh p is monotone: one for a <= 1;
 // for a > 1 the slope 1 - a (1 - tanh^2 p) vanishes at p = +-acosh(sqrt a).
-std::vector<std::pair<double, double>> MonotonePieces(double a, double lo, double hi)
+// At most three pieces, held in place: this runs for every dot of a plane.
+struct Pieces {
+    std::pair<double, double> piece[3];
+    int count = 0;
+    const std::pair<double, double>* begin() const { return piece; }
+    const std::pair<double, double>* end() const { return piece + count; }
+};
+
+Pieces MonotonePieces(double a, double lo, double hi)
 {
-    std::vector<std::pair<double, double>> pieces;
+    Pieces pieces;
     if (!(a > 1)) {
-        pieces.push_back({lo, hi});
+        pieces.piece[pieces.count++] = {lo, hi};
         return pieces;
     }
     const double fold = std::acosh(std::sqrt(a));
     const double cuts[] = {lo, std::clamp(-fold, lo, hi), std::clamp(fold, lo, hi), hi};
     for (int i = 0; i < 3; ++i)
         if (cuts[i] < cuts[i + 1])
-            pieces.push_back({cuts[i], cuts[i + 1]});
+            pieces.piece[pieces.count++] = {cuts[i], cuts[i + 1]};
     return pieces;
 }
 
@@ -140,11 +148,11 @@ struct Root {
     double q = 0;
 };
 
-// A root polished, with the tanh of both pre-activations and their slopes
-// 1 - tanh^2 at it, as its last Newton step evaluated them.
+// A root polished, with the tanh of both pre-activations, their slopes
+// 1 - tanh^2 and the residual at it, as its last Newton step evaluated them.
 struct Polished {
     Root r;
-    double x = 0, y = 0, d1 = 0, d2 = 0;
+    double x = 0, y = 0, d1 = 0, d2 = 0, h1 = 0, h2 = 0;
 };
 
 // A few Newton steps on both equations (their Jacobian is
@@ -186,6 +194,8 @@ Polished Polish(const Weights& w, Root r)
         h2 = n2;
         size = nextSize;
     }
+    out.h1 = h1;
+    out.h2 = h2;
     if (!slopes) {
         out.d1 = TanhSlope(out.r.p);
         out.d2 = TanhSlope(out.r.q);
@@ -307,7 +317,9 @@ std::vector<Root> Eliminated(const Weights& w)
         return decided ? last : at(p);
     };
 
-    std::vector<double> ps;
+    // The roots' p, in a buffer each thread keeps: no allocation per dot.
+    thread_local std::vector<double> ps;
+    ps.clear();
     // The roots between two neighbouring samples. g is split where it turns:
     // at a change of sign of its slope (an extremum), or, where the slope
     // keeps its sign at both samples, at the extrema on either side of a
@@ -400,19 +412,20 @@ std::vector<Root> Eliminated(const Weights& w)
         if (!(wl < wr))
             continue;
         // Samples dense enough for the turns of the second equation's tanh.
-        const double dx = std::fabs(std::tanh(wr) - std::tanh(wl));
+        double xl, xr, unused;
+        TanhAndSlopeOf(wl, xl, unused);
+        TanhAndSlopeOf(wr, xr, unused);
+        const double dx = std::fabs(xr - xl);
         const double dy = std::fabs(sampledPhi(wr).first - sampledPhi(wl).first) / bound;
         const double turns = std::fabs(c) * dx + (std::fabs(d) + 1) * std::min(dy, 2.0);
         const int n = static_cast<int>(std::clamp(16 + 2 * turns, 16.0, 2048.0));
         // Sample j at wl + j * spacing, nondecreasing in j; the last at wr.
         const double spacing = (wr - wl) / n;
-        Sample prev = at(wl);
-        if (prev.g == 0)
-            ps.push_back(prev.p);
-        // In blocks of kSampleLanes, taken side by side; a last short block
-        // repeats its last sample.
+        // In blocks of kSampleLanes, taken side by side, the first from wl;
+        // a last short block repeats its last sample.
+        Sample prev{};
         double lp[kSampleLanes], lg[kSampleLanes], lslope[kSampleLanes], lcurve[kSampleLanes];
-        for (int j0 = 1; j0 <= n; j0 += kSampleLanes) {
+        for (int j0 = 0; j0 <= n; j0 += kSampleLanes) {
             for (int i = 0; i < kSampleLanes; ++i) {
                 const int j = std::min(j0 + i, n);
                 lp[i] = j == n ? wr : wl + j * spacing;
@@ -434,6 +447,12 @@ std::vector<Root> Eliminated(const Weights& w)
                 busy |= static_cast<unsigned>(change) << i;
             }
             busy &= (1u << count) - 1;
+            if (j0 == 0) { // sample 0 opens the run: no pair ends there
+                prev = {lp[0], lg[0], lslope[0], lcurve[0]};
+                if (prev.g == 0)
+                    ps.push_back(prev.p);
+                busy &= ~1u;
+            }
             for (; busy; busy &= busy - 1) {
                 const int i = std::countr_zero(busy);
                 const Sample before = i ? Sample{lp[i - 1], lg[i - 1], lslope[i - 1], lcurve[i - 1]} : prev;
@@ -493,8 +512,11 @@ std::vector<FixedPoint> FindFixedPoints(const Weights& w)
         FixedPoint fp;
         fp.x = r.x;
         fp.y = r.y;
-        if (!(std::fabs(std::tanh((w[0] * fp.x + w[1] * fp.y) + w[4]) - fp.x) <= slack1 &&
-              std::fabs(std::tanh((w[2] * fp.x + w[3] * fp.y) + w[5]) - fp.y) <= slack2))
+        // tanh moves its argument's error no further: a residual of half
+        // the slack keeps the point without the images evaluated.
+        const bool near = std::fabs(r.h1) <= 0.5 * slack1 && std::fabs(r.h2) <= 0.5 * slack2;
+        if (!near && !(std::fabs(std::tanh((w[0] * fp.x + w[1] * fp.y) + w[4]) - fp.x) <= slack1 &&
+                       std::fabs(std::tanh((w[2] * fp.x + w[3] * fp.y) + w[5]) - fp.y) <= slack2))
             continue;
         const double d1 = r.d1, d2 = r.d2;
         fp.multipliers = Multipliers(d1 * w[0] + d2 * w[3], d1 * d2 * (w[0] * w[3] - w[1] * w[2]));
@@ -591,6 +613,75 @@ struct Search {
     double resolution;
     std::vector<Crossing> found;
 
+    // One flip, or one change of a fixed point's area across 1, with the
+    // number of fixed points kept: the product over the fixed points of
+    // (1 + u)(1 + v), or of (det J - 1), changes sign there and is smooth
+    // along the segment, so that regula falsi (Illinois) locates it in a
+    // few searches where bisection takes one per halving. A trial with
+    // another number of fixed points (a pair born and gone within the
+    // segment), ends whose signatures are not those of the segment's ends,
+    // or anything not finite hand the segment back to bisection.
+    bool falsi(const CurveSignature& s0, const CurveSignature& s1)
+    {
+        const bool flip = s0.count == s1.count && s0.expanding == s1.expanding
+                          && std::abs(s0.flipping - s1.flipping) == 1;
+        const bool area = s0.count == s1.count && s0.flipping == s1.flipping
+                          && std::abs(s0.expanding - s1.expanding) == 1;
+        if (!flip && !area)
+            return false;
+        struct End {
+            double t, f;
+            CurveSignature s;
+        };
+        const auto at = [&](double t) {
+            const std::vector<FixedPoint> points = FindFixedPoints(Along(from, to, t));
+            double f = 1;
+            for (const FixedPoint& p : points) {
+                const Multiplier u = p.multipliers[0], v = p.multipliers[1];
+                const bool real = u.im == 0;
+                f *= flip ? (real ? (1 + u.re) * (1 + v.re) : (1 + u.re) * (1 + u.re) + u.im * u.im)
+                          : (real ? u.re * v.re : u.re * u.re + u.im * u.im) - 1;
+            }
+            return End{t, f, SignatureOf(points)};
+        };
+        End lo = at(0), hi = at(1);
+        if (!(lo.s == s0 && hi.s == s1) || !std::isfinite(lo.f) || !std::isfinite(hi.f)
+            || !OppositeSigns(lo.f, hi.f))
+            return false;
+        double flo = lo.f, fhi = hi.f;
+        int side = 0;
+        for (int i = 0; i < 100 && hi.t - lo.t > resolution; ++i) {
+            // The first trial is bisection's, at the middle.
+            double t = i == 0 ? 0.5 : (lo.t * fhi - hi.t * flo) / (fhi - flo);
+            if (!(t > lo.t && t < hi.t))
+                t = 0.5 * (lo.t + hi.t);
+            const End m = at(t);
+            if (!std::isfinite(m.f) || m.f == 0 || m.s.count != s0.count)
+                return false;
+            if (OppositeSigns(m.f, lo.f)) {
+                hi = m;
+                fhi = m.f;
+                if (side == 1)
+                    flo /= 2;
+                side = 1;
+            } else {
+                lo = m;
+                flo = m.f;
+                if (side == -1)
+                    fhi /= 2;
+                side = -1;
+            }
+        }
+        if (!(hi.t - lo.t <= resolution && lo.s == s0 && hi.s == s1))
+            return false;
+        const double mid = 0.5 * (lo.t + hi.t);
+        if (flip)
+            found.push_back({mid, Bifurcation::PeriodDoubling});
+        else if (ComplexNearUnitDet(FindFixedPoints(Along(from, to, mid))))
+            found.push_back({mid, Bifurcation::NeimarkSacker});
+        return true;
+    }
+
     void between(double t0, const CurveSignature& s0, double t1, const CurveSignature& s1)
     {
         if (s0 == s1)
@@ -619,7 +710,8 @@ std::vector<Crossing> FindCrossings(const Weights& from, const CurveSignature& a
                                     double resolution)
 {
     Search search{from, to, resolution, {}};
-    search.between(0, atFrom, 1, atTo);
+    if (!search.falsi(atFrom, atTo))
+        search.between(0, atFrom, 1, atTo);
     return std::move(search.found);
 }
 

@@ -318,7 +318,7 @@ TEST(FixedPoints, BifurcationsAreLocatedAlongTheSegment)
         ASSERT_EQ(found.size(), c.expected.size()) << c.from[0] << " " << c.to[3];
         for (size_t k = 0; k < found.size(); ++k) {
             EXPECT_EQ(found[k].kind, c.expected[k].kind) << c.from[0];
-            EXPECT_NEAR(found[k].t, c.expected[k].t, 1e-6) << c.from[0];
+            EXPECT_NEAR(found[k].t, c.expected[k].t, 1e-7) << c.from[0];
         }
     }
 }
