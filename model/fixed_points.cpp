@@ -368,46 +368,54 @@ std::vector<Root> Eliminated(const Weights& w)
         const auto beyond = [rising](double v, double limit) { return rising ? v > limit : v < limit; };
         if (beyond(plo, last) || beyond(first, phi_hi))
             continue;
-        // The window's edges, each to a hundredth of the piece, from two
-        // rounds of samples of phi taken side by side: the first across the
-        // piece, the second across the two stretches where phi leaves
-        // [-|w12|, |w12|]. Each edge is the last sample outside the window
-        // (or the piece's end), so that the window holds every root, which
-        // lies strictly inside: |y| <= tanh(|w21| + |w22| + |b2|) < 1.
+        // The window's edges, from samples of phi taken side by side. Where
+        // phi = v, p = e + v + a tanh p: each edge lies within |w11| of
+        // e -+ |w12|. One round samples both of these stretches (lanes
+        // 0..kHalf-1 the left, the rest the right); where that leaves an edge
+        // coarser than a sixteenth of the window, a second round samples
+        // the stretch between its two samples. Each edge is the last sample
+        // outside the window (or the piece's end), so that the window holds
+        // every root, which lies strictly inside: |y| <= tanh(|w21| + |w22| +
+        // |b2|) < 1.
         const bool leftOpen = beyond(first, plo), rightOpen = beyond(phi_hi, last);
         double wl = lo, wr = hi;
         if (leftOpen || rightOpen) {
+            constexpr int kHalf = kSampleLanes / 2;
             double lp[kSampleLanes], lv[kSampleLanes];
-            constexpr int kLast = kSampleLanes - 1, kHalf = kSampleLanes / 2;
-            for (int i = 0; i < kSampleLanes; ++i)
-                lp[i] = i == kLast ? hi : std::lerp(lo, hi, static_cast<double>(i) / kLast);
-            PhiLanes(a, e, lp, lv);
-            int l = 0, r = kLast;
-            while (l + 1 < kLast && beyond(first, lv[l + 1]))
-                ++l;
-            while (r - 1 > 0 && beyond(lv[r - 1], last))
-                --r;
-            // The second round: lanes 0..kHalf-1 across [lp[l], lp[l+1]],
-            // the rest across [lp[r-1], lp[r]].
-            const double l0 = lp[l], l1 = lp[l + 1], r0 = lp[r - 1], r1 = lp[r];
-            for (int k = 0; k < kHalf; ++k) {
-                const double t = static_cast<double>(k) / (kHalf - 1);
-                lp[k] = k == kHalf - 1 ? l1 : std::lerp(l0, l1, t);
-                lp[kHalf + k] = k == kHalf - 1 ? r1 : std::lerp(r0, r1, t);
+            // Samples both stretches; [l0, l1] and [r0, r1] become the
+            // samples about each edge, wl and wr the outer ones.
+            const auto round = [&](double& l0, double& l1, double& r0, double& r1) {
+                for (int k = 0; k < kHalf; ++k) {
+                    const double t = static_cast<double>(k) / (kHalf - 1);
+                    lp[k] = k == kHalf - 1 ? l1 : std::lerp(l0, l1, t);
+                    lp[kHalf + k] = k == kHalf - 1 ? r1 : std::lerp(r0, r1, t);
+                }
+                PhiLanes(a, e, lp, lv);
+                int l = 0, r = kSampleLanes - 1;
+                while (l + 1 < kHalf - 1 && beyond(first, lv[l + 1]))
+                    ++l;
+                while (r - 1 > kHalf && beyond(lv[r - 1], last))
+                    --r;
+                l0 = lp[l];
+                l1 = lp[l + 1];
+                r0 = lp[r - 1];
+                r1 = lp[r];
+                if (leftOpen)
+                    wl = l0;
+                if (rightOpen)
+                    wr = r1;
+            };
+            const double reachA = std::fabs(a);
+            double l0 = std::max(lo, (e + first) - reachA), l1 = std::min(hi, (e + first) + reachA);
+            double r0 = std::max(lo, (e + last) - reachA), r1 = std::min(hi, (e + last) + reachA);
+            if (!(l0 <= l1 && r0 <= r1)) { // rounding at the piece's ends: all of it
+                l0 = r0 = lo;
+                l1 = r1 = hi;
             }
-            PhiLanes(a, e, lp, lv);
-            if (leftOpen) {
-                int k = 0;
-                while (k + 1 < kHalf - 1 && beyond(first, lv[k + 1]))
-                    ++k;
-                wl = lp[k];
-            }
-            if (rightOpen) {
-                int k = kSampleLanes - 1;
-                while (k - 1 > kHalf && beyond(lv[k - 1], last))
-                    --k;
-                wr = lp[k];
-            }
+            round(l0, l1, r0, r1);
+            const double fine = (wr - wl) / 16;
+            if ((leftOpen && l1 - l0 > fine) || (rightOpen && r1 - r0 > fine))
+                round(l0, l1, r0, r1);
         }
         if (!(wl < wr))
             continue;
