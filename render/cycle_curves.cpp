@@ -19,8 +19,8 @@ using model::analysis::CycleCrossing;
 using model::analysis::OrbitType;
 using model::analysis::TrackedCycle;
 
-// Two crossings of one curve found from both ends of a segment: the same
-// point where they lie this close on the segment (both are located to 1e-9).
+// Two crossings of one curve found on a segment: the same point where they
+// lie this close on it (each is located to 1e-9).
 constexpr double kSameCrossing = 1e-6;
 // Two cycles closer than this, point for point, are one.
 constexpr double kSameCycle = 1e-7;
@@ -226,11 +226,24 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod, bool everySegment)
                     f.lost += c.lost;
                     return c;
                 };
+                // Each crossing once: found from both ends, or twice by one
+                // continuation that meets a fold, turns and meets it again.
                 std::vector<CycleCrossing> crossings;
+                auto add = [&](const std::vector<CycleCrossing>& found) {
+                    for (const CycleCrossing& c : found) {
+                        const bool seen = std::any_of(
+                            crossings.begin(), crossings.end(), [&](const CycleCrossing& o) {
+                                return o.type == c.type && o.period == c.period
+                                       && std::fabs(o.t - c.t) <= kSameCrossing;
+                            });
+                        if (!seen)
+                            crossings.push_back(c);
+                    }
+                };
                 std::optional<Continuation> first, second;
                 if (one.cycle) {
                     first = follow(one, other, !bFirst, 1);
-                    crossings = first->crossings;
+                    add(first->crossings);
                 }
                 // The other end's cycle is followed back even where the
                 // first continuation arrived at it: at a pitchfork the first
@@ -245,15 +258,7 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod, bool everySegment)
                                 reach = std::min(reach, (bFirst ? c.t : 1 - c.t) - kShortOfFlip);
                     if (reach > kShortOfFlip) {
                         second = follow(other, one, bFirst, reach);
-                        for (const CycleCrossing& c : second->crossings) {
-                            const bool seen = std::any_of(
-                                crossings.begin(), crossings.end(), [&](const CycleCrossing& o) {
-                                    return o.type == c.type && o.period == c.period
-                                           && std::fabs(o.t - c.t) <= kSameCrossing;
-                                });
-                            if (!seen)
-                                crossings.push_back(c);
-                        }
+                        add(second->crossings);
                     }
                 }
                 if (first && second && first->reached && second->reached && crossings.empty()

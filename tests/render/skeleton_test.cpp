@@ -21,6 +21,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -365,5 +366,27 @@ TEST(CycleCurves, QuietSegmentsHoldNoCurveTheReferenceFinds)
         for (size_t i = 0; i < fast.points.size(); ++i)
             EXPECT_FALSE(in(fast.points[i], {fast.points.begin() + i + 1, fast.points.end()}))
                 << fast.points[i].h << " " << fast.points[i].v;
+    }
+}
+
+TEST(CycleCurves, EachCrossingOnceOnALargerPlane)
+{
+    // At 400 pixels the widened default plane holds folds of periods 2 and 5
+    // that one continuation met twice, turning at the fold, within 1e-11 of
+    // each other; each was reported twice.
+    render::Job job = render::DefaultJob();
+    job.mode = render::ModeOf("parametric");
+    job.range = {-3, 3, -3, 3};
+    job.pixels = 400;
+    std::vector<render::CurvePointRow> points = render::FindCycleCurves(render::MakePlan(job), 5).points;
+    ASSERT_GT(points.size(), 1000u);
+    const auto key = [](const render::CurvePointRow& q) { return std::tuple{q.period, q.type, q.v, q.h}; };
+    std::sort(points.begin(), points.end(), [&](const auto& p, const auto& q) { return key(p) < key(q); });
+    for (size_t i = 1; i < points.size(); ++i) {
+        const auto& p = points[i - 1];
+        const auto& q = points[i];
+        EXPECT_FALSE(p.period == q.period && p.type == q.type && std::fabs(p.v - q.v) <= 1e-9
+                     && std::fabs(p.h - q.h) <= 1e-9)
+            << "period " << q.period << " at " << q.h << " " << q.v;
     }
 }
