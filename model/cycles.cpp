@@ -76,17 +76,6 @@ bool Finite(Point p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
 double Distance(Point p, Point q) { return std::max(std::fabs(p.x - q.x), std::fabs(p.y - q.y)); }
 
-// tanh s and its slope 1 - tanh^2 s from one expm1: with e = expm1(-2|s|),
-// tanh |s| = -e / (2 + e) and 1 - tanh^2 s = 4 (1 + e) / (2 + e)^2, both
-// to a few units in the last place, relative, and without overflow.
-void TanhWithSlope(double s, double& t, double& slope)
-{
-    const double e = std::expm1(-2 * std::fabs(s));
-    const double r = 1 / (2 + e);
-    t = std::copysign(-e * r, s);
-    slope = (4 * (1 + e)) * (r * r);
-}
-
 // One step of the map and its Jacobian diag(1 - x'^2, 1 - y'^2) * W.
 Point Step(const Weights& w, Point z, Mat* jacobian = nullptr)
 {

@@ -10,6 +10,7 @@
 #include "model/state.h"
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -32,6 +33,17 @@ std::array<Multiplier, 2> Multipliers(double trace, double det);
 // The slope of tanh at s, 1 - tanh(s)^2, computed from s so that it stays
 // accurate (and positive) where tanh(s) itself rounds to +-1.
 double TanhSlope(double s);
+
+// tanh s and its slope 1 - tanh^2 s from one expm1: with e = expm1(-2|s|),
+// tanh |s| = -e / (2 + e) and 1 - tanh^2 s = 4 (1 + e) / (2 + e)^2, both
+// to a few units in the last place, relative, and without overflow.
+inline void TanhWithSlope(double s, double& t, double& slope)
+{
+    const double e = std::expm1(-2 * std::fabs(s));
+    const double r = 1 / (2 + e);
+    t = std::copysign(-e * r, s);
+    slope = (4 * (1 + e)) * (r * r);
+}
 
 // How a cycle attracts, by the moduli of its multipliers.
 enum class OrbitType : uint8_t {

@@ -161,44 +161,29 @@ struct Polished {
 // those of a triangular system with a weak coupling left out lack it.
 Polished Polish(const Weights& w, Root r)
 {
-    // Both equations, p and q less their images, with x = tanh p, y = tanh q.
-    const auto residual = [&w](Root at, double& x, double& y) {
-        x = std::tanh(at.p);
-        y = std::tanh(at.q);
-        return std::pair{at.p - ((w[0] * x + w[1] * y) + w[4]), at.q - ((w[2] * x + w[3] * y) + w[5])};
+    // Both equations, p and q less their images, with x = tanh p, y = tanh q
+    // and their slopes.
+    const auto residual = [&w](Root at, Polished& out) {
+        out.r = at;
+        TanhWithSlope(at.p, out.x, out.d1);
+        TanhWithSlope(at.q, out.y, out.d2);
+        out.h1 = at.p - ((w[0] * out.x + w[1] * out.y) + w[4]);
+        out.h2 = at.q - ((w[2] * out.x + w[3] * out.y) + w[5]);
+        return std::max(std::fabs(out.h1), std::fabs(out.h2));
     };
-    Polished out{r};
-    auto [h1, h2] = residual(r, out.x, out.y);
-    double size = std::max(std::fabs(h1), std::fabs(h2));
-    bool slopes = false;
+    Polished out, trial;
+    double size = residual(r, out);
     for (int i = 0; i < 4 && size > 0; ++i) {
-        out.d1 = TanhSlope(out.r.p);
-        out.d2 = TanhSlope(out.r.q);
-        slopes = true;
-        const double d1 = out.d1, d2 = out.d2;
+        const double d1 = out.d1, d2 = out.d2, h1 = out.h1, h2 = out.h2;
         const double a = 1 - w[0] * d1, b = -w[1] * d2, c = -w[2] * d1, d = 1 - w[3] * d2;
         const double det = a * d - b * c;
         if (det == 0 || !std::isfinite(det))
             break;
-        const Root next{out.r.p - (d * h1 - b * h2) / det, out.r.q - (a * h2 - c * h1) / det};
-        double nx, ny;
-        const auto [n1, n2] = residual(next, nx, ny);
-        const double nextSize = std::max(std::fabs(n1), std::fabs(n2));
+        const double nextSize = residual({out.r.p - (d * h1 - b * h2) / det, out.r.q - (a * h2 - c * h1) / det}, trial);
         if (!(nextSize < size))
             break;
-        out.r = next;
-        out.x = nx;
-        out.y = ny;
-        slopes = false;
-        h1 = n1;
-        h2 = n2;
+        out = trial;
         size = nextSize;
-    }
-    out.h1 = h1;
-    out.h2 = h2;
-    if (!slopes) {
-        out.d1 = TanhSlope(out.r.p);
-        out.d2 = TanhSlope(out.r.q);
     }
     return out;
 }
