@@ -141,9 +141,13 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
     const plots::Raster& r = plan.raster;
     const int rows = plan.rows;
     const int dots = static_cast<int>(plan.dots());
-    // Filled only at the wanted dots: left uninitialised elsewhere, so that
-    // a plane with few changes touches little memory.
-    const std::unique_ptr<model::Weights[]> ws(new model::Weights[static_cast<size_t>(dots)]);
+    // A dot's parameters, placed again where a segment needs them rather
+    // than held for every dot of a large plane.
+    const auto weightsOf = [&](int d) {
+        model::Weights w;
+        params::PlaceWeights(plan.inputs, r.columnValue(d / rows), r.rowValue(d % rows), w);
+        return w;
+    };
     std::vector<char> mapped(static_cast<size_t>(dots));
     std::vector<CurveSignature> signatures(static_cast<size_t>(dots));
     // With the committed counts of every dot's fixed points by type (a
@@ -174,10 +178,11 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
             model::CheckInterrupt();
             if (!wanted[d])
                 continue;
+            model::Weights w;
             mapped[d] = params::PlaceWeights(plan.inputs, r.columnValue(d / rows),
-                                             r.rowValue(d % rows), ws[d]);
+                                             r.rowValue(d % rows), w);
             if (mapped[d])
-                signatures[d] = model::analysis::SignatureOf(model::analysis::FindFixedPoints(ws[d]));
+                signatures[d] = model::analysis::SignatureOf(model::analysis::FindFixedPoints(w));
         }
     };
     model::ForEachChunk(dots, 16, sign);
@@ -198,9 +203,10 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
                 if (!mapped[d] || !mapped[e] || !wanted[d] || !wanted[e]
                     || signatures[d] == signatures[e])
                     return;
+                const model::Weights wd = weightsOf(d), we = weightsOf(e);
                 std::vector<model::analysis::Crossing> crossings;
                 try {
-                    crossings = model::analysis::FindCrossings(ws[d], signatures[d], ws[e],
+                    crossings = model::analysis::FindCrossings(wd, signatures[d], we,
                                                                signatures[e]);
                 } catch (const std::exception&) {
                     return; // a segment that cannot be resolved is left out
@@ -222,7 +228,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
                         p.argument = c.kind == Bifurcation::PeriodDoubling ? std::numbers::pi
                                      : c.kind == Bifurcation::SaddleNode
                                          ? 0
-                                         : circleArgument(model::analysis::Lerp(ws[d], ws[e], c.t));
+                                         : circleArgument(model::analysis::Lerp(wd, we, c.t));
                     }
                     found[k].push_back(p);
                 }

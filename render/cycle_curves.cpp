@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <optional>
 
 namespace render {
@@ -43,9 +44,21 @@ struct DotCycle {
     model::analysis::Point first{};
     bool clear = false;
     bool needed = false;   // some segment continues the dot's cycle
-    std::optional<TrackedCycle> cycle;
+    // The refined cycle, where a segment needs it: held apart, so that the
+    // dots of a large plane take little memory.
+    std::unique_ptr<TrackedCycle> cycle;
     bool notConverged = false;
 };
+
+// The attracting cycle from the orbit at (x, y) as AttractingCycle finds it,
+// none of period 1 (the fixed points' pass draws those).
+std::unique_ptr<TrackedCycle> CycleBeyondOne(const model::Weights& w, double x, double y, int maxPeriod)
+{
+    std::optional<TrackedCycle> c = model::analysis::AttractingCycle(w, x, y, 0, maxPeriod);
+    if (!c || c->period() == 1)
+        return nullptr;
+    return std::make_unique<TrackedCycle>(std::move(*c));
+}
 
 // An orbit closes within this after its period (the refinement's own test).
 constexpr double kReturn = 1e-4;
@@ -123,9 +136,7 @@ void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, std::vec
             // sought only where the curves go beyond it.
             if (maxPeriod <= model::kWindowPeriodCap)
                 continue;
-            dc.cycle = model::analysis::AttractingCycle(dc.w, o.x, o.y, 0, maxPeriod);
-            if (dc.cycle && dc.cycle->period() == 1)
-                dc.cycle.reset();
+            dc.cycle = CycleBeyondOne(dc.w, o.x, o.y, maxPeriod);
             if (dc.cycle) {
                 dc.period = dc.cycle->period();
                 dc.x = dc.cycle->points[0].x;
@@ -154,11 +165,11 @@ void RefineDotCycle(DotCycle& dc)
 {
     if (!dc.needed || dc.period == 0 || dc.cycle)
         return;
-    dc.cycle = model::analysis::AttractingCycle(dc.w, dc.x, dc.y, 0, dc.period);
-    if (dc.cycle && dc.cycle->period() == 1)
-        dc.cycle.reset();
-    else if (!dc.cycle)
+    std::optional<TrackedCycle> c = model::analysis::AttractingCycle(dc.w, dc.x, dc.y, 0, dc.period);
+    if (!c)
         dc.notConverged = true;
+    else if (c->period() != 1)
+        dc.cycle = std::make_unique<TrackedCycle>(std::move(*c));
 }
 
 bool Attracting(const TrackedCycle& c)
