@@ -424,9 +424,9 @@ std::vector<Root> Eliminated(const Weights& w)
                 lp[i] = j == n ? wr : wl + j * spacing;
             }
             SampleLanes(el, lp, lg, lslope, lcurve);
-            // The pairs of the block where anything happens: a change of
-            // sign of g, g' or g'', or a zero of g. Most blocks hold none,
-            // and are screened branch-free.
+            // The pairs of the block where anything happens, screened
+            // branch-free: a change of sign of g, g' or g'', or a zero of g.
+            // Only those are looked at.
             const int count = std::min(kSampleLanes, n - j0 + 1);
             unsigned busy = 0;
             const auto opposite = [](double u, double v) {

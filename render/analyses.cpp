@@ -17,7 +17,6 @@
 #include <cmath>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <numbers>
 #include <ostream>
 #include <set>
