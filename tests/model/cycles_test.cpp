@@ -259,6 +259,8 @@ TEST(FixedPoints, CountsEqualNewtonFromADenseGridOfStarts)
         {3, 0.05, -0.02, 3, 0, 0}, // nearly decoupled: nine
         {3, 1e-9, 2e-10, 2.5, 0.1, -0.1},
         {3, 1e-300, -1e-300, 3, 0, 0}, // couplings below the rounding of the others
+        {0.5, 2.5, 0.3, 1.2, 0.2, 6},  // the second neuron saturated: y about 1e-6 from 1
+        {-3.5, 0.8, 0.5, 2.5, 0.1, -3},
         {0.4, 1.9, -2.7, -4.311, -0.9, 1.8},
         kChaotic,
     };
@@ -309,6 +311,13 @@ TEST(FixedPoints, BifurcationsAreLocatedAlongTheSegment)
         {{-0.2, 0.7, 0.7, -0.2, 0, 0}, {-0.2, 0.9, 0.9, -0.2, 0, 0}, {{0.5, Bifurcation::PeriodDoubling}}},
         {{-0.9, 0, 0, 0.5, 0, 0}, {-1.1, 0, 0, 1.25, 0, 0},
          {{0.5, Bifurcation::PeriodDoubling}, {2.0 / 3, Bifurcation::SaddleNode}}},
+        // A flip of the first neuron at 0.8 beside a pair of the second's
+        // fixed points born and gone around the middle: the flip alone
+        // differs between the ends, so its quick location must not skip the
+        // pair's folds.
+        {{-0.6, 0, 0, 2, 0, -1}, {-1.1, 0, 0, 2, 0, 1},
+         {{(1 - fold) / 2, Bifurcation::SaddleNode}, {(1 + fold) / 2, Bifurcation::SaddleNode},
+          {0.8, Bifurcation::PeriodDoubling}}},
         // A real pair through a product of 1 is no bifurcation; nor is nothing.
         {{1.5, 0, 0, 0.6, 0, 0}, {1.5, 0, 0, 0.8, 0, 0}, {}},
         {{0.2, 0.1, 0, 0.3, 0, 0}, {0.3, 0.1, 0, 0.3, 0, 0}, {}},
