@@ -277,6 +277,10 @@ TEST(FixedPoints, CountsEqualNewtonFromADenseGridOfStarts)
         ASSERT_EQ(points.size(), newton.cycles.size()) << w[0] << " " << w[1] << " " << w[2]
                                                         << " " << w[3] << " " << w[4] << " " << w[5];
         for (size_t k = 0; k < points.size(); ++k) {
+            // To the rounding of the map, not only to the grid's 1e-9.
+            const double x = points[k].x, y = points[k].y;
+            EXPECT_LE(std::fabs(std::tanh((w[0] * x + w[1] * y) + w[4]) - x), 1e-14) << w[0] << " " << w[1];
+            EXPECT_LE(std::fabs(std::tanh((w[2] * x + w[3] * y) + w[5]) - y), 1e-14) << w[0] << " " << w[1];
             EXPECT_NEAR(points[k].x, newton.cycles[k].points[0].x, 1e-9);
             EXPECT_NEAR(points[k].y, newton.cycles[k].points[0].y, 1e-9);
             EXPECT_EQ(points[k].type, newton.cycles[k].type);
