@@ -15,6 +15,8 @@ namespace {
 
 constexpr double kWeakCoupling = 1e-7;
 constexpr double kMapsOntoItself = 1e-8;
+// Rounds of samples for the edges of the window: 7^-12 of |w11| at most.
+constexpr int kMaxWindowRounds = 12;
 
 // A root of f on [lo, hi], where f(lo) = flo and f(hi) = fhi have opposite
 // signs: Newton's method from the midpoint, falling back to bisection
@@ -356,9 +358,12 @@ std::vector<Root> Eliminated(const Weights& w)
         // The window's edges, from samples of phi taken side by side. Where
         // phi = v, p = e + v + a tanh p: each edge lies within |w11| of
         // e -+ |w12|. One round samples both of these stretches (lanes
-        // 0..kHalf-1 the left, the rest the right); where that leaves an edge
-        // coarser than a sixteenth of the window, a second round samples
-        // the stretch between its two samples. Each edge is the last sample
+        // 0..kHalf-1 the left, the rest the right); where that leaves an
+        // edge coarser than a sixteenth of the window, a second round
+        // samples the stretch between its two samples, a seventh of it, and
+        // further rounds follow while an edge is coarser than a quarter of
+        // the window (only where |w11| is far larger than |w12|). Each edge
+        // is the last sample
         // outside the window (or the piece's end), so that the window holds
         // every root, which lies strictly inside: |y| <= tanh(|w21| + |w22| +
         // |b2|) < 1.
@@ -397,10 +402,18 @@ std::vector<Root> Eliminated(const Weights& w)
                 l0 = r0 = lo;
                 l1 = r1 = hi;
             }
+            // Whether an edge's samples lie further apart than the window over
+            // `parts`.
+            const auto coarse = [&](double parts) {
+                const double fine = (wr - wl) / parts;
+                return (leftOpen && l1 - l0 > fine) || (rightOpen && r1 - r0 > fine);
+            };
             round(l0, l1, r0, r1);
-            const double fine = (wr - wl) / 16;
-            if ((leftOpen && l1 - l0 > fine) || (rightOpen && r1 - r0 > fine))
+            if (coarse(16)) {
                 round(l0, l1, r0, r1);
+                for (int rounds = 2; rounds < kMaxWindowRounds && coarse(4); ++rounds)
+                    round(l0, l1, r0, r1);
+            }
         }
         if (!(wl < wr))
             continue;
@@ -519,6 +532,20 @@ std::vector<FixedPoint> FindFixedPoints(const Weights& w)
     std::sort(points.begin(), points.end(), [](const FixedPoint& u, const FixedPoint& v) {
         return u.x < v.x || (u.x == v.x && u.y < v.y);
     });
+    // One point once: where a neuron saturates, several roots of the sampled
+    // equation (distinct pre-activations, tanh exactly +-1) polish to the
+    // same state, or to states apart by their rounding. Points within the
+    // slack of the test above are one; two fixed points that close lie
+    // within about 1e-16 of a fold.
+    size_t kept = 0;
+    for (size_t i = 0; i < points.size(); ++i) {
+        bool seen = false;
+        for (size_t j = kept; j > 0 && points[i].x - points[j - 1].x <= kMapsOntoItself && !seen; --j)
+            seen = std::fabs(points[i].y - points[j - 1].y) <= kMapsOntoItself;
+        if (!seen)
+            points[kept++] = points[i];
+    }
+    points.resize(kept);
     return points;
 }
 

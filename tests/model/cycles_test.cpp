@@ -290,6 +290,33 @@ TEST(FixedPoints, CountsEqualNewtonFromADenseGridOfStarts)
     EXPECT_GT(multiple, 10); // the sample reaches beyond a single fixed point
 }
 
+TEST(FixedPoints, SaturatedNeuronsGiveEachPointOnce)
+{
+    // A first neuron with a self-weight far beyond the rest: its state is -1,
+    // about 0 or 1, and the second neuron's equation has one root for each,
+    // so three fixed points. Many roots of the sampled equation, where tanh
+    // is exactly +-1, polish to one of them; one was missed at 1.34e8.
+    struct Case {
+        Weights w;
+        double xs[3];
+    };
+    const Case cases[] = {
+        {{1.34e8, 1.31, -41.1, -1340, 7.6, 41.1}, {-1, 0, 1}},
+        {{1340, -1.31, 2.68, -2.74, -32.6, 0.642}, {-1, 0.0245, 1}},
+    };
+    for (const Case& c : cases) {
+        const Weights& w = c.w;
+        const std::vector<FixedPoint> points = FindFixedPoints(w);
+        ASSERT_EQ(points.size(), 3u) << w[0];
+        for (size_t k = 0; k < 3; ++k) {
+            EXPECT_NEAR(points[k].x, c.xs[k], 1e-3) << w[0];
+            const double x = points[k].x, y = points[k].y;
+            EXPECT_LE(std::fabs(std::tanh((w[0] * x + w[1] * y) + w[4]) - x), 1e-12) << w[0];
+            EXPECT_LE(std::fabs(std::tanh((w[2] * x + w[3] * y) + w[5]) - y), 1e-12) << w[0];
+        }
+    }
+}
+
 TEST(FixedPoints, BifurcationsAreLocatedAlongTheSegment)
 {
     // One neuron with self-weight 2 and bias b folds where 2 (1 - x^2) = 1:
