@@ -186,6 +186,31 @@ TEST_F(Analyses, DecoupledStabilityPlaneHasTheAnalyticCountsAndCurves)
     EXPECT_EQ(r["curves"]["neimark-sacker"]["points"], 0);
 }
 
+TEST_F(Analyses, StabilityCurvesFromTheCountsAreTheParametricPlanesFixedPointCurves)
+{
+    // The stability plane seeks the fixed points' curves only beside a change
+    // of its committed counts; the parametric plane solves every dot. Both
+    // must find the same points: on the chaotic module's bias plane (folds
+    // and flips), the self-weights (all three kinds) and the cross-weights.
+    const std::string planes[] = {
+        "--w 4 -4.1 2.65 -2.85 1.75 2.9 --idx 4 5 --range -0.5 2 1 3",
+        "--idx 0 3 --range -3 3 -3 3",
+        "--idx 1 2 --range -5 5 -5 5",
+    };
+    for (const std::string& plane : planes) {
+        ASSERT_EQ(run("stability " + plane + " --pixels 80 -o " + at("s.png")), 0) << errors.str();
+        ASSERT_EQ(run("parametric " + plane + " --curves --curves-period 1 --pixels 80 -o " + at("p.png")), 0)
+            << errors.str();
+        const nlohmann::json s = record("s.png.json")["curves"], p = record("p.png.json")["curves"];
+        int total = 0;
+        for (const char* kind : {"saddle-node", "period-doubling", "neimark-sacker"}) {
+            EXPECT_EQ(s[kind]["points"], p[kind]["points"]) << plane << " " << kind;
+            total += s[kind]["points"].get<int>();
+        }
+        EXPECT_GT(total, 50) << plane;
+    }
+}
+
 TEST_F(Analyses, OneAttractingFixedPointMeansPeriodOneAndNoneMeansNoPeriodOne)
 {
     // The default plane has no attracting fixed point; widened, it has some
