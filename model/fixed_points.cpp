@@ -214,13 +214,10 @@ std::vector<Root> Eliminated(const Weights& w)
 {
     const double a = w[0], b = w[1], c = w[2], d = w[3], e = w[4], f = w[5];
     const double bound = std::fabs(b);
-    // phi with the sampled tanh (fixed_point_lanes.h): for the window of the
-    // samples, which needs no more than their accuracy.
-    const auto sampledPhi = [a, e](double p) {
-        double x, dx;
-        TanhAndSlopeOf(p, x, dx);
-        return std::pair{(p - a * x) - e, 1 - a * dx};
-    };
+    // phi = p - a tanh p - e, with the sampled tanh (PhiOf, as the lanes
+    // take it): for the window of the samples, which needs no more than their
+    // accuracy.
+    const auto phi = [a, e](double p) { return PhiOf(a, e, p); };
     // g and its first two derivatives (fixed_point_lanes.h).
     const Elimination el{a, b, c, d, e, f};
     struct Sample {
@@ -349,7 +346,7 @@ std::vector<Root> Eliminated(const Weights& w)
         // may capture them with every compiler the fuzz build uses.
         const double lo = piece.first, hi = piece.second;
         // The window of the piece where |phi| <= |w12|.
-        const double plo = sampledPhi(lo).first, phi_hi = sampledPhi(hi).first;
+        const double plo = phi(lo), phi_hi = phi(hi);
         const bool rising = phi_hi >= plo;
         const double first = rising ? -bound : bound, last = rising ? bound : -bound;
         const auto beyond = [rising](double v, double limit) { return rising ? v > limit : v < limit; };
@@ -422,7 +419,7 @@ std::vector<Root> Eliminated(const Weights& w)
         TanhAndSlopeOf(wl, xl, unused);
         TanhAndSlopeOf(wr, xr, unused);
         const double dx = std::fabs(xr - xl);
-        const double dy = std::fabs(sampledPhi(wr).first - sampledPhi(wl).first) / bound;
+        const double dy = std::fabs(phi(wr) - phi(wl)) / bound;
         const double turns = std::fabs(c) * dx + (std::fabs(d) + 1) * std::min(dy, 2.0);
         const int n = static_cast<int>(std::clamp(16 + 2 * turns, 16.0, 2048.0));
         // Sample j at wl + j * spacing, nondecreasing in j; the last at wr.

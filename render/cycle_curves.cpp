@@ -50,11 +50,10 @@ struct DotCycle {
     bool notConverged = false;
 };
 
-// The attracting cycle from the orbit at (x, y) as AttractingCycle finds it,
-// none of period 1 (the fixed points' pass draws those).
-std::unique_ptr<TrackedCycle> CycleBeyondOne(const model::Weights& w, double x, double y, int maxPeriod)
+// A cycle found for a dot, held apart; none of period 1 (the fixed points'
+// pass draws those).
+std::unique_ptr<TrackedCycle> HeldBeyondOne(std::optional<TrackedCycle>&& c)
 {
-    std::optional<TrackedCycle> c = model::analysis::AttractingCycle(w, x, y, 0, maxPeriod);
     if (!c || c->period() == 1)
         return nullptr;
     return std::make_unique<TrackedCycle>(std::move(*c));
@@ -136,7 +135,7 @@ void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, std::vec
             // sought only where the curves go beyond it.
             if (maxPeriod <= model::kWindowPeriodCap)
                 continue;
-            dc.cycle = CycleBeyondOne(dc.w, o.x, o.y, maxPeriod);
+            dc.cycle = HeldBeyondOne(model::analysis::AttractingCycle(dc.w, o.x, o.y, 0, maxPeriod));
             if (dc.cycle) {
                 dc.period = dc.cycle->period();
                 dc.x = dc.cycle->points[0].x;
@@ -166,10 +165,8 @@ void RefineDotCycle(DotCycle& dc)
     if (!dc.needed || dc.period == 0 || dc.cycle)
         return;
     std::optional<TrackedCycle> c = model::analysis::AttractingCycle(dc.w, dc.x, dc.y, 0, dc.period);
-    if (!c)
-        dc.notConverged = true;
-    else if (c->period() != 1)
-        dc.cycle = std::make_unique<TrackedCycle>(std::move(*c));
+    dc.notConverged = !c;
+    dc.cycle = HeldBeyondOne(std::move(c));
 }
 
 bool Attracting(const TrackedCycle& c)

@@ -4,8 +4,9 @@
 // neighbours, and from the neighbour's own cycle back; every crossing of a
 // fold, flip or Neimark-Sacker curve on the way, located to 1e-9 of the
 // segment. A segment whose two ends hold the same clearly attracting cycle,
-// as one more period of each dot's orbit shows, is not followed. The fixed points' curves are the stability pass's (analyses.cpp),
-// exact for every fixed point, so period 1 is left to it.
+// as one more period of each dot's orbit shows, is not followed. The fixed
+// points' curves are the stability pass's (analyses.cpp), exact for every
+// fixed point, so period 1 is left to it.
 #pragma once
 
 #include "model/skeleton.h"
