@@ -2,6 +2,7 @@
 
 #include "model/engine.h"
 #include "model/errors.h"
+#include "model/fixed_point_lanes.h"
 #include "model/interrupt.h"
 
 #include <algorithm>
@@ -106,8 +107,13 @@ class Run {
 public:
     Run(const Weights& w, int k, int polishSteps = kPolishSteps)
         : w_(w), k_(k), polishSteps_(polishSteps), z_(k), fz_(k), j_(k), dz_(k), trial_(k),
-          ftrial_(k), jtrial_(k)
+          ftrial_(k), jtrial_(k), s_(Lanes(k)), t_(Lanes(k)), slope_(Lanes(k))
     {
+    }
+
+    static size_t Lanes(int k)
+    {
+        return (2 * static_cast<size_t>(k) + kSampleLanes - 1) / kSampleLanes * kSampleLanes;
     }
 
     Outcome solve(Point start)
@@ -150,9 +156,12 @@ private:
             if (defect < kConverged && (polished++ == polishSteps_ || size == 0))
                 return finish(size);
             // Damped step: within 1 in every coordinate, and lowering the defect.
+            // Once converged, a polishing step is taken whole or not at all:
+            // what it fails to lower is rounding, which halving cannot lower.
             double lambda = size > 1 ? 1 / size : 1;
             bool accepted = false;
-            for (int h = 0; h < kMaxHalvings && !accepted; ++h, lambda /= 2) {
+            const int halvings = defect < kConverged ? 1 : kMaxHalvings;
+            for (int h = 0; h < halvings && !accepted; ++h, lambda /= 2) {
                 for (int i = 0; i < k_; ++i)
                     trial_[i] = {z_[i].x + lambda * dz_[i].x, z_[i].y + lambda * dz_[i].y};
                 const double d = evaluate(trial_, ftrial_, jtrial_);
@@ -177,12 +186,23 @@ private:
     }
 
     // The images and Jacobians of the points z; the largest defect
-    // |F(z_i) - z_{i+1}|, infinity where anything is not finite.
+    // |F(z_i) - z_{i+1}|, infinity where anything is not finite. The steps
+    // are taken in vector lanes, both neurons of every point side by side:
+    // the bits of Step, one point at a time.
     double evaluate(const std::vector<Point>& z, std::vector<Point>& fz, std::vector<Mat>& j) const
     {
+        const Weights& w = w_;
+        for (int i = 0; i < k_; ++i) {
+            s_[2 * i] = (w[0] * z[i].x + w[1] * z[i].y) + w[4];
+            s_[2 * i + 1] = (w[2] * z[i].x + w[3] * z[i].y) + w[5];
+        }
+        for (size_t b = 0; b < s_.size(); b += kSampleLanes)
+            TanhWithSlopeLanes(&s_[b], &t_[b], &slope_[b]);
         double defect = 0;
         for (int i = 0; i < k_; ++i) {
-            fz[i] = Step(w_, z[i], &j[i]);
+            fz[i] = {t_[2 * i], t_[2 * i + 1]};
+            const double d1 = slope_[2 * i], d2 = slope_[2 * i + 1];
+            j[i] = {d1 * w[0], d1 * w[1], d2 * w[2], d2 * w[3]};
             const Point next = z[(i + 1) % k_];
             if (!Finite(z[i]) || !Finite(fz[i]))
                 return INFINITY;
@@ -229,6 +249,8 @@ private:
     std::vector<Mat> j_;
     std::vector<Point> dz_, trial_, ftrial_;
     std::vector<Mat> jtrial_;
+    // The lanes' arguments and results, 2k rounded up to whole blocks.
+    mutable std::vector<double> s_, t_, slope_;
     double accuracy_ = 0;
 };
 

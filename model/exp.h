@@ -18,12 +18,13 @@ namespace detail {
 // The clamp of a lane: a when mask is false. Vector types supply their own.
 inline double Select(bool mask, double a, double b) { return mask ? a : b; }
 
-// e^r for the reduced argument of a: a = k ln 2 + r with |r| <= ln 2 / 2, the
-// value for r returned and k stored. c must lie in [-746, 710]. D is double
-// and I int64_t, or a vector of each of the same length (the compiler's vector
+// The reduction of a = k ln 2 + r with |r| <= ln 2 / 2: k stored, r, what
+// rounding r lost (rLost, exact) and r^2 q(r), where
+// e^r = 1 + r + r^2 q(r). c must lie in [-746, 710]. D is double and I
+// int64_t, or a vector of each of the same length (the compiler's vector
 // extension), whose lanes then take exactly the operations of the scalar.
 template <class D, class I>
-inline D ExpReduced(D c, I& k)
+inline void Reduce(D c, I& k, D& r, D& rLost, D& r2q)
 {
     // k by adding and removing 1.5 * 2^52 (round to nearest), r by
     // subtracting k ln 2 in two parts, the high part with trailing zero bits
@@ -37,16 +38,12 @@ inline D ExpReduced(D c, I& k)
     const D kd = shifted - shifter;
     const D hi = c - kd * ln2Hi; // exact
     const D lo = kd * ln2Lo;
-    const D r = hi - lo;
-    const D rLost = (hi - r) - lo; // what rounding r lost, exactly
+    r = hi - lo;
+    rLost = (hi - r) - lo; // what rounding r lost, exactly
 
-    // e^r = 1 + r + r^2 q(r), Taylor terms to r^14 / 14!: the cut-off is
-    // below 1e-19. q is evaluated in Estrin's scheme, pairs of terms side by
-    // side, for a short dependency chain. 1 + r is split exactly into its
-    // rounded sum and the rounding error (|r| < 1), and the part of k ln 2
-    // that r could not hold is added back (e^(r + d) = e^r + d to far below
-    // the last bit), so that the one rounding that matters is the last
-    // addition: about half a unit in the last place.
+    // Taylor terms to r^14 / 14!: the cut-off is below 1e-19. q is evaluated
+    // in Estrin's scheme, pairs of terms side by side, for a short dependency
+    // chain.
     const D r2 = r * r;
     const D r4 = r2 * r2;
     const D r8 = r4 * r4;
@@ -63,9 +60,24 @@ inline D ExpReduced(D c, I& k)
     const D t0 = q0 + q1 * r4;
     const D t1 = q2 + p6 * r4;
     const D q = t0 + t1 * r8;
+    r2q = r2 * q;
+}
+
+// e^r for the reduced argument of a, the value for r returned and k stored;
+// c, D and I as for Reduce.
+template <class D, class I>
+inline D ExpReduced(D c, I& k)
+{
+    D r, rLost, r2q;
+    Reduce<D, I>(c, k, r, rLost, r2q);
+    // 1 + r is split exactly into its rounded sum and the rounding error
+    // (|r| < 1), and the part of k ln 2 that r could not hold is added back
+    // (e^(r + d) = e^r + d to far below the last bit), so that the one
+    // rounding that matters is the last addition: about half a unit in the
+    // last place.
     const D onePlusR = 1.0 + r;
     const D lost = (1.0 - onePlusR) + r; // exact
-    return onePlusR + ((lost + rLost) + r2 * q);
+    return onePlusR + ((lost + rLost) + r2q);
 }
 
 } // namespace detail
@@ -109,6 +121,30 @@ inline D ExpForTransfer(D a)
     // rounding is the multiplication, as in Exp for a normal result.
     const D half = std::bit_cast<D>((k + 1022) << 52);
     return (er + er) * half;
+}
+
+// For a <= 0, both u = e^a and m = e^a - 1, each to about a unit in the last
+// place relative to itself, however near 0 a is: from one reduction,
+// u = 2^k e^r and m = (2^k - 1) + 2^k (e^r - 1). Below -708 u is 0 and m
+// -1 (a normal u down to there; m is -1 below about -37.5 anyway). NaN
+// gives NaN for both. D and I as for ExpForTransfer.
+template <class D = double, class I = int64_t>
+inline void ExpAndExpM1OfNonPositive(D a, D& u, D& m)
+{
+    using detail::Select;
+    const D low = D{} + -708.0, zero = D{};
+    const D c = Select(a < -708.0, low, a); // a NaN passes unchanged
+    I k;
+    D r, rLost, r2q;
+    detail::Reduce<D, I>(c, k, r, rLost, r2q);
+    const D onePlusR = 1.0 + r;
+    const D lost = (1.0 - onePlusR) + r; // exact
+    const D er = onePlusR + ((lost + rLost) + r2q);
+    const D em1r = r + (rLost + r2q);
+    // k lies in -1022..0: 2^k is normal, and 2^k - 1 exact down to 2^-53.
+    const D scale = std::bit_cast<D>((k + 1023) << 52);
+    u = Select(a < -708.0, zero, er * scale);
+    m = (scale - 1.0) + scale * em1r;
 }
 
 } // namespace model

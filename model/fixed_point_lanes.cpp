@@ -1,5 +1,7 @@
 #include "model/fixed_point_lanes.h"
 
+#include "model/cycles.h"
+
 namespace model::analysis {
 
 namespace {
@@ -55,6 +57,30 @@ __attribute__((flatten)) void phiSse2(double a, double e, const double* p, doubl
     phiLanes(a, e, p, phi);
 }
 
+inline void tanhLanes(const double* s, double* t, double* slope)
+{
+#pragma GCC ivdep
+    for (int i = 0; i < kSampleLanes; ++i)
+        TanhWithSlope(s[i], t[i], slope[i]);
+}
+
+__attribute__((target("avx512f"), flatten)) void tanhAvx512(const double* s, double* t,
+                                                            double* slope)
+{
+    tanhLanes(s, t, slope);
+}
+
+__attribute__((target("avx2"), flatten)) void tanhAvx2(const double* s, double* t, double* slope)
+{
+    tanhLanes(s, t, slope);
+}
+
+__attribute__((flatten)) void tanhSse2(const double* s, double* t, double* slope)
+{
+    tanhLanes(s, t, slope);
+}
+
+using TanhFunction = void (*)(const double*, double*, double*);
 using SampleFunction = void (*)(const Elimination&, const double*, double*, double*, double*);
 using PhiFunction = void (*)(double, double, const double*, double*);
 
@@ -84,6 +110,12 @@ void SampleLanes(const Elimination& w, const double* p, double* g, double* slope
 {
     static const SampleFunction chosen = Choose<SampleFunction>(&sampleAvx512, &sampleAvx2, &sampleSse2);
     chosen(w, p, g, slope, curve);
+}
+
+void TanhWithSlopeLanes(const double* s, double* t, double* slope)
+{
+    static const TanhFunction chosen = Choose<TanhFunction>(&tanhAvx512, &tanhAvx2, &tanhSse2);
+    chosen(s, t, slope);
 }
 
 } // namespace model::analysis

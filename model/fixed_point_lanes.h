@@ -1,6 +1,7 @@
 // The second equation of the fixed points, sampled: g(p) and its first two
 // derivatives at many p at once, in vector lanes where the processor has
-// them. One formula serves one sample and a block of them, with the project's
+// them; and the same lanes for tanh with its slope, the step of the cycles'
+// Newton runs. One formula serves one sample and a block of them, with the project's
 // own exponential and only additions, multiplications, divisions, comparisons
 // and bit operations, so that every sample has the same bits whether it is
 // taken alone or in a block, on every machine.
@@ -75,5 +76,10 @@ void SampleLanes(const Elimination& w, const double* p, double* g, double* slope
 
 // PhiOf(a, e, p[i]) for i < kSampleLanes, the same bits as one at a time.
 void PhiLanes(double a, double e, const double* p, double* phi);
+
+// TanhWithSlope(s[i], t[i], slope[i]) for i < kSampleLanes, the same bits as
+// one at a time: the network's step over a whole orbit in the cycles' Newton
+// runs.
+void TanhWithSlopeLanes(const double* s, double* t, double* slope);
 
 } // namespace model::analysis

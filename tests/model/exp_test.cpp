@@ -1,3 +1,4 @@
+#include "model/cycles.h"
 #include "model/exp.h"
 #include "model/fixed_point_lanes.h"
 #include "model/network.h"
@@ -118,6 +119,63 @@ TEST(SampleLanes, SameBitsAsOneAtATimeAndAccurateTanh)
             if (std::fabs(p[i]) < 350) {
                 EXPECT_LE(std::fabs(dt - truth), 8 * DBL_EPSILON * truth) << p[i];
             }
+        }
+    }
+}
+
+// The cycles' step: e^a - 1 within a unit in the last place relative to
+// itself, however small, and tanh with its slope from it, the same bits in a
+// block of lanes as one at a time, relative to the true values too.
+TEST(TanhWithSlopeLanes, RelativeAccuracyAndTheBitsOfOneAtATime)
+{
+    std::mt19937_64 gen(13);
+    std::uniform_real_distribution<double> decades(-320.0, 2.0), sums(-25.0, 25.0);
+    double worst = 0;
+    for (int i = 0; i < 300000; ++i) {
+        const double a = -std::pow(10.0, decades(gen));
+        double u, m;
+        model::ExpAndExpM1OfNonPositive(a, u, m);
+        const long double truth = std::expm1(static_cast<long double>(a));
+        const double t = static_cast<double>(truth);
+        const double ulp = std::nextafter(std::fabs(t), 2.0) - std::fabs(t);
+        worst = std::max(worst, static_cast<double>(std::fabs(m - truth) / ulp));
+    }
+    EXPECT_LT(worst, 1.0);
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double a, u, m;
+    } ends[] = {{0.0, 1.0, 0.0}, {-1e-300, 1.0, -1e-300}, {-40.0, std::exp(-40.0), -1.0},
+                {-708.0, std::exp(-708.0), -1.0}, {-708.5, 0.0, -1.0}, {-inf, 0.0, -1.0}};
+    for (const auto& e : ends) {
+        double u, m;
+        model::ExpAndExpM1OfNonPositive(e.a, u, m);
+        EXPECT_NEAR(u, e.u, 2e-16 * e.u) << e.a;
+        EXPECT_EQ(m, e.m) << e.a;
+    }
+    double u, m;
+    model::ExpAndExpM1OfNonPositive(std::nan(""), u, m);
+    EXPECT_TRUE(std::isnan(u) && std::isnan(m));
+
+    const double specials[] = {0.0, -0.0, 1e-300, -1e-17, 0.1732867951399863, 18.4, -18.4,
+                               19.1, 400.0, -400.0, 1e308, -std::numeric_limits<double>::infinity(),
+                               std::nan(""), 1e-8, -0.5, 7.25};
+    constexpr int n = model::analysis::kSampleLanes;
+    for (int round = 0; round < 2000; ++round) {
+        double s[n], t[n], slope[n];
+        for (int i = 0; i < n; ++i)
+            s[i] = round < 1 ? specials[i] : sums(gen) * (i % 4 == 0 ? 1e-6 : 1);
+        model::analysis::TanhWithSlopeLanes(s, t, slope);
+        for (int i = 0; i < n; ++i) {
+            double t1, slope1;
+            model::analysis::TanhWithSlope(s[i], t1, slope1);
+            EXPECT_EQ(std::bit_cast<uint64_t>(t[i]), std::bit_cast<uint64_t>(t1)) << s[i];
+            EXPECT_EQ(std::bit_cast<uint64_t>(slope[i]), std::bit_cast<uint64_t>(slope1)) << s[i];
+            if (!std::isfinite(s[i]) || std::fabs(s[i]) > 300)
+                continue;
+            const long double x = s[i], th = std::tanh(x), e = std::exp(-2 * std::fabs(x));
+            EXPECT_LE(std::fabs(t1 - th), 4 * DBL_EPSILON * std::fabs(th)) << s[i];
+            const long double truth = 4 * e / ((1 + e) * (1 + e));
+            EXPECT_LE(std::fabs(slope1 - truth), 8 * DBL_EPSILON * truth) << s[i];
         }
     }
 }
