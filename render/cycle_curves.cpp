@@ -34,7 +34,6 @@ constexpr double kShortOfFlip = 1e-3;
 // taken from one more period of the orbit.
 struct DotCycle {
     bool mapped = false;
-    model::Weights w{};
     int period = 0;        // the orbit's period, 2..maxPeriod; 0: none sought
     double x = 0, y = 0;   // the orbit's last state
     // The orbit's point of smallest x (then y) over one period, and whether
@@ -59,6 +58,16 @@ std::unique_ptr<TrackedCycle> HeldBeyondOne(std::optional<TrackedCycle>&& c)
     return std::make_unique<TrackedCycle>(std::move(*c));
 }
 
+// The parameters of dot d (column d / rows, row d % rows); false where the
+// plane's mapping gives none. Placed again wherever they are needed rather
+// than held for every dot of a large plane.
+bool PlaceDot(const Plan& plan, int d, model::Weights& w)
+{
+    const plots::Raster& r = plan.raster;
+    return params::PlaceWeights(plan.inputs, r.columnValue(d / plan.rows), r.rowValue(d % plan.rows),
+                                w);
+}
+
 // An orbit closes within this after its period (the refinement's own test).
 constexpr double kReturn = 1e-4;
 // Multipliers this far inside the unit circle at both ends of a segment, the
@@ -68,25 +77,30 @@ constexpr double kReturn = 1e-4;
 constexpr double kClear = 0.2;
 constexpr double kSameSummary = 0.02;
 
-// The summary of the orbit at dot's last state over `period` steps.
-void Summarise(DotCycle& dc)
+// The summary of the orbit at dot's last state over `period` steps, with
+// the product of the steps' Jacobians taken along the way.
+void Summarise(DotCycle& dc, const model::Weights& w)
 {
-    std::vector<model::analysis::Point> points;
-    points.reserve(static_cast<size_t>(dc.period));
     model::analysis::Point z{dc.x, dc.y};
+    model::analysis::Point first = z;
+    double a = 1, b = 0, c = 0, d = 1, det = 1; // the product [a b; c d]
     for (int i = 0; i < dc.period; ++i) {
-        points.push_back(z);
-        const double x = std::tanh((dc.w[0] * z.x + dc.w[1] * z.y) + dc.w[4]);
-        const double y = std::tanh((dc.w[2] * z.x + dc.w[3] * z.y) + dc.w[5]);
+        if (z.x < first.x || (z.x == first.x && z.y < first.y))
+            first = z;
+        double x, y, dx, dy;
+        model::analysis::TanhWithSlope((w[0] * z.x + w[1] * z.y) + w[4], x, dx);
+        model::analysis::TanhWithSlope((w[2] * z.x + w[3] * z.y) + w[5], y, dy);
+        const double ja = dx * w[0], jb = dx * w[1], jc = dy * w[2], jd = dy * w[3];
+        const double na = ja * a + jb * c, nb = ja * b + jb * d;
+        const double nc = jc * a + jd * c, nd = jc * b + jd * d;
+        a = na, b = nb, c = nc, d = nd;
+        det *= ja * jd - jb * jc;
         z = {x, y};
     }
     if (!(std::max(std::fabs(z.x - dc.x), std::fabs(z.y - dc.y)) <= kReturn))
         return;
-    dc.first = *std::min_element(points.begin(), points.end(), [](const auto& p, const auto& q) {
-        return p.x < q.x || (p.x == q.x && p.y < q.y);
-    });
-    const model::analysis::Monodromy m = model::analysis::MonodromyOf(dc.w, points);
-    const auto mu = model::analysis::Multipliers(m.trace, m.det);
+    dc.first = first;
+    const auto mu = model::analysis::Multipliers(a + d, det);
     double largest = 0;
     for (const auto& u : mu)
         largest = std::max(largest, std::hypot(u.re, u.im));
@@ -98,7 +112,6 @@ void Summarise(DotCycle& dc)
 // where the curves go beyond it, the cycle itself, refined by Newton's method.
 void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, std::vector<DotCycle>& out)
 {
-    const plots::Raster& r = plan.raster;
     constexpr int kBatch = 256;
     model::Weights ws[kBatch];
     double xs[kBatch], ys[kBatch];
@@ -108,11 +121,9 @@ void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, std::vec
         int m = 0;
         for (int d = first; d < std::min(end, first + kBatch); ++d) {
             DotCycle& dc = out[d];
-            dc.mapped = params::PlaceWeights(plan.inputs, r.columnValue(d / plan.rows),
-                                             r.rowValue(d % plan.rows), dc.w);
+            dc.mapped = PlaceDot(plan, d, ws[m]);
             if (!dc.mapped)
                 continue;
-            ws[m] = dc.w;
             xs[m] = plan.inputs.x0;
             ys[m] = plan.inputs.y0;
             index[m++] = d;
@@ -122,25 +133,26 @@ void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, std::vec
         for (int k = 0; k < m; ++k) {
             const model::kernel::Orbit& o = orbits[k];
             DotCycle& dc = out[index[k]];
+            const model::Weights& w = ws[k];
             if (o.failed || o.cls == 1 || o.cls == model::kFixpointClass || o.cls > maxPeriod)
                 continue;
             dc.x = o.x;
             dc.y = o.y;
             if (o.cls != 0) {
                 dc.period = static_cast<int>(o.cls);
-                Summarise(dc);
+                Summarise(dc, w);
                 continue;
             }
             // Class 0: no period up to the window's cap; a longer one is
             // sought only where the curves go beyond it.
             if (maxPeriod <= model::kWindowPeriodCap)
                 continue;
-            dc.cycle = HeldBeyondOne(model::analysis::AttractingCycle(dc.w, o.x, o.y, 0, maxPeriod));
+            dc.cycle = HeldBeyondOne(model::analysis::AttractingCycle(w, o.x, o.y, 0, maxPeriod));
             if (dc.cycle) {
                 dc.period = dc.cycle->period();
                 dc.x = dc.cycle->points[0].x;
                 dc.y = dc.cycle->points[0].y;
-                Summarise(dc);
+                Summarise(dc, w);
             }
         }
     }
@@ -160,11 +172,9 @@ bool Quiet(const DotCycle& a, const DotCycle& b, bool everySegment)
 
 // The cycle of a dot that some segment continues, refined by Newton's method
 // from the orbit (already refined beyond the window's cap).
-void RefineDotCycle(DotCycle& dc)
+void RefineDotCycle(DotCycle& dc, const model::Weights& w)
 {
-    if (!dc.needed || dc.period == 0 || dc.cycle)
-        return;
-    std::optional<TrackedCycle> c = model::analysis::AttractingCycle(dc.w, dc.x, dc.y, 0, dc.period);
+    std::optional<TrackedCycle> c = model::analysis::AttractingCycle(w, dc.x, dc.y, 0, dc.period);
     dc.notConverged = !c;
     dc.cycle = HeldBeyondOne(std::move(c));
 }
@@ -194,20 +204,26 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod, bool everySegment)
     auto refine = [&](int begin, int end) {
         for (int d = begin; d < end; ++d) {
             model::CheckInterrupt();
-            RefineDotCycle(cycles[d]);
+            DotCycle& dc = cycles[d];
+            model::Weights w;
+            if (dc.needed && dc.period != 0 && !dc.cycle && PlaceDot(plan, d, w))
+                RefineDotCycle(dc, w);
         }
     };
     model::ForEachChunk(dots, 64, refine);
 
-    struct DotFindings {
+    // What the segments of a block of dots found, in the order of the dots,
+    // whichever thread took the block.
+    constexpr int kBlock = 16;
+    struct BlockFindings {
         std::vector<CurvePointRow> points;
         int64_t switches = 0, lost = 0, runs = 0;
     };
-    std::vector<DotFindings> found(static_cast<size_t>(dots));
-    auto cross = [&](int begin, int end) {
-        for (int d = begin; d < end; ++d) {
+    std::vector<BlockFindings> found(static_cast<size_t>((dots + kBlock - 1) / kBlock));
+    auto cross = [&](int firstBlock, int endBlock) {
+        for (int d = firstBlock * kBlock; d < std::min(dots, endBlock * kBlock); ++d) {
             const int column = d / rows, row = d % rows;
-            DotFindings& f = found[d];
+            BlockFindings& f = found[static_cast<size_t>(d / kBlock)];
             auto segment = [&](int e, bool horizontal) {
                 const DotCycle& a = cycles[d];
                 const DotCycle& b = cycles[e];
@@ -222,12 +238,16 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod, bool everySegment)
                 const bool bFirst = b.cycle && (!a.cycle || b.period < a.period);
                 const DotCycle& one = bFirst ? b : a;
                 const DotCycle& other = bFirst ? a : b;
+                model::Weights wOne, wOther;
+                PlaceDot(plan, bFirst ? e : d, wOne);
+                PlaceDot(plan, bFirst ? d : e, wOther);
                 // Follows x's cycle towards y over the part `reach` of the
                 // segment next to x, the crossings in the segment's own t.
-                auto follow = [&](const DotCycle& x, const DotCycle& y, bool fromA, double reach) {
-                    const model::Weights to = reach < 1 ? model::analysis::Lerp(x.w, y.w, reach) : y.w;
+                auto follow = [&](const DotCycle& x, const model::Weights& xw,
+                                  const model::Weights& yw, bool fromA, double reach) {
+                    const model::Weights to = reach < 1 ? model::analysis::Lerp(xw, yw, reach) : yw;
                     Continuation c = model::analysis::ContinueCycle(
-                        x.w, to, *x.cycle, model::analysis::kSegmentResolution / reach, 2);
+                        xw, to, *x.cycle, model::analysis::kSegmentResolution / reach, 2);
                     for (CycleCrossing& k : c.crossings)
                         k.t = fromA ? k.t * reach : 1 - k.t * reach;
                     f.runs += c.newtonRuns;
@@ -250,7 +270,7 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod, bool everySegment)
                 };
                 std::optional<Continuation> first, second;
                 if (one.cycle) {
-                    first = follow(one, other, !bFirst, 1);
+                    first = follow(one, wOne, wOther, !bFirst, 1);
                     add(first->crossings);
                 }
                 // The other end's cycle is followed back even where the
@@ -265,7 +285,7 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod, bool everySegment)
                             if (c.type == CurveType::Flip && c.period == one.period)
                                 reach = std::min(reach, (bFirst ? c.t : 1 - c.t) - kShortOfFlip);
                     if (reach > kShortOfFlip) {
-                        second = follow(other, one, bFirst, reach);
+                        second = follow(other, wOther, wOne, bFirst, reach);
                         add(second->crossings);
                     }
                 }
@@ -302,12 +322,12 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod, bool everySegment)
                 segment(d + 1, false);
         }
     };
-    model::ForEachChunk(dots, 16, cross);
+    model::ForEachChunk(static_cast<int>(found.size()), 1, cross);
 
     CycleCurves result;
     for (const DotCycle& c : cycles)
         result.notConverged += c.notConverged;
-    for (DotFindings& f : found) {
+    for (BlockFindings& f : found) {
         result.points.insert(result.points.end(), f.points.begin(), f.points.end());
         result.basinSwitches += f.switches;
         result.lost += f.lost;
