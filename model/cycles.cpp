@@ -107,13 +107,8 @@ class Run {
 public:
     Run(const Weights& w, int k, int polishSteps = kPolishSteps)
         : w_(w), k_(k), polishSteps_(polishSteps), z_(k), fz_(k), j_(k), dz_(k), trial_(k),
-          ftrial_(k), jtrial_(k), s_(Lanes(k)), t_(Lanes(k)), slope_(Lanes(k))
+          ftrial_(k), jtrial_(k), s_(2 * static_cast<size_t>(k)), t_(s_.size()), slope_(s_.size())
     {
-    }
-
-    static size_t Lanes(int k)
-    {
-        return (2 * static_cast<size_t>(k) + kSampleLanes - 1) / kSampleLanes * kSampleLanes;
     }
 
     Outcome solve(Point start)
@@ -196,8 +191,7 @@ private:
             s_[2 * i] = (w[0] * z[i].x + w[1] * z[i].y) + w[4];
             s_[2 * i + 1] = (w[2] * z[i].x + w[3] * z[i].y) + w[5];
         }
-        for (size_t b = 0; b < s_.size(); b += kSampleLanes)
-            TanhWithSlopeLanes(&s_[b], &t_[b], &slope_[b]);
+        TanhWithSlopeLanes(s_.data(), t_.data(), slope_.data(), 2 * k_);
         double defect = 0;
         for (int i = 0; i < k_; ++i) {
             fz[i] = {t_[2 * i], t_[2 * i + 1]};
@@ -249,7 +243,7 @@ private:
     std::vector<Mat> j_;
     std::vector<Point> dz_, trial_, ftrial_;
     std::vector<Mat> jtrial_;
-    // The lanes' arguments and results, 2k rounded up to whole blocks.
+    // The lanes' arguments and results, both neurons of each point.
     mutable std::vector<double> s_, t_, slope_;
     double accuracy_ = 0;
 };

@@ -57,30 +57,31 @@ __attribute__((flatten)) void phiSse2(double a, double e, const double* p, doubl
     phiLanes(a, e, p, phi);
 }
 
-inline void tanhLanes(const double* s, double* t, double* slope)
+inline void tanhLanes(const double* s, double* t, double* slope, int n)
 {
 #pragma GCC ivdep
-    for (int i = 0; i < kSampleLanes; ++i)
+    for (int i = 0; i < n; ++i)
         TanhWithSlope(s[i], t[i], slope[i]);
 }
 
 __attribute__((target("avx512f"), flatten)) void tanhAvx512(const double* s, double* t,
-                                                            double* slope)
+                                                            double* slope, int n)
 {
-    tanhLanes(s, t, slope);
+    tanhLanes(s, t, slope, n);
 }
 
-__attribute__((target("avx2"), flatten)) void tanhAvx2(const double* s, double* t, double* slope)
+__attribute__((target("avx2"), flatten)) void tanhAvx2(const double* s, double* t, double* slope,
+                                                       int n)
 {
-    tanhLanes(s, t, slope);
+    tanhLanes(s, t, slope, n);
 }
 
-__attribute__((flatten)) void tanhSse2(const double* s, double* t, double* slope)
+__attribute__((flatten)) void tanhSse2(const double* s, double* t, double* slope, int n)
 {
-    tanhLanes(s, t, slope);
+    tanhLanes(s, t, slope, n);
 }
 
-using TanhFunction = void (*)(const double*, double*, double*);
+using TanhFunction = void (*)(const double*, double*, double*, int);
 using SampleFunction = void (*)(const Elimination&, const double*, double*, double*, double*);
 using PhiFunction = void (*)(double, double, const double*, double*);
 
@@ -112,10 +113,10 @@ void SampleLanes(const Elimination& w, const double* p, double* g, double* slope
     chosen(w, p, g, slope, curve);
 }
 
-void TanhWithSlopeLanes(const double* s, double* t, double* slope)
+void TanhWithSlopeLanes(const double* s, double* t, double* slope, int n)
 {
     static const TanhFunction chosen = Choose<TanhFunction>(&tanhAvx512, &tanhAvx2, &tanhSse2);
-    chosen(s, t, slope);
+    chosen(s, t, slope, n);
 }
 
 } // namespace model::analysis

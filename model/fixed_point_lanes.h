@@ -77,9 +77,9 @@ void SampleLanes(const Elimination& w, const double* p, double* g, double* slope
 // PhiOf(a, e, p[i]) for i < kSampleLanes, the same bits as one at a time.
 void PhiLanes(double a, double e, const double* p, double* phi);
 
-// TanhWithSlope(s[i], t[i], slope[i]) for i < kSampleLanes, the same bits as
-// one at a time: the network's step over a whole orbit in the cycles' Newton
-// runs.
-void TanhWithSlopeLanes(const double* s, double* t, double* slope);
+// TanhWithSlope(s[i], t[i], slope[i]) for i < n, in vector lanes, the same
+// bits as one at a time: the network's step over a whole orbit in the
+// cycles' Newton runs.
+void TanhWithSlopeLanes(const double* s, double* t, double* slope, int n);
 
 } // namespace model::analysis
