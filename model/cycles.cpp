@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace model::analysis {
@@ -102,14 +103,49 @@ constexpr int kStartsPerBlock = 256;  // starts evaluated together before their 
 
 enum class Outcome { Converged, Overflowed, NotConverged };
 
+// The arrays of one Newton run. A thread keeps one set and lends it to its
+// runs one after another, so that the many short runs of a continuation
+// allocate nothing; a run that starts while the thread's set is lent (none
+// does today) takes a set of its own.
+struct RunArrays {
+    std::vector<Point> z, fz, dz, trial, ftrial;
+    std::vector<Mat> j, jtrial;
+    // The lanes' arguments and results, both neurons of each point.
+    std::vector<double> s, t, slope;
+    bool lent = false;
+
+    void resize(int k)
+    {
+        for (auto* v : {&z, &fz, &dz, &trial, &ftrial})
+            v->resize(static_cast<size_t>(k));
+        j.resize(static_cast<size_t>(k));
+        jtrial.resize(static_cast<size_t>(k));
+        for (auto* v : {&s, &t, &slope})
+            v->resize(2 * static_cast<size_t>(k));
+    }
+};
+
+RunArrays& Borrow(std::unique_ptr<RunArrays>& own)
+{
+    thread_local RunArrays kept;
+    RunArrays& a = kept.lent ? *(own = std::make_unique<RunArrays>()) : kept;
+    a.lent = true;
+    return a;
+}
+
 // One Newton run for period k: the orbit points z, their images and Jacobians.
 class Run {
 public:
     Run(const Weights& w, int k, int polishSteps = kPolishSteps)
-        : w_(w), k_(k), polishSteps_(polishSteps), z_(k), fz_(k), j_(k), dz_(k), trial_(k),
-          ftrial_(k), jtrial_(k), s_(2 * static_cast<size_t>(k)), t_(s_.size()), slope_(s_.size())
+        : w_(w), k_(k), polishSteps_(polishSteps), a_(Borrow(own_)), z_(a_.z), fz_(a_.fz),
+          j_(a_.j), dz_(a_.dz), trial_(a_.trial), ftrial_(a_.ftrial), jtrial_(a_.jtrial), s_(a_.s),
+          t_(a_.t), slope_(a_.slope)
     {
+        a_.resize(k);
     }
+    ~Run() { a_.lent = false; }
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
 
     Outcome solve(Point start)
     {
@@ -239,12 +275,19 @@ private:
     const Weights& w_;
     const int k_;
     const int polishSteps_;
-    std::vector<Point> z_, fz_;
-    std::vector<Mat> j_;
-    std::vector<Point> dz_, trial_, ftrial_;
-    std::vector<Mat> jtrial_;
-    // The lanes' arguments and results, both neurons of each point.
-    mutable std::vector<double> s_, t_, slope_;
+    std::unique_ptr<RunArrays> own_;
+    RunArrays& a_;
+    // The borrowed arrays by name.
+    std::vector<Point>& z_;
+    std::vector<Point>& fz_;
+    std::vector<Mat>& j_;
+    std::vector<Point>& dz_;
+    std::vector<Point>& trial_;
+    std::vector<Point>& ftrial_;
+    std::vector<Mat>& jtrial_;
+    std::vector<double>& s_;
+    std::vector<double>& t_;
+    std::vector<double>& slope_;
     double accuracy_ = 0;
 };
 
