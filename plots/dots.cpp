@@ -10,7 +10,9 @@ DotResult ResultOf(const model::kernel::Orbit& o)
         return {.failure = Failure::Orbit};
     return {.cls = static_cast<uint16_t>(o.cls),
             .hasFixpoint = o.cls == model::kFixpointClass,
-            .fpColor = o.fpColor};
+            .fpColor = o.fpColor,
+            .x = o.x,
+            .y = o.y};
 }
 
 DotResult ResultOf(const model::kernel::LongOrbit& o)

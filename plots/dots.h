@@ -41,6 +41,7 @@ struct DotResult {
     double lambda = 0;        // lyapunov: the exponent (the largest)
     float lambda2 = 0;        // lyapunov with the spectrum: the second exponent
     uint32_t count = 0;       // orbit: the states counted in the dot's pixel
+    double x = 0, y = 0;      // the window's classifier: the orbit's last state
 
     friend bool operator==(const DotResult&, const DotResult&) = default;
 };

@@ -110,8 +110,12 @@ void Summarise(DotCycle& dc, const model::Weights& w)
 // The period each dot's orbit reaches (2..maxPeriod), from the plane's own
 // classification (up to the window's cap), with its summary; beyond the cap,
 // where the curves go beyond it, the cycle itself, refined by Newton's method.
+// The orbits are those the commit kept, where it kept every dot's; else they
+// are run again, the same bits.
 void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, std::vector<DotCycle>& out)
 {
+    const CommittedOrbits* kept = plan.orbits.get();
+    const bool reuse = kept && static_cast<int64_t>(kept->orbits.size()) == plan.dots();
     constexpr int kBatch = 256;
     model::Weights ws[kBatch];
     double xs[kBatch], ys[kBatch];
@@ -124,12 +128,15 @@ void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, std::vec
             dc.mapped = PlaceDot(plan, d, ws[m]);
             if (!dc.mapped)
                 continue;
+            if (reuse)
+                orbits[m] = kept->orbits[static_cast<size_t>(d)];
             xs[m] = plan.inputs.x0;
             ys[m] = plan.inputs.y0;
             index[m++] = d;
         }
-        model::kernel::ClassifyManyEach(ws, plan.inputs.iterations, plan.inputs.accuracy, xs, ys,
-                                        m, false, orbits);
+        if (!reuse)
+            model::kernel::ClassifyManyEach(ws, plan.inputs.iterations, plan.inputs.accuracy, xs,
+                                            ys, m, false, orbits);
         for (int k = 0; k < m; ++k) {
             const model::kernel::Orbit& o = orbits[k];
             DotCycle& dc = out[index[k]];

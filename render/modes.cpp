@@ -119,6 +119,17 @@ constexpr OptionUse kOrbitOptions[] = {
     {"iterations"}, {"x0"}, {"start-values"}, {"sweep"}, {"show"}, {"bounds"}, {"points"},
     {"continue"}, {"orbits"}, {"flip-points"}};
 
+// --- Plans -------------------------------------------------------------------------
+
+// parametric with the curves of its cycles, on the window's classifier:
+// the commit keeps every dot's orbit for them.
+void keepOrbitsForCycles(Plan& plan)
+{
+    if (plan.job.curves && plan.job.curvesPeriod > 1
+        && plan.job.maxPeriod <= model::kWindowPeriodCap)
+        plan.orbits = std::make_shared<CommittedOrbits>();
+}
+
 // --- The rows ------------------------------------------------------------------------
 
 const ModeRow& veltraneOf(const Job& job);
@@ -132,7 +143,7 @@ constexpr ModeRow kVeltrane{.name = "veltrane", .options = kVeltraneOptions,
 constexpr ModeRow kParametric{.name = "parametric", .options = kParametricOptions,
                               .parameterPlane = true, .dots = params::ParametricDots,
                               .colour = periodColour, .variant = parametricOf,
-                              .analyse = ParametricAnalysis};
+                              .prepare = keepOrbitsForCycles, .analyse = ParametricAnalysis};
 constexpr ModeRow kLyapunov{.name = "lyapunov", .options = kLyapunovOptions,
                             .classType = ClassType::Float32, .dots = plots::LyapunovDots,
                             .colour = lyapunovColour, .variant = lyapunovOf,

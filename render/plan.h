@@ -138,6 +138,14 @@ struct ColumnCarry {
     std::vector<double> x, y;
 };
 
+// The orbit of each committed dot as the window's classifier ended it, in
+// dot order (column * rows + row), kept where an analysis starts from them:
+// the curves of parametric's cycles refine each dot's cycle from its orbit's
+// last state rather than run the orbit again.
+struct CommittedOrbits {
+    std::vector<model::kernel::Orbit> orbits; // those of the dots committed so far
+};
+
 struct Plan {
     Job job;
     const ModeRow* row = nullptr;
@@ -153,6 +161,9 @@ struct Plan {
     std::vector<double> startX, startY;
     // A sequential mode's state between columns (made by its prepare).
     std::shared_ptr<ColumnCarry> carry;
+    // Made by the row's prepare where an analysis reads the committed orbits;
+    // filled by the commit.
+    std::shared_ptr<CommittedOrbits> orbits;
     // The orbit diagram's raw states, when wanted: the start of the .npy
     // file's elements, written by the columns. Set by the caller; a plan with
     // it is rendered on one process.

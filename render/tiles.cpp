@@ -122,6 +122,10 @@ Committer::Committer(const Plan& plan, plots::Canvas& canvas, NpyArray* classes)
     : plan_(plan), canvas_(canvas), classes_(classes)
 {
     canvas_.setDotWidth(plan.raster.columnStep);
+    if (plan.orbits) { // filled in dot order, as the columns are committed
+        plan.orbits->orbits.clear();
+        plan.orbits->orbits.reserve(static_cast<size_t>(plan.dots()));
+    }
 }
 
 void Committer::commit(int c0, int c1, const DotResult* results)
@@ -143,6 +147,9 @@ void Committer::commit(int c0, int c1, const DotResult* results)
             // The class covers the pixels of the dot, as the canvas draws it.
             if (classes_)
                 classes_->put(pc - h, pr + h - s + 1, pc - h + s, pr + h + 1, dot);
+            if (plan_.orbits)
+                plan_.orbits->orbits.push_back({.cls = static_cast<int16_t>(dot.cls),
+                                                .fpColor = dot.fpColor, .x = dot.x, .y = dot.y});
         }
     }
 }
