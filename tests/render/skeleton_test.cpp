@@ -7,6 +7,9 @@
 #include "render/cycle_curves.h"
 #include "render/job.h"
 #include "render/plan.h"
+#include "render/tiles.h"
+#include "params/dots.h"
+#include "plots/canvas.h"
 
 #include "tests/render/renderer_run.h"
 
@@ -388,5 +391,54 @@ TEST(CycleCurves, EachCrossingOnceOnALargerPlane)
         EXPECT_FALSE(p.period == q.period && p.type == q.type && std::fabs(p.v - q.v) <= 1e-9
                      && std::fabs(p.h - q.h) <= 1e-9)
             << "period " << q.period << " at " << q.h << " " << q.v;
+    }
+}
+
+TEST(CycleCurves, TheCommittedOrbitsGiveTheCurvesOfTheOrbitsRunAgain)
+{
+    // The curves start from the orbits the commit kept, in dot order; before
+    // any commit they run the orbits again. Both must give the same bits, and
+    // every kept orbit must be the one the classifier gives the dot alone.
+    render::Job job = render::DefaultJob();
+    job.mode = render::ModeOf("parametric");
+    job.w = {4, -4.1, 2.65, -2.85, 1.75, 2.9};
+    job.range = {-0.5, 2, 1, 3};
+    job.pixels = 90;
+    job.size = 2; // dots of two pixels: the dots' order is not the pixels'
+    job.curves = true;
+    job.curvesPeriod = 12;
+    const render::Plan plan = render::MakePlan(job);
+    ASSERT_TRUE(plan.orbits);
+    const render::CycleCurves runAgain = render::FindCycleCurves(plan, 12);
+    plots::Canvas canvas(job.pixels, job.pixels);
+    render::Render(plan, canvas, nullptr);
+    ASSERT_EQ(static_cast<int64_t>(plan.orbits->orbits.size()), plan.dots());
+    const render::CycleCurves kept = render::FindCycleCurves(plan, 12);
+    ASSERT_GT(runAgain.points.size(), 100u);
+    ASSERT_EQ(kept.points.size(), runAgain.points.size());
+    for (size_t i = 0; i < kept.points.size(); ++i) {
+        const auto& p = kept.points[i];
+        const auto& q = runAgain.points[i];
+        EXPECT_TRUE(p.h == q.h && p.v == q.v && p.period == q.period && p.type == q.type
+                    && p.argument == q.argument)
+            << i;
+    }
+    EXPECT_EQ(kept.newtonRuns, runAgain.newtonRuns);
+    for (int64_t d = 0; d < plan.dots(); d += 37) {
+        model::Weights w;
+        ASSERT_TRUE(params::PlaceWeights(plan.inputs, plan.raster.columnValue(d / plan.rows),
+                                         plan.raster.rowValue(d % plan.rows), w));
+        EXPECT_EQ(plan.orbits->orbits[static_cast<size_t>(d)],
+                  model::kernel::Classify(w, job.iterations, job.accuracy, job.x0[0], job.x0[1],
+                                          false))
+            << d;
+    }
+    // Only where the curves of the cycles are drawn on the window's classifier.
+    for (auto change : {+[](render::Job& j) { j.curvesPeriod = 1; },
+                        +[](render::Job& j) { j.maxPeriod = 32; },
+                        +[](render::Job& j) { j.curves = false, j.curvesPeriod = 16; }}) {
+        render::Job other = job;
+        change(other);
+        EXPECT_FALSE(render::MakePlan(other).orbits);
     }
 }
