@@ -233,7 +233,7 @@ private:
             fz[i] = {t_[2 * i], t_[2 * i + 1]};
             const double d1 = slope_[2 * i], d2 = slope_[2 * i + 1];
             j[i] = {d1 * w[0], d1 * w[1], d2 * w[2], d2 * w[3]};
-            const Point next = z[(i + 1) % k_];
+            const Point next = z[i + 1 < k_ ? i + 1 : 0];
             if (!Finite(z[i]) || !Finite(fz[i]))
                 return INFINITY;
             defect = std::max({defect, std::fabs(fz[i].x - next.x), std::fabs(fz[i].y - next.y)});
@@ -251,7 +251,8 @@ private:
         Mat m;
         Point c{0, 0};
         for (int i = 0; i < k_; ++i) {
-            const Point r{fz_[i].x - z_[(i + 1) % k_].x, fz_[i].y - z_[(i + 1) % k_].y};
+            const Point& next = z_[i + 1 < k_ ? i + 1 : 0];
+            const Point r{fz_[i].x - next.x, fz_[i].y - next.y};
             const Point jc = Apply(j_[i], c);
             c = {jc.x + r.x, jc.y + r.y};
             m = j_[i] * m;
