@@ -147,8 +147,8 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
         params::PlaceWeights(plan.inputs, r.columnValue(d / rows), r.rowValue(d % rows), w);
         return w;
     };
-    std::vector<char> mapped(static_cast<size_t>(dots));
-    std::vector<CurveSignature> signatures(static_cast<size_t>(dots));
+    DotArray<char> mapped(static_cast<size_t>(dots));
+    DotArray<CurveSignature> signatures(static_cast<size_t>(dots));
     // With the committed counts of every dot's fixed points by type (a
     // stability plane, one dot per pixel), the fixed points are sought again
     // only at dots beside a change of counts: every bifurcation moves a
@@ -192,7 +192,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
     for (int d = 0; d < dots; ++d)
         if (wanted[d] && mapped[d])
             starts.push_back(d);
-    std::vector<std::vector<CurvePointRow>> found(starts.size());
+    DotArray<std::vector<CurvePointRow>> found(starts.size());
     auto cross = [&](int begin, int end) {
         for (int k = begin; k < end; ++k) {
             model::CheckInterrupt();

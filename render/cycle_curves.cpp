@@ -1,5 +1,7 @@
 #include "render/cycle_curves.h"
 
+#include "render/dot_arrays.h"
+
 #include "model/engine.h"
 #include "model/interrupt.h"
 #include "model/network.h"
@@ -112,7 +114,7 @@ void Summarise(DotCycle& dc, const model::Weights& w)
 // where the curves go beyond it, the cycle itself, refined by Newton's method.
 // The orbits are those the commit kept, where it kept every dot's; else they
 // are run again, the same bits.
-void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, std::vector<DotCycle>& out)
+void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, DotArray<DotCycle>& out)
 {
     const CommittedOrbits* kept = plan.orbits.get();
     const bool reuse = kept && static_cast<int64_t>(kept->orbits.size()) == plan.dots();
@@ -198,7 +200,7 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod, bool everySegment)
     const plots::Raster& r = plan.raster;
     const int rows = plan.rows;
     const int dots = static_cast<int>(plan.dots());
-    std::vector<DotCycle> cycles(static_cast<size_t>(dots));
+    DotArray<DotCycle> cycles(static_cast<size_t>(dots));
     auto find = [&](int begin, int end) { FindDotCycles(plan, maxPeriod, begin, end, cycles); };
     model::ForEachChunk(dots, 64, find);
     // Only the cycles of segments that are not quiet are refined and followed.

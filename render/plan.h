@@ -9,6 +9,7 @@
 #pragma once
 
 #include "plots/dots.h"
+#include "render/dot_arrays.h"
 #include "render/job.h"
 
 #include <nlohmann/json_fwd.hpp>
@@ -143,7 +144,7 @@ struct ColumnCarry {
 // the curves of parametric's cycles refine each dot's cycle from its orbit's
 // last state rather than run the orbit again.
 struct CommittedOrbits {
-    std::vector<model::kernel::Orbit> orbits; // those of the dots committed so far
+    DotArray<model::kernel::Orbit> orbits; // those of the dots committed so far
 };
 
 struct Plan {
