@@ -186,15 +186,18 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
     };
     model::ForEachChunk(dots, 16, sign);
 
-    // The segments start at wanted dots only; their points are kept by the
-    // dot's place in that list, so that the order is the dots' order.
+    // The segments start at wanted dots only; their points are kept by
+    // block of that list, whichever thread took the block, so that the order
+    // is the dots' order.
     std::vector<int> starts;
     for (int d = 0; d < dots; ++d)
         if (wanted[d] && mapped[d])
             starts.push_back(d);
-    DotArray<std::vector<CurvePointRow>> found(starts.size());
-    auto cross = [&](int begin, int end) {
-        for (int k = begin; k < end; ++k) {
+    constexpr int kBlock = 16;
+    const int nStarts = static_cast<int>(starts.size());
+    std::vector<std::vector<CurvePointRow>> found(static_cast<size_t>((nStarts + kBlock - 1) / kBlock));
+    auto cross = [&](int firstBlock, int endBlock) {
+        for (int k = firstBlock * kBlock; k < std::min(nStarts, endBlock * kBlock); ++k) {
             model::CheckInterrupt();
             const int d = starts[k];
             const int column = d / rows, row = d % rows;
@@ -229,7 +232,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
                                          ? 0
                                          : circleArgument(model::analysis::Lerp(wd, we, c.t));
                     }
-                    found[k].push_back(p);
+                    found[static_cast<size_t>(k / kBlock)].push_back(p);
                 }
             };
             if (column + 1 < plan.columns)
@@ -238,7 +241,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
                 segment(d + 1, false);
         }
     };
-    model::ForEachChunk(static_cast<int>(starts.size()), 16, cross);
+    model::ForEachChunk(static_cast<int>(found.size()), 1, cross);
 
     std::vector<CurvePointRow> points;
     CycleCurves cycles;
