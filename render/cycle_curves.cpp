@@ -35,21 +35,23 @@ constexpr double kShortOfFlip = 1e-3;
 // the attracting cycle its orbit reached and a short summary of that cycle,
 // taken from one more period of the orbit.
 struct DotCycle {
-    bool mapped = false;
-    int period = 0;        // the orbit's period, 2..maxPeriod; 0: none sought
     double x = 0, y = 0;   // the orbit's last state
     // The orbit's point of smallest x (then y) over one period, and whether
     // the orbit closed within kReturn and both multipliers of its Jacobian
     // lie inside the circle of radius 1 - kClear: a cycle that attracts
     // clearly, summarised well enough to be recognised at the next dot.
     model::analysis::Point first{};
-    bool clear = false;
-    bool needed = false;   // some segment continues the dot's cycle
     // The refined cycle, where a segment needs it: held apart, so that the
     // dots of a large plane take little memory.
     std::unique_ptr<TrackedCycle> cycle;
+    int period = 0;        // the orbit's period, 2..maxPeriod; 0: none sought
+    bool mapped = false;
+    bool clear = false;
+    bool needed = false;   // some segment continues the dot's cycle
     bool notConverged = false;
 };
+// The fields in this order leave no padding: 48 bytes a dot.
+static_assert(sizeof(DotCycle) <= 48);
 
 // A cycle found for a dot, held apart; none of period 1 (the fixed points'
 // pass draws those).
