@@ -157,9 +157,11 @@ public:
 
     // From a whole orbit guessed beforehand (a cycle of a nearby parameter
     // vector), point for point.
+    // No estimate of the error is made: accuracy() is 0.
     Outcome solveFrom(const std::vector<Point>& guess)
     {
         z_ = guess;
+        estimate_ = false;
         return iterate();
     }
 
@@ -179,6 +181,9 @@ private:
         int polished = 0;
         double size = 0; // of the latest step, the estimate of the error left
         for (int iteration = 0; iteration < kMaxIterations; ++iteration) {
+            // Polished: the step not taken would only estimate the error.
+            if (!estimate_ && defect < kConverged && polished == polishSteps_)
+                return finish(0);
             if (!direction())
                 return defect < kConverged ? finish(size) : Outcome::Overflowed;
             size = 0;
@@ -290,6 +295,7 @@ private:
     std::vector<double>& t_;
     std::vector<double>& slope_;
     double accuracy_ = 0;
+    bool estimate_ = true; // of the error left, from the step not taken
 };
 
 // A converged cycle before the merge: its points from the smallest, and the
