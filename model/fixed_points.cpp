@@ -192,9 +192,9 @@ Polished Polish(const Weights& w, Root r)
 
 // The roots with w12 = 0 or w21 = 0: one neuron's equation alone, then the
 // other's for each of its roots.
-std::vector<Root> Triangular(const Weights& w)
+void Triangular(const Weights& w, std::vector<Root>& roots)
 {
-    std::vector<Root> roots;
+    roots.clear();
     if (w[1] == 0) {
         for (double p : Roots1D(w[0], w[4]))
             for (double q : Roots1D(w[3], w[2] * std::tanh(p) + w[5]))
@@ -204,13 +204,12 @@ std::vector<Root> Triangular(const Weights& w)
             for (double p : Roots1D(w[0], w[1] * std::tanh(q) + w[4]))
                 roots.push_back({p, q});
     }
-    return roots;
 }
 
 // The roots with w12 != 0, eliminating y through the first equation:
 // y(p) = (p - w11 tanh p - b1) / w12, a fixed point wherever
 // g(p) = tanh((w21 tanh p + w22 y(p)) + b2) - y(p) vanishes with |y(p)| <= 1.
-std::vector<Root> Eliminated(const Weights& w)
+void Eliminated(const Weights& w, std::vector<Root>& roots)
 {
     const double a = w[0], b = w[1], c = w[2], d = w[3], e = w[4], f = w[5];
     const double bound = std::fabs(b);
@@ -469,21 +468,28 @@ std::vector<Root> Eliminated(const Weights& w)
     }
     std::sort(ps.begin(), ps.end());
     ps.erase(std::unique(ps.begin(), ps.end()), ps.end());
-    std::vector<Root> roots;
+    roots.clear();
     for (double p : ps) {
         const double x = std::tanh(p), y = std::clamp(((p - a * x) - e) / b, -1.0, 1.0);
         roots.push_back({p, (c * x + d * y) + f});
     }
-    return roots;
 }
 
 } // namespace
 
 std::vector<FixedPoint> FindFixedPoints(const Weights& w)
 {
+    std::vector<FixedPoint> points;
+    FindFixedPoints(w, points);
+    return points;
+}
+
+void FindFixedPoints(const Weights& w, std::vector<FixedPoint>& points)
+{
+    points.clear();
     for (double v : w)
         if (!std::isfinite(v))
-            return {};
+            return;
     // The elimination divides by the coupling weight; below kWeakCoupling
     // times the size of the other terms of its equation, its rounding would
     // blur y, and the smaller coupling is dropped instead: the equations are
@@ -491,16 +497,17 @@ std::vector<FixedPoint> FindFixedPoints(const Weights& w)
     const bool byFirst = std::fabs(w[1]) >= std::fabs(w[2]);
     const double coupling = byFirst ? std::fabs(w[1]) : std::fabs(w[2]);
     const double rest = 1 + (byFirst ? std::fabs(w[0]) + std::fabs(w[4]) : std::fabs(w[3]) + std::fabs(w[5]));
-    std::vector<Root> roots;
+    // The roots, in a buffer each thread keeps: no allocation per dot.
+    thread_local std::vector<Root> roots;
     if (coupling < kWeakCoupling * rest) {
         Weights triangular = w;
         triangular[byFirst ? 2 : 1] = 0;
-        roots = Triangular(triangular);
+        Triangular(triangular, roots);
     } else if (byFirst) {
-        roots = Eliminated(w);
+        Eliminated(w, roots);
     } else {
         // Eliminate x instead: the same equations with the neurons swapped.
-        roots = Eliminated({w[3], w[2], w[1], w[0], w[5], w[4]});
+        Eliminated({w[3], w[2], w[1], w[0], w[5], w[4]}, roots);
         for (Root& r : roots)
             std::swap(r.p, r.q);
     }
@@ -509,7 +516,6 @@ std::vector<FixedPoint> FindFixedPoints(const Weights& w)
     const double eps = std::numeric_limits<double>::epsilon();
     const double slack1 = kMapsOntoItself + 16 * eps * (std::fabs(w[0]) + std::fabs(w[1]) + std::fabs(w[4]));
     const double slack2 = kMapsOntoItself + 16 * eps * (std::fabs(w[2]) + std::fabs(w[3]) + std::fabs(w[5]));
-    std::vector<FixedPoint> points;
     for (const Root& root : roots) {
         const Polished r = Polish(w, root);
         FixedPoint fp;
@@ -543,7 +549,6 @@ std::vector<FixedPoint> FindFixedPoints(const Weights& w)
             points[kept++] = points[i];
     }
     points.resize(kept);
-    return points;
 }
 
 FixedPointCounts CountTypes(const std::vector<FixedPoint>& points)

@@ -40,6 +40,9 @@ struct FixedPoint {
 
 // Every fixed point, by x, then y. None where a weight is not finite.
 std::vector<FixedPoint> FindFixedPoints(const Weights& w);
+// The same into `points` (replaced), reusing its memory: for a loop over
+// many parameter vectors.
+void FindFixedPoints(const Weights& w, std::vector<FixedPoint>& points);
 
 // How many fixed points of each type: a stability plane's dot.
 struct FixedPointCounts {

@@ -139,7 +139,9 @@ void StabilityDots(const DotInputs& in, const Raster& raster, int column, int ro
             out[k].failure = DotResult::Failure::Mapping;
             continue;
         }
-        const auto c = model::analysis::CountTypes(model::analysis::FindFixedPoints(w));
+        thread_local std::vector<model::analysis::FixedPoint> points;
+        model::analysis::FindFixedPoints(w, points);
+        const auto c = model::analysis::CountTypes(points);
         out[k].cls = model::analysis::ClassKey(c);
     }
 }

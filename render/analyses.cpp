@@ -180,8 +180,11 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
             model::Weights w;
             mapped[d] = params::PlaceWeights(plan.inputs, r.columnValue(d / rows),
                                              r.rowValue(d % rows), w);
-            if (mapped[d])
-                signatures[d] = model::analysis::SignatureOf(model::analysis::FindFixedPoints(w));
+            if (mapped[d]) {
+                thread_local std::vector<model::analysis::FixedPoint> points;
+                model::analysis::FindFixedPoints(w, points);
+                signatures[d] = model::analysis::SignatureOf(points);
+            }
         }
     };
     model::ForEachChunk(dots, 16, sign);
