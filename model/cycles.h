@@ -60,6 +60,9 @@ constexpr double kNonHyperbolic = 1e-9;
 
 OrbitType TypeOf(const std::array<Multiplier, 2>& mu);
 
+// The modulus of a multiplier, exactly as std::hypot gives it.
+double Modulus(const Multiplier& mu);
+
 // "attracting", "saddle", "repelling" or "non-hyperbolic".
 const char* TypeName(OrbitType type);
 

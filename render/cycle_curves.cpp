@@ -107,7 +107,7 @@ void Summarise(DotCycle& dc, const model::Weights& w)
     const auto mu = model::analysis::Multipliers(a + d, det);
     double largest = 0;
     for (const auto& u : mu)
-        largest = std::max(largest, std::hypot(u.re, u.im));
+        largest = std::max(largest, model::analysis::Modulus(u));
     dc.clear = largest < 1 - kClear;
 }
 
