@@ -36,8 +36,8 @@ std::array<Multiplier, 2> Multipliers(double trace, double det)
     return {Multiplier{m, im}, Multiplier{m, -im}};
 }
 
-// A real multiplier's without the library's hypot, which gives the same value
-// for it, only slower.
+// A real multiplier's modulus is taken without the library's hypot, which
+// gives the same value for it, only slower.
 double Modulus(const Multiplier& mu)
 {
     return mu.im == 0 ? std::fabs(mu.re) : std::hypot(mu.re, mu.im);
