@@ -232,7 +232,7 @@ private:
     // |F(z_i) - z_{i+1}|, infinity where anything is not finite. The steps
     // are taken in vector lanes, both neurons of every point side by side:
     // the bits of Step, one point at a time.
-    double evaluate(const std::vector<Point>& z, std::vector<Point>& fz, std::vector<Mat>& j) const
+    double evaluate(const std::vector<Point>& z, std::vector<Point>& fz, std::vector<Mat>& j)
     {
         const Weights& w = w_;
         for (int i = 0; i < k_; ++i) {

@@ -74,6 +74,22 @@ void ForEachChunk(int count, int grain, Body& body)
         [](void* ctx, int begin, int end) { (*static_cast<Body*>(ctx))(begin, end); }, &body);
 }
 
+// The number of blocks of `size` items that cover `count`.
+inline int BlocksOf(int count, int size) { return (count + size - 1) / size; }
+
+// Calls body(block, begin, end) for every block of `size` items of [0, count)
+// (the last may be short), concurrently: results kept by the block's index
+// come out in the items' order, whichever thread took the block.
+template <class Body>
+void ForEachBlock(int count, int size, Body& body)
+{
+    auto blocks = [&](int first, int end) {
+        for (int b = first; b < end; ++b)
+            body(b, b * size, std::min(count, (b + 1) * size));
+    };
+    ForEachChunk(BlocksOf(count, size), 1, blocks);
+}
+
 // The parts of several columns in flight, one slot per column, shared by
 // the engine's workers and the calling thread. A part is handed out once,
 // from a counter per slot, to whichever thread asks first. The calling

@@ -1,10 +1,10 @@
 // The second equation of the fixed points, sampled: g(p) and its first two
 // derivatives at many p at once, in vector lanes where the processor has
 // them; and the same lanes for tanh with its slope, the step of the cycles'
-// Newton runs. One formula serves one sample and a block of them, with the project's
-// own exponential and only additions, multiplications, divisions, comparisons
-// and bit operations, so that every sample has the same bits whether it is
-// taken alone or in a block, on every machine.
+// Newton runs. One formula serves one sample and a block of them, with the
+// project's own exponential and only additions, multiplications, divisions,
+// comparisons and bit operations, so that every sample has the same bits
+// whether it is taken alone or in a block, on every machine.
 #pragma once
 
 #include "model/exp.h"

@@ -144,7 +144,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
     // than held for every dot of a large plane.
     const auto weightsOf = [&](int d) {
         model::Weights w;
-        params::PlaceWeights(plan.inputs, r.columnValue(d / rows), r.rowValue(d % rows), w);
+        plan.placeDot(d, w);
         return w;
     };
     DotArray<char> mapped(static_cast<size_t>(dots));
@@ -178,8 +178,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
             if (!wanted[d])
                 continue;
             model::Weights w;
-            mapped[d] = params::PlaceWeights(plan.inputs, r.columnValue(d / rows),
-                                             r.rowValue(d % rows), w);
+            mapped[d] = plan.placeDot(d, w);
             if (mapped[d]) {
                 thread_local std::vector<model::analysis::FixedPoint> points;
                 model::analysis::FindFixedPoints(w, points);
@@ -190,17 +189,16 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
     model::ForEachChunk(dots, 16, sign);
 
     // The segments start at wanted dots only; their points are kept by
-    // block of that list, whichever thread took the block, so that the order
-    // is the dots' order.
+    // block of that list, so that the order is the dots' order.
     std::vector<int> starts;
     for (int d = 0; d < dots; ++d)
         if (wanted[d] && mapped[d])
             starts.push_back(d);
     constexpr int kBlock = 16;
     const int nStarts = static_cast<int>(starts.size());
-    std::vector<std::vector<CurvePointRow>> found(static_cast<size_t>((nStarts + kBlock - 1) / kBlock));
-    auto cross = [&](int firstBlock, int endBlock) {
-        for (int k = firstBlock * kBlock; k < std::min(nStarts, endBlock * kBlock); ++k) {
+    std::vector<std::vector<CurvePointRow>> found(static_cast<size_t>(model::BlocksOf(nStarts, kBlock)));
+    auto cross = [&](int block, int begin, int end) {
+        for (int k = begin; k < end; ++k) {
             model::CheckInterrupt();
             const int d = starts[k];
             const int column = d / rows, row = d % rows;
@@ -235,7 +233,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
                                          ? 0
                                          : circleArgument(model::analysis::Lerp(wd, we, c.t));
                     }
-                    found[static_cast<size_t>(k / kBlock)].push_back(p);
+                    found[static_cast<size_t>(block)].push_back(p);
                 }
             };
             if (column + 1 < plan.columns)
@@ -244,7 +242,7 @@ nlohmann::json drawCurves(const Plan& plan, plots::Canvas& canvas, std::vector<u
                 segment(d + 1, false);
         }
     };
-    model::ForEachChunk(static_cast<int>(found.size()), 1, cross);
+    model::ForEachBlock(nStarts, kBlock, cross);
 
     std::vector<CurvePointRow> points;
     CycleCurves cycles;

@@ -62,16 +62,6 @@ std::unique_ptr<TrackedCycle> HeldBeyondOne(std::optional<TrackedCycle>&& c)
     return std::make_unique<TrackedCycle>(std::move(*c));
 }
 
-// The parameters of dot d (column d / rows, row d % rows); false where the
-// plane's mapping gives none. Placed again wherever they are needed rather
-// than held for every dot of a large plane.
-bool PlaceDot(const Plan& plan, int d, model::Weights& w)
-{
-    const plots::Raster& r = plan.raster;
-    return params::PlaceWeights(plan.inputs, r.columnValue(d / plan.rows), r.rowValue(d % plan.rows),
-                                w);
-}
-
 // An orbit closes within this after its period (the refinement's own test).
 constexpr double kReturn = 1e-4;
 // Multipliers this far inside the unit circle at both ends of a segment, the
@@ -129,7 +119,7 @@ void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, DotArray
         int m = 0;
         for (int d = first; d < std::min(end, first + kBatch); ++d) {
             DotCycle& dc = out[d];
-            dc.mapped = PlaceDot(plan, d, ws[m]);
+            dc.mapped = plan.placeDot(d, ws[m]);
             if (!dc.mapped)
                 continue;
             if (reuse)
@@ -217,24 +207,23 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod, bool everySegment)
             model::CheckInterrupt();
             DotCycle& dc = cycles[d];
             model::Weights w;
-            if (dc.needed && dc.period != 0 && !dc.cycle && PlaceDot(plan, d, w))
+            if (dc.needed && dc.period != 0 && !dc.cycle && plan.placeDot(d, w))
                 RefineDotCycle(dc, w);
         }
     };
     model::ForEachChunk(dots, 64, refine);
 
-    // What the segments of a block of dots found, in the order of the dots,
-    // whichever thread took the block.
+    // What the segments of a block of dots found.
     constexpr int kBlock = 16;
     struct BlockFindings {
         std::vector<CurvePointRow> points;
         int64_t switches = 0, lost = 0, runs = 0;
     };
-    std::vector<BlockFindings> found(static_cast<size_t>((dots + kBlock - 1) / kBlock));
-    auto cross = [&](int firstBlock, int endBlock) {
-        for (int d = firstBlock * kBlock; d < std::min(dots, endBlock * kBlock); ++d) {
+    std::vector<BlockFindings> found(static_cast<size_t>(model::BlocksOf(dots, kBlock)));
+    auto cross = [&](int block, int begin, int end) {
+        BlockFindings& f = found[static_cast<size_t>(block)];
+        for (int d = begin; d < end; ++d) {
             const int column = d / rows, row = d % rows;
-            BlockFindings& f = found[static_cast<size_t>(d / kBlock)];
             auto segment = [&](int e, bool horizontal) {
                 const DotCycle& a = cycles[d];
                 const DotCycle& b = cycles[e];
@@ -250,8 +239,8 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod, bool everySegment)
                 const DotCycle& one = bFirst ? b : a;
                 const DotCycle& other = bFirst ? a : b;
                 model::Weights wOne, wOther;
-                PlaceDot(plan, bFirst ? e : d, wOne);
-                PlaceDot(plan, bFirst ? d : e, wOther);
+                plan.placeDot(bFirst ? e : d, wOne);
+                plan.placeDot(bFirst ? d : e, wOther);
                 // Follows x's cycle towards y over the part `reach` of the
                 // segment next to x, the crossings in the segment's own t.
                 auto follow = [&](const DotCycle& x, const model::Weights& xw,
@@ -333,7 +322,7 @@ CycleCurves FindCycleCurves(const Plan& plan, int maxPeriod, bool everySegment)
                 segment(d + 1, false);
         }
     };
-    model::ForEachChunk(static_cast<int>(found.size()), 1, cross);
+    model::ForEachBlock(dots, kBlock, cross);
 
     CycleCurves result;
     for (const DotCycle& c : cycles)

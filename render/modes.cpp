@@ -280,6 +280,12 @@ plots::DotInputs Plan::columnInputs(int column) const
     return in;
 }
 
+bool Plan::placeDot(int64_t d, model::Weights& w) const
+{
+    return params::PlaceWeights(inputs, raster.columnValue(static_cast<int>(d / rows)),
+                                raster.rowValue(static_cast<int>(d % rows)), w);
+}
+
 Plan MakePlan(const Job& job)
 {
     Validate(job);

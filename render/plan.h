@@ -181,6 +181,9 @@ struct Plan {
     // The inputs of the dots of a column: reshuffled start points are drawn
     // after those of every dot before the column, as the plain loop draws them.
     plots::DotInputs columnInputs(int column) const;
+    // A parameter plane's dot d (column d / rows, row d % rows): its
+    // parameter vector; false where the plane's mapping gives none.
+    bool placeDot(int64_t d, model::Weights& w) const;
 };
 
 // Checks the job (UsageError) and prepares it.
