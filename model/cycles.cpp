@@ -127,8 +127,12 @@ struct RunArrays {
             v->resize(static_cast<size_t>(k));
         j.resize(static_cast<size_t>(k));
         jtrial.resize(static_cast<size_t>(k));
+        // The lanes are padded to whole blocks of kTanhLaneBlock, the padding
+        // held at 0, so that no lane is left to scalar code.
+        const size_t lanes = static_cast<size_t>(PaddedLanes(2 * k));
         for (auto* v : {&s, &t, &slope})
-            v->resize(2 * static_cast<size_t>(k));
+            v->resize(lanes);
+        std::fill(s.begin() + 2 * k, s.end(), 0.0);
     }
 };
 
@@ -239,7 +243,7 @@ private:
             s_[2 * i] = (w[0] * z[i].x + w[1] * z[i].y) + w[4];
             s_[2 * i + 1] = (w[2] * z[i].x + w[3] * z[i].y) + w[5];
         }
-        TanhWithSlopeLanes(s_.data(), t_.data(), slope_.data(), 2 * k_);
+        TanhWithSlopeLanes(s_.data(), t_.data(), slope_.data(), PaddedLanes(2 * k_));
         double defect = 0;
         for (int i = 0; i < k_; ++i) {
             fz[i] = {t_[2 * i], t_[2 * i + 1]};

@@ -82,4 +82,10 @@ void PhiLanes(double a, double e, const double* p, double* phi);
 // cycles' Newton runs.
 void TanhWithSlopeLanes(const double* s, double* t, double* slope, int n);
 
+// TanhWithSlopeLanes takes whole vectors over any multiple of this many
+// lanes; other counts leave their last lanes to scalar code, about as slow per
+// lane as a whole vector. Callers pad their lanes to PaddedLanes(n).
+constexpr int kTanhLaneBlock = 8;
+constexpr int PaddedLanes(int n) { return (n + kTanhLaneBlock - 1) / kTanhLaneBlock * kTanhLaneBlock; }
+
 } // namespace model::analysis
