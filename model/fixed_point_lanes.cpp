@@ -2,9 +2,13 @@
 
 #include "model/cycles.h"
 
+#include <immintrin.h>
+
 namespace model::analysis {
 
 namespace {
+
+static_assert(kSampleLanes == 16, "the sign bits below take two registers of 8, four of 4");
 
 inline void sampleLanes(const Elimination& w, const double* p, double* g, double* slope,
                         double* curve)
@@ -14,23 +18,70 @@ inline void sampleLanes(const Elimination& w, const double* p, double* g, double
         SampleOf(w, p[i], g[i], slope[i], curve[i]);
 }
 
+// The signs of v[0..kSampleLanes) as bits, one lane at a time.
+void SignsOneByOne(const double* v, unsigned& neg, unsigned& pos)
+{
+    neg = pos = 0;
+    for (int i = 0; i < kSampleLanes; ++i) {
+        neg |= static_cast<unsigned>(v[i] < 0) << i;
+        pos |= static_cast<unsigned>(v[i] > 0) << i;
+    }
+}
+
+// The same by vector comparisons with the predicate P, ordered: false for a
+// NaN, as above.
+template <int P>
+__attribute__((target("avx512f"))) inline unsigned BitsAvx512(const double* v)
+{
+    const __m512d zero = _mm512_setzero_pd();
+    const unsigned low = _mm512_cmp_pd_mask(_mm512_loadu_pd(v), zero, P);
+    const unsigned high = _mm512_cmp_pd_mask(_mm512_loadu_pd(v + 8), zero, P);
+    return low | high << 8;
+}
+
+template <int P>
+__attribute__((target("avx2"))) inline unsigned BitsAvx2(const double* v)
+{
+    const __m256d zero = _mm256_setzero_pd();
+    unsigned bits = 0;
+    for (int i = 0; i < kSampleLanes; i += 4)
+        bits |= static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(_mm256_loadu_pd(v + i), zero, P))) << i;
+    return bits;
+}
+
 __attribute__((target("avx512f"), flatten)) void sampleAvx512(const Elimination& w,
                                                               const double* p, double* g,
-                                                              double* slope, double* curve)
+                                                              double* slope, double* curve,
+                                                              SampleSigns& signs)
 {
     sampleLanes(w, p, g, slope, curve);
+    signs = {BitsAvx512<_CMP_LT_OQ>(g),     BitsAvx512<_CMP_GT_OQ>(g),
+             BitsAvx512<_CMP_LT_OQ>(slope), BitsAvx512<_CMP_GT_OQ>(slope),
+             BitsAvx512<_CMP_LT_OQ>(curve), BitsAvx512<_CMP_GT_OQ>(curve),
+             BitsAvx512<_CMP_EQ_OQ>(g)};
 }
 
 __attribute__((target("avx2"), flatten)) void sampleAvx2(const Elimination& w, const double* p,
-                                                         double* g, double* slope, double* curve)
+                                                         double* g, double* slope, double* curve,
+                                                         SampleSigns& signs)
 {
     sampleLanes(w, p, g, slope, curve);
+    signs = {BitsAvx2<_CMP_LT_OQ>(g),     BitsAvx2<_CMP_GT_OQ>(g),
+             BitsAvx2<_CMP_LT_OQ>(slope), BitsAvx2<_CMP_GT_OQ>(slope),
+             BitsAvx2<_CMP_LT_OQ>(curve), BitsAvx2<_CMP_GT_OQ>(curve),
+             BitsAvx2<_CMP_EQ_OQ>(g)};
 }
 
 __attribute__((flatten)) void sampleSse2(const Elimination& w, const double* p, double* g,
-                                         double* slope, double* curve)
+                                         double* slope, double* curve, SampleSigns& signs)
 {
     sampleLanes(w, p, g, slope, curve);
+    SignsOneByOne(g, signs.gNeg, signs.gPos);
+    SignsOneByOne(slope, signs.slopeNeg, signs.slopePos);
+    SignsOneByOne(curve, signs.curveNeg, signs.curvePos);
+    signs.gZero = 0;
+    for (int i = 0; i < kSampleLanes; ++i)
+        signs.gZero |= static_cast<unsigned>(g[i] == 0) << i;
 }
 
 inline void phiLanes(double a, double e, const double* p, double* phi)
@@ -82,7 +133,8 @@ __attribute__((flatten)) void tanhSse2(const double* s, double* t, double* slope
 }
 
 using TanhFunction = void (*)(const double*, double*, double*, int);
-using SampleFunction = void (*)(const Elimination&, const double*, double*, double*, double*);
+using SampleFunction = void (*)(const Elimination&, const double*, double*, double*, double*,
+                                SampleSigns&);
 using PhiFunction = void (*)(double, double, const double*, double*);
 
 // The variant for this processor, chosen once by each caller's static (a
@@ -107,10 +159,32 @@ void PhiLanes(double a, double e, const double* p, double* phi)
     chosen(a, e, p, phi);
 }
 
-void SampleLanes(const Elimination& w, const double* p, double* g, double* slope, double* curve)
+void SampleLanes(const Elimination& w, const double* p, double* g, double* slope, double* curve,
+                 SampleSigns& signs)
 {
     static const SampleFunction chosen = Choose<SampleFunction>(&sampleAvx512, &sampleAvx2, &sampleSse2);
-    chosen(w, p, g, slope, curve);
+    chosen(w, p, g, slope, curve, signs);
+}
+
+bool SampleLanesWith(LaneIsa isa, const Elimination& w, const double* p, double* g,
+                     double* slope, double* curve, SampleSigns& signs)
+{
+    __builtin_cpu_init();
+    switch (isa) {
+    case LaneIsa::Avx512:
+        if (!__builtin_cpu_supports("avx512f"))
+            return false;
+        sampleAvx512(w, p, g, slope, curve, signs);
+        return true;
+    case LaneIsa::Avx2:
+        if (!__builtin_cpu_supports("avx2"))
+            return false;
+        sampleAvx2(w, p, g, slope, curve, signs);
+        return true;
+    case LaneIsa::Baseline: break;
+    }
+    sampleSse2(w, p, g, slope, curve, signs);
+    return true;
 }
 
 void TanhWithSlopeLanes(const double* s, double* t, double* slope, int n)

@@ -71,8 +71,24 @@ inline double PhiOf(double a, double e, double p)
 
 constexpr int kSampleLanes = 16;
 
-// SampleOf at p[i] for i < kSampleLanes, the same bits as one at a time.
-void SampleLanes(const Elimination& w, const double* p, double* g, double* slope, double* curve);
+// The signs of a block of samples as bits, lane i in bit i: where g, g' and
+// g'' lie below and above 0, and where g is 0 (a NaN sets none of them).
+struct SampleSigns {
+    unsigned gNeg = 0, gPos = 0, slopeNeg = 0, slopePos = 0, curveNeg = 0, curvePos = 0, gZero = 0;
+};
+
+// SampleOf at p[i] for i < kSampleLanes, the same bits as one at a time, and
+// the samples' signs.
+void SampleLanes(const Elimination& w, const double* p, double* g, double* slope, double* curve,
+                 SampleSigns& signs);
+
+// The vector instructions a lane function may take, for a test that runs
+// every variant this processor supports; SampleLanes takes the widest.
+enum class LaneIsa { Avx512, Avx2, Baseline };
+// SampleLanes with the given instructions; false (nothing computed) where
+// the processor lacks them.
+bool SampleLanesWith(LaneIsa isa, const Elimination& w, const double* p, double* g,
+                     double* slope, double* curve, SampleSigns& signs);
 
 // PhiOf(a, e, p[i]) for i < kSampleLanes, the same bits as one at a time.
 void PhiLanes(double a, double e, const double* p, double* phi);

@@ -432,22 +432,24 @@ void Eliminated(const Weights& w, std::vector<Root>& roots)
                 const int j = std::min(j0 + i, n);
                 lp[i] = j == n ? wr : wl + j * spacing;
             }
-            SampleLanes(el, lp, lg, lslope, lcurve);
+            SampleSigns signs;
+            SampleLanes(el, lp, lg, lslope, lcurve, signs);
             // The pairs of the block where anything happens, screened
             // branch-free: a change of sign of g, g' or g'', or a zero of g.
-            // Only those are looked at.
+            // Only those are looked at. With the signs as bits (lane i in bit
+            // i), the pair (i - 1, i) changes sign where bit i of one sign
+            // meets bit i of the other shifted up by one, the sample before
+            // the block in bit 0.
             const int count = std::min(kSampleLanes, n - j0 + 1);
-            unsigned busy = 0;
-            const auto opposite = [](double u, double v) {
-                return ((u < 0) & (v > 0)) | ((u > 0) & (v < 0));
+            const auto before = [](unsigned bits, bool first) {
+                return bits << 1 | static_cast<unsigned>(first);
             };
-            for (int i = 0; i < kSampleLanes; ++i) {
-                const double g0 = i ? lg[i - 1] : prev.g, s0 = i ? lslope[i - 1] : prev.slope,
-                             c0 = i ? lcurve[i - 1] : prev.curve;
-                const bool change = (opposite(g0, lg[i]) | opposite(s0, lslope[i]))
-                                    | (opposite(c0, lcurve[i]) | (lg[i] == 0));
-                busy |= static_cast<unsigned>(change) << i;
-            }
+            const SampleSigns& z = signs;
+            unsigned busy = (before(z.gNeg, prev.g < 0) & z.gPos) | (before(z.gPos, prev.g > 0) & z.gNeg)
+                            | (before(z.slopeNeg, prev.slope < 0) & z.slopePos)
+                            | (before(z.slopePos, prev.slope > 0) & z.slopeNeg)
+                            | (before(z.curveNeg, prev.curve < 0) & z.curvePos)
+                            | (before(z.curvePos, prev.curve > 0) & z.curveNeg) | z.gZero;
             busy &= (1u << count) - 1;
             if (j0 == 0) { // sample 0 opens the run: no pair ends there
                 prev = {lp[0], lg[0], lslope[0], lcurve[0]};

@@ -9,6 +9,7 @@
 #include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 
@@ -83,6 +84,7 @@ TEST(TransferLanes, SameBitsAndFailuresAsOneAtATime)
 
 // The fixed points' sampled equation: a block gives the bits of one sample
 // at a time (the scalar path brackets and polishes what the block sampled),
+// with each sample's signs in its bit,
 // and its tanh stays within a few units of 1e-16 of the library's, its slope
 // within a few ulps of 1 - tanh^2 where that does not cancel.
 TEST(SampleLanes, SameBitsAsOneAtATimeAndAccurateTanh)
@@ -92,14 +94,38 @@ TEST(SampleLanes, SameBitsAsOneAtATimeAndAccurateTanh)
     const double specials[] = {0.0, -0.0, 1e-300, -1e-17, 18.4, -18.4, 19.1, 400.0,
                                -400.0, 1e3, 0.5, -0.5, 2.0, -3.0, 1e-8, 7.25};
     for (int round = 0; round < 500; ++round) {
+        // Round 0 without biases: g is exactly 0 at p = 0 and -0.
         const model::analysis::Elimination w(weights(gen), round % 7 == 0 ? 1e-9 : weights(gen),
-                                             weights(gen), weights(gen), weights(gen),
-                                             weights(gen));
+                                             weights(gen), weights(gen),
+                                             round == 0 ? 0.0 : weights(gen),
+                                             round == 0 ? 0.0 : weights(gen));
         double p[model::analysis::kSampleLanes], g[model::analysis::kSampleLanes],
             slope[model::analysis::kSampleLanes], curve[model::analysis::kSampleLanes];
         for (int i = 0; i < model::analysis::kSampleLanes; ++i)
             p[i] = round < 1 ? specials[i] : ps(gen);
-        model::analysis::SampleLanes(w, p, g, slope, curve);
+        model::analysis::SampleSigns signs;
+        model::analysis::SampleLanes(w, p, g, slope, curve, signs);
+        if (round == 0) {
+            EXPECT_EQ(signs.gZero & 3u, 3u);
+        }
+        // Every variant the processor runs gives the same samples and signs.
+        using model::analysis::LaneIsa;
+        for (LaneIsa isa : {LaneIsa::Avx512, LaneIsa::Avx2, LaneIsa::Baseline}) {
+            double g2[model::analysis::kSampleLanes], slope2[model::analysis::kSampleLanes],
+                curve2[model::analysis::kSampleLanes];
+            model::analysis::SampleSigns signs2;
+            if (!model::analysis::SampleLanesWith(isa, w, p, g2, slope2, curve2, signs2))
+                continue;
+            const auto same = [](const double* u, const double* v) {
+                return std::memcmp(u, v, sizeof(double) * model::analysis::kSampleLanes) == 0;
+            };
+            EXPECT_TRUE(same(g, g2) && same(slope, slope2) && same(curve, curve2)) << static_cast<int>(isa);
+            EXPECT_TRUE(signs2.gNeg == signs.gNeg && signs2.gPos == signs.gPos
+                        && signs2.gZero == signs.gZero && signs2.slopeNeg == signs.slopeNeg
+                        && signs2.slopePos == signs.slopePos && signs2.curveNeg == signs.curveNeg
+                        && signs2.curvePos == signs.curvePos)
+                << static_cast<int>(isa);
+        }
         double phi[model::analysis::kSampleLanes];
         model::analysis::PhiLanes(w.a, w.e, p, phi);
         for (int i = 0; i < model::analysis::kSampleLanes; ++i) {
@@ -111,6 +137,14 @@ TEST(SampleLanes, SameBitsAsOneAtATimeAndAccurateTanh)
             EXPECT_EQ(std::bit_cast<uint64_t>(g[i]), std::bit_cast<uint64_t>(g1)) << p[i];
             EXPECT_EQ(std::bit_cast<uint64_t>(slope[i]), std::bit_cast<uint64_t>(s1)) << p[i];
             EXPECT_EQ(std::bit_cast<uint64_t>(curve[i]), std::bit_cast<uint64_t>(c1)) << p[i];
+            const auto bit = [i](unsigned bits) { return (bits >> i & 1) != 0; };
+            EXPECT_EQ(bit(signs.gNeg), g1 < 0) << p[i];
+            EXPECT_EQ(bit(signs.gPos), g1 > 0) << p[i];
+            EXPECT_EQ(bit(signs.gZero), g1 == 0) << p[i];
+            EXPECT_EQ(bit(signs.slopeNeg), s1 < 0) << p[i];
+            EXPECT_EQ(bit(signs.slopePos), s1 > 0) << p[i];
+            EXPECT_EQ(bit(signs.curveNeg), c1 < 0) << p[i];
+            EXPECT_EQ(bit(signs.curvePos), c1 > 0) << p[i];
             double t, dt;
             model::analysis::TanhAndSlopeOf(p[i], t, dt);
             EXPECT_NEAR(t, std::tanh(p[i]), 4e-16) << p[i];
