@@ -364,7 +364,8 @@ void Eliminated(const Weights& w, std::vector<Root>& roots)
         // every root, which lies strictly inside: |y| <= tanh(|w21| + |w22| +
         // |b2|) < 1.
         const bool leftOpen = beyond(first, plo), rightOpen = beyond(phi_hi, last);
-        double wl = lo, wr = hi;
+        // With phi at both: the lanes give the bits of PhiOf.
+        double wl = lo, wr = hi, phiWl = plo, phiWr = phi_hi;
         if (leftOpen || rightOpen) {
             constexpr int kHalf = kSampleLanes / 2;
             double lp[kSampleLanes], lv[kSampleLanes];
@@ -386,10 +387,14 @@ void Eliminated(const Weights& w, std::vector<Root>& roots)
                 l1 = lp[l + 1];
                 r0 = lp[r - 1];
                 r1 = lp[r];
-                if (leftOpen)
+                if (leftOpen) {
                     wl = l0;
-                if (rightOpen)
+                    phiWl = lv[l];
+                }
+                if (rightOpen) {
                     wr = r1;
+                    phiWr = lv[r];
+                }
             };
             const double reachA = std::fabs(a);
             double l0 = std::max(lo, (e + first) - reachA), l1 = std::min(hi, (e + first) + reachA);
@@ -418,7 +423,7 @@ void Eliminated(const Weights& w, std::vector<Root>& roots)
         TanhAndSlopeOf(wl, xl, unused);
         TanhAndSlopeOf(wr, xr, unused);
         const double dx = std::fabs(xr - xl);
-        const double dy = std::fabs(phi(wr) - phi(wl)) / bound;
+        const double dy = std::fabs(phiWr - phiWl) / bound;
         const double turns = std::fabs(c) * dx + (std::fabs(d) + 1) * std::min(dy, 2.0);
         const int n = static_cast<int>(std::clamp(16 + 2 * turns, 16.0, 2048.0));
         // Sample j at wl + j * spacing, nondecreasing in j; the last at wr.
