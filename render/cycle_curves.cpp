@@ -3,6 +3,7 @@
 #include "render/dot_arrays.h"
 
 #include "model/engine.h"
+#include "model/fixed_point_lanes.h"
 #include "model/interrupt.h"
 #include "model/network.h"
 #include "params/dots.h"
@@ -71,34 +72,77 @@ constexpr double kReturn = 1e-4;
 constexpr double kClear = 0.2;
 constexpr double kSameSummary = 0.02;
 
-// The summary of the orbit at dot's last state over `period` steps, with
-// the product of the steps' Jacobians taken along the way.
-void Summarise(DotCycle& dc, const model::Weights& w)
+// The summaries of the orbits at the dots' last states, each over its dot's
+// `period` steps, with the product of the steps' Jacobians taken along the
+// way. The dots run side by side, both neurons of every dot in vector lanes
+// (the bits of one dot at a time), so that the steps' tanh take whole
+// vectors rather than one latency after another.
+struct Pending {
+    DotCycle* dc;
+    const model::Weights* w;
+};
+
+void Summarise(const Pending* pending, int n)
 {
-    model::analysis::Point z{dc.x, dc.y};
-    model::analysis::Point first = z;
-    double a = 1, b = 0, c = 0, d = 1, det = 1; // the product [a b; c d]
-    for (int i = 0; i < dc.period; ++i) {
-        if (z.x < first.x || (z.x == first.x && z.y < first.y))
-            first = z;
-        double x, y, dx, dy;
-        model::analysis::TanhWithSlope((w[0] * z.x + w[1] * z.y) + w[4], x, dx);
-        model::analysis::TanhWithSlope((w[2] * z.x + w[3] * z.y) + w[5], y, dy);
-        const double ja = dx * w[0], jb = dx * w[1], jc = dy * w[2], jd = dy * w[3];
-        const double na = ja * a + jb * c, nb = ja * b + jb * d;
-        const double nc = jc * a + jd * c, nd = jc * b + jd * d;
-        a = na, b = nb, c = nc, d = nd;
-        det *= ja * jd - jb * jc;
-        z = {x, y};
+    struct Walk {
+        model::analysis::Point z, first;
+        double a = 1, b = 0, c = 0, d = 1, det = 1; // the product [a b; c d]
+    };
+    thread_local std::vector<Walk> walks;
+    thread_local std::vector<int> active;
+    thread_local std::vector<double> s, t, slope;
+    walks.assign(static_cast<size_t>(n), Walk{});
+    int longest = 0;
+    for (int j = 0; j < n; ++j) {
+        walks[j].z = walks[j].first = {pending[j].dc->x, pending[j].dc->y};
+        longest = std::max(longest, pending[j].dc->period);
     }
-    if (!(std::max(std::fabs(z.x - dc.x), std::fabs(z.y - dc.y)) <= kReturn))
-        return;
-    dc.first = first;
-    const auto mu = model::analysis::Multipliers(a + d, det);
-    double largest = 0;
-    for (const auto& u : mu)
-        largest = std::max(largest, model::analysis::Modulus(u));
-    dc.clear = largest < 1 - kClear;
+    const size_t lanes = static_cast<size_t>(model::analysis::PaddedLanes(2 * n));
+    s.assign(lanes, 0.0);
+    t.resize(lanes);
+    slope.resize(lanes);
+    for (int i = 0; i < longest; ++i) {
+        active.clear();
+        for (int j = 0; j < n; ++j) {
+            if (pending[j].dc->period <= i)
+                continue;
+            Walk& k = walks[j];
+            if (k.z.x < k.first.x || (k.z.x == k.first.x && k.z.y < k.first.y))
+                k.first = k.z;
+            const model::Weights& w = *pending[j].w;
+            const size_t m = 2 * active.size();
+            s[m] = (w[0] * k.z.x + w[1] * k.z.y) + w[4];
+            s[m + 1] = (w[2] * k.z.x + w[3] * k.z.y) + w[5];
+            active.push_back(j);
+        }
+        const int m = static_cast<int>(active.size());
+        std::fill(s.begin() + 2 * m, s.begin() + model::analysis::PaddedLanes(2 * m), 0.0);
+        model::analysis::TanhWithSlopeLanes(s.data(), t.data(), slope.data(),
+                                            model::analysis::PaddedLanes(2 * m));
+        for (int l = 0; l < m; ++l) {
+            Walk& k = walks[active[l]];
+            const model::Weights& w = *pending[active[l]].w;
+            const double dx = slope[2 * l], dy = slope[2 * l + 1];
+            const double ja = dx * w[0], jb = dx * w[1], jc = dy * w[2], jd = dy * w[3];
+            const double na = ja * k.a + jb * k.c, nb = ja * k.b + jb * k.d;
+            const double nc = jc * k.a + jd * k.c, nd = jc * k.b + jd * k.d;
+            k.a = na, k.b = nb, k.c = nc, k.d = nd;
+            k.det *= ja * jd - jb * jc;
+            k.z = {t[2 * l], t[2 * l + 1]};
+        }
+    }
+    for (int j = 0; j < n; ++j) {
+        DotCycle& dc = *pending[j].dc;
+        const Walk& k = walks[j];
+        if (!(std::max(std::fabs(k.z.x - dc.x), std::fabs(k.z.y - dc.y)) <= kReturn))
+            continue;
+        dc.first = k.first;
+        const auto mu = model::analysis::Multipliers(k.a + k.d, k.det);
+        double largest = 0;
+        for (const auto& u : mu)
+            largest = std::max(largest, model::analysis::Modulus(u));
+        dc.clear = largest < 1 - kClear;
+    }
 }
 
 // The period each dot's orbit reaches (2..maxPeriod), from the plane's own
@@ -115,8 +159,9 @@ void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, DotArray
     double xs[kBatch], ys[kBatch];
     model::kernel::Orbit orbits[kBatch];
     int index[kBatch];
+    Pending pending[kBatch];
     for (int first = begin; first < end; first += kBatch) {
-        int m = 0;
+        int m = 0, summaries = 0;
         for (int d = first; d < std::min(end, first + kBatch); ++d) {
             DotCycle& dc = out[d];
             dc.mapped = plan.placeDot(d, ws[m]);
@@ -141,7 +186,7 @@ void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, DotArray
             dc.y = o.y;
             if (o.cls != 0) {
                 dc.period = static_cast<int>(o.cls);
-                Summarise(dc, w);
+                pending[summaries++] = {&dc, &w};
                 continue;
             }
             // Class 0: no period up to the window's cap; a longer one is
@@ -153,9 +198,10 @@ void FindDotCycles(const Plan& plan, int maxPeriod, int begin, int end, DotArray
                 dc.period = dc.cycle->period();
                 dc.x = dc.cycle->points[0].x;
                 dc.y = dc.cycle->points[0].y;
-                Summarise(dc, w);
+                pending[summaries++] = {&dc, &w};
             }
         }
+        Summarise(pending, summaries);
     }
 }
 
