@@ -211,7 +211,7 @@ private:
             for (int h = 0; h < halvings && !accepted; ++h, lambda /= 2) {
                 for (int i = 0; i < k_; ++i)
                     trial_[i] = {z_[i].x + lambda * dz_[i].x, z_[i].y + lambda * dz_[i].y};
-                const double d = evaluate(trial_, ftrial_, jtrial_);
+                const double d = evaluate(trial_, ftrial_, jtrial_, defect);
                 if (d < defect) { // false for a NaN
                     z_.swap(trial_);
                     fz_.swap(ftrial_);
@@ -236,7 +236,11 @@ private:
     // |F(z_i) - z_{i+1}|, infinity where anything is not finite. The steps
     // are taken in vector lanes, both neurons of every point side by side:
     // the bits of Step, one point at a time.
-    double evaluate(const std::vector<Point>& z, std::vector<Point>& fz, std::vector<Mat>& j)
+    //
+    // A trial step is kept only if its defect is below `bound`: once the
+    // defect reaches it, the rest (which could only raise it) is left.
+    double evaluate(const std::vector<Point>& z, std::vector<Point>& fz, std::vector<Mat>& j,
+                    double bound = INFINITY)
     {
         const Weights& w = w_;
         for (int i = 0; i < k_; ++i) {
@@ -253,6 +257,8 @@ private:
             if (!Finite(z[i]) || !Finite(fz[i]))
                 return INFINITY;
             defect = std::max({defect, std::fabs(fz[i].x - next.x), std::fabs(fz[i].y - next.y)});
+            if (!(defect < bound))
+                return defect;
         }
         return defect;
     }
