@@ -44,8 +44,10 @@ __attribute__((target("avx2"))) inline unsigned BitsAvx2(const double* v)
 {
     const __m256d zero = _mm256_setzero_pd();
     unsigned bits = 0;
-    for (int i = 0; i < kSampleLanes; i += 4)
-        bits |= static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(_mm256_loadu_pd(v + i), zero, P))) << i;
+    for (int i = 0; i < kSampleLanes; i += 4) {
+        const __m256d mask = _mm256_cmp_pd(_mm256_loadu_pd(v + i), zero, P);
+        bits |= static_cast<unsigned>(_mm256_movemask_pd(mask)) << i;
+    }
     return bits;
 }
 

@@ -72,16 +72,17 @@ constexpr double kReturn = 1e-4;
 constexpr double kClear = 0.2;
 constexpr double kSameSummary = 0.02;
 
-// The summaries of the orbits at the dots' last states, each over its dot's
-// `period` steps, with the product of the steps' Jacobians taken along the
-// way. The dots run side by side, both neurons of every dot in vector lanes
-// (the bits of one dot at a time), so that the steps' tanh take whole
-// vectors rather than one latency after another.
+// A dot whose orbit awaits its summary, with its parameters.
 struct Pending {
     DotCycle* dc;
     const model::Weights* w;
 };
 
+// The summaries of the orbits at the dots' last states, each over its dot's
+// `period` steps, with the product of the steps' Jacobians taken along the
+// way. The dots run side by side, both neurons of every dot in vector lanes
+// (the bits of one dot at a time), so that the steps' tanh take whole
+// vectors rather than one latency after another.
 void Summarise(const Pending* pending, int n)
 {
     struct Walk {
