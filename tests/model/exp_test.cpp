@@ -83,9 +83,9 @@ TEST(TransferLanes, SameBitsAndFailuresAsOneAtATime)
 }
 
 // The fixed points' sampled equation: a block gives the bits of one sample
-// at a time (the scalar path brackets and polishes what the block sampled),
-// with each sample's signs in its bit,
-// and its tanh stays within a few units of 1e-16 of the library's, its slope
+// at a time (the scalar path brackets and polishes what the block sampled)
+// and each sample's signs in its bit, in every variant the processor runs;
+// its tanh stays within a few units of 1e-16 of the library's, its slope
 // within a few ulps of 1 - tanh^2 where that does not cancel.
 TEST(SampleLanes, SameBitsAsOneAtATimeAndAccurateTanh)
 {
