@@ -18,18 +18,20 @@ inline void sampleLanes(const Elimination& w, const double* p, double* g, double
         SampleOf(w, p[i], g[i], slope[i], curve[i]);
 }
 
-// The signs of v[0..kSampleLanes) as bits, one lane at a time.
-void SignsOneByOne(const double* v, unsigned& neg, unsigned& pos)
+// The signs of v[0..kSampleLanes) as bits, lane i in bit i, where v[i]
+// compares with 0 as the predicate P says (ordered: false for a NaN), one
+// lane at a time; the variants below do the same by vector comparisons.
+template <int P>
+unsigned BitsBaseline(const double* v)
 {
-    neg = pos = 0;
+    unsigned bits = 0;
     for (int i = 0; i < kSampleLanes; ++i) {
-        neg |= static_cast<unsigned>(v[i] < 0) << i;
-        pos |= static_cast<unsigned>(v[i] > 0) << i;
+        const bool holds = P == _CMP_LT_OQ ? v[i] < 0 : P == _CMP_GT_OQ ? v[i] > 0 : v[i] == 0;
+        bits |= static_cast<unsigned>(holds) << i;
     }
+    return bits;
 }
 
-// The same by vector comparisons with the predicate P, ordered: false for a
-// NaN, as above.
 template <int P>
 __attribute__((target("avx512f"))) inline unsigned BitsAvx512(const double* v)
 {
@@ -78,12 +80,12 @@ __attribute__((flatten)) void sampleSse2(const Elimination& w, const double* p, 
                                          double* slope, double* curve, SampleSigns& signs)
 {
     sampleLanes(w, p, g, slope, curve);
-    SignsOneByOne(g, signs.gNeg, signs.gPos);
-    SignsOneByOne(slope, signs.slopeNeg, signs.slopePos);
-    SignsOneByOne(curve, signs.curveNeg, signs.curvePos);
-    signs.gZero = 0;
-    for (int i = 0; i < kSampleLanes; ++i)
-        signs.gZero |= static_cast<unsigned>(g[i] == 0) << i;
+    // The same seven masks in each variant: a variant's comparisons take its
+    // own instructions, so they cannot share one function.
+    signs = {BitsBaseline<_CMP_LT_OQ>(g),     BitsBaseline<_CMP_GT_OQ>(g),
+             BitsBaseline<_CMP_LT_OQ>(slope), BitsBaseline<_CMP_GT_OQ>(slope),
+             BitsBaseline<_CMP_LT_OQ>(curve), BitsBaseline<_CMP_GT_OQ>(curve),
+             BitsBaseline<_CMP_EQ_OQ>(g)};
 }
 
 inline void phiLanes(double a, double e, const double* p, double* phi)
@@ -142,15 +144,21 @@ using PhiFunction = void (*)(double, double, const double*, double*);
 // The variant for this processor, chosen once by each caller's static (a
 // plain function pointer, as the vector step is chosen, rather than the
 // loader's indirect functions).
+bool Supports(LaneIsa isa)
+{
+    __builtin_cpu_init();
+    switch (isa) {
+    case LaneIsa::Avx512: return __builtin_cpu_supports("avx512f");
+    case LaneIsa::Avx2: return __builtin_cpu_supports("avx2");
+    case LaneIsa::Baseline: break;
+    }
+    return true;
+}
+
 template <class F>
 F Choose(F avx512, F avx2, F sse2)
 {
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f"))
-        return avx512;
-    if (__builtin_cpu_supports("avx2"))
-        return avx2;
-    return sse2;
+    return Supports(LaneIsa::Avx512) ? avx512 : Supports(LaneIsa::Avx2) ? avx2 : sse2;
 }
 
 } // namespace
@@ -171,21 +179,12 @@ void SampleLanes(const Elimination& w, const double* p, double* g, double* slope
 bool SampleLanesWith(LaneIsa isa, const Elimination& w, const double* p, double* g,
                      double* slope, double* curve, SampleSigns& signs)
 {
-    __builtin_cpu_init();
-    switch (isa) {
-    case LaneIsa::Avx512:
-        if (!__builtin_cpu_supports("avx512f"))
-            return false;
-        sampleAvx512(w, p, g, slope, curve, signs);
-        return true;
-    case LaneIsa::Avx2:
-        if (!__builtin_cpu_supports("avx2"))
-            return false;
-        sampleAvx2(w, p, g, slope, curve, signs);
-        return true;
-    case LaneIsa::Baseline: break;
-    }
-    sampleSse2(w, p, g, slope, curve, signs);
+    if (!Supports(isa))
+        return false;
+    const SampleFunction variant = isa == LaneIsa::Avx512 ? &sampleAvx512
+                                   : isa == LaneIsa::Avx2 ? &sampleAvx2
+                                                          : &sampleSse2;
+    variant(w, p, g, slope, curve, signs);
     return true;
 }
 
